@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QRect>
+#include <span>
+
+// The window's inventory in one place: every control with its kind, container, place, caption,
+// tooltip, first enabled and visible state and tab order. Geometry is in pixels of the container's
+// client area.
+namespace WindowLayout {
+
+inline constexpr int ClientWidth = 602;
+inline constexpr int ClientHeight = 527;
+inline constexpr const char *Title = "Tarnix Pellora";
+
+enum class Kind { Frame, LineEdit, LogBox, Label, Button, ComboBox };
+
+struct Control {
+    const char *name;
+    Kind kind;
+    const char *container; // nullptr: the window
+    QRect geometry;
+    const char *caption;
+    const char *toolTip; // nullptr: none
+    bool enabled;
+    bool visible;
+    int tabIndex;
+};
+
+std::span<const Control> controls();
+
+// The five timers and their periods in milliseconds.
+struct TimerEntry {
+    const char *name;
+    int periodMs;
+};
+std::span<const TimerEntry> timers();
+
+} // namespace WindowLayout

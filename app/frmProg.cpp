@@ -1,0 +1,373 @@
+#include "app/frmProg.h"
+
+#include "app/LogView.h"
+#include "app/PortNumber.h"
+#include "app/WindowLayout.h"
+#include "serial/QtSerialControl.h"
+#include "session/Protocol.h"
+#include "session/QtTimers.h"
+#include "settings/ModuleReg.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTime>
+#include <map>
+
+static void initResources() { Q_INIT_RESOURCE(resources); }
+
+namespace {
+
+const QString Title = QString::fromLatin1(WindowLayout::Title);
+const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
+const QString RegValue = QString::fromLatin1(ModuleReg::ComPortValue);
+constexpr int LineSpeed = 57600;
+
+QIcon applicationIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/icons/tarnix-pellora-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+} // namespace
+
+QStringList speedListItems() {
+    return {QStringLiteral("20  - fastest"), QStringLiteral("40"),           QStringLiteral("60  - normal"),
+            QStringLiteral("80"),            QStringLiteral("100 - slowest"), QStringLiteral("Auto - fast")};
+}
+
+QString captionTime(const QTime &time) {
+    // The long form carries the seconds; drop its time-zone field (unquoted 't') and what separates it.
+    const QString format = QLocale().timeFormat(QLocale::LongFormat);
+    QString withoutZone;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (!quoted && c == QLatin1Char('t'))
+            continue;
+        withoutZone.append(c);
+    }
+    return QLocale().toString(time, withoutZone.trimmed());
+}
+
+frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFactory> timers,
+                 QWidget *parent)
+    : QWidget(parent), control_(control ? std::move(control) : std::make_unique<QtSerialControl>()),
+      timers_(timers ? std::move(timers) : std::make_unique<QtTimerFactory>()), link_(*control_) {
+    session_ = std::make_unique<ProgrammingSession>(link_, *timers_, *this);
+    buildControls();
+    connect(control_.get(), &SerialControl::portLost, this, &frmProg::onPortLost);
+    Form_Load();
+}
+
+frmProg::~frmProg() {
+    if (!shutDown_)
+        Form_QueryUnload();
+    // The session talks to the controls; it goes first.
+    session_.reset();
+}
+
+void frmProg::buildControls() {
+    initResources();
+    setWindowTitle(Title);
+    setWindowIcon(applicationIcon());
+    setFixedSize(WindowLayout::ClientWidth, WindowLayout::ClientHeight);
+
+    std::map<QString, QWidget *> byName;
+    std::vector<std::pair<int, QWidget *>> tabOrder;
+    for (const WindowLayout::Control &spec : WindowLayout::controls()) {
+        QWidget *container = spec.container ? byName.at(QString::fromLatin1(spec.container)) : this;
+        const QString caption = QString::fromLatin1(spec.caption);
+        QWidget *widget = nullptr;
+        switch (spec.kind) {
+        case WindowLayout::Kind::Frame:
+            widget = new QGroupBox(caption, container);
+            break;
+        case WindowLayout::Kind::LineEdit:
+            widget = new QLineEdit(caption, container);
+            break;
+        case WindowLayout::Kind::LogBox:
+            widget = new LogView(container);
+            break;
+        case WindowLayout::Kind::Label:
+            widget = new QLabel(caption, container);
+            break;
+        case WindowLayout::Kind::Button:
+            widget = new QPushButton(caption, container);
+            break;
+        case WindowLayout::Kind::ComboBox: {
+            auto *combo = new QComboBox(container);
+            combo->setEditable(true);
+            // Enter must not add the typed text to the list.
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setEditText(caption);
+            widget = combo;
+            break;
+        }
+        }
+        widget->setObjectName(QString::fromLatin1(spec.name));
+        widget->setGeometry(spec.geometry);
+        if (spec.toolTip)
+            widget->setToolTip(QString::fromLatin1(spec.toolTip));
+        widget->setEnabled(spec.enabled);
+        widget->setVisible(spec.visible);
+        byName[widget->objectName()] = widget;
+        if (widget->focusPolicy() != Qt::NoFocus)
+            tabOrder.emplace_back(spec.tabIndex, widget);
+    }
+    std::sort(tabOrder.begin(), tabOrder.end(), [](auto &a, auto &b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+
+    const auto find = [this](const char *name) { return findChild<QWidget *>(QString::fromLatin1(name)); };
+    Frame9_ = static_cast<QGroupBox *>(find("Frame9"));
+    txtRefresh_ = static_cast<QLineEdit *>(find("txtRefresh"));
+    txtSpeed_ = static_cast<QLineEdit *>(find("txtSpeed"));
+    txtComPort_ = static_cast<QLineEdit *>(find("txtComPort"));
+    btnCon_ = static_cast<QPushButton *>(find("btnCon"));
+    txtbuffer_ = static_cast<LogView *>(find("txtbuffer"));
+    lblFilename_ = static_cast<QLabel *>(find("lblFilename"));
+    btnopenFile_ = static_cast<QPushButton *>(find("btnopenFile"));
+    btnFlash_ = static_cast<QPushButton *>(find("btnFlash"));
+    Command1_ = static_cast<QPushButton *>(find("Command1"));
+    Command2_ = static_cast<QPushButton *>(find("Command2"));
+    Command3_ = static_cast<QPushButton *>(find("Command3"));
+    Command4_ = static_cast<QPushButton *>(find("Command4"));
+    Combospeed_ = static_cast<QComboBox *>(find("Combospeed"));
+    Label1_ = static_cast<QLabel *>(find("Label1"));
+    Command5_ = static_cast<QPushButton *>(find("Command5"));
+    Label1_->setBuddy(Combospeed_);
+    txtSpeed_->setFocus();
+
+    connect(btnCon_, &QPushButton::clicked, this, &frmProg::btnCon_Click);
+    connect(btnFlash_, &QPushButton::clicked, session_.get(), &ProgrammingSession::btnFlash_Click);
+    connect(btnopenFile_, &QPushButton::clicked, this, &frmProg::btnopenFile_Click);
+    connect(Command1_, &QPushButton::clicked, this, &frmProg::Command1_Click);
+    connect(Command2_, &QPushButton::clicked, this, &frmProg::Command2_Click);
+    connect(Command3_, &QPushButton::clicked, this, &frmProg::Command3_Click);
+    connect(Command4_, &QPushButton::clicked, this, &frmProg::Command4_Click);
+    connect(Command5_, &QPushButton::clicked, this, &frmProg::Command5_Click);
+}
+
+// ---- Start-up and shut-down ----
+
+void frmProg::Form_Load() {
+    session_->SelectedFile.clear();
+    lblFilename_->setText(session_->SelectedFile);
+    session_->Countdown = ProgrammingSession::DefaultBootTimeoutSeconds;
+    Combospeed_->addItems(speedListItems());
+    Combospeed_->setCurrentIndex(2);
+
+    const auto stored = ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue);
+    txtComPort_->setText(stored.value_or(QString()));
+    if (leadingNumber(txtComPort_->text()) == 0) {
+        txtComPort_->setText(QStringLiteral("2"));
+        ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
+                                  numberText(leadingNumber(txtComPort_->text())));
+    }
+    ModuleUsbNotification::RegisterUsbNotification(this);
+}
+
+void frmProg::Form_QueryUnload() {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    // The port is closed before the hook goes.
+    (void)control_->setPortOpen(false);
+    ModuleUsbNotification::UnregisterUsbNotification(this, ModuleUsbNotification::NotifyHandle);
+}
+
+void frmProg::closeEvent(QCloseEvent *event) {
+    Form_QueryUnload();
+    event->accept();
+}
+
+// ---- Serial connection ----
+
+void frmProg::btnCon_Click() {
+    if (PortOpen())
+        TogglePort();
+    else
+        SetupPort();
+    session_->portToggled();
+}
+
+void frmProg::SetupPort() {
+    if (control_->portOpen())
+        (void)control_->setPortOpen(false);
+    const QString text = txtComPort_->text();
+    invalidPortText_.clear();
+    if (const auto number = portNumberFromText(text)) {
+        link_.PortNumber = *number;
+    } else {
+        link_.PortNumber = 0;
+        invalidPortText_ = QStringLiteral("COM%1: not a valid port number (%2 to %3)")
+                               .arg(numberText(std::nearbyint(leadingNumber(text))))
+                               .arg(MinPortNumber)
+                               .arg(MaxPortNumber);
+    }
+    link_.PortSpeed = LineSpeed;
+    control_->setCommPort(static_cast<qint16>(link_.PortNumber));
+    (void)control_->setSettings(lineSettingsFor(link_.PortSpeed));
+    control_->setRThreshold(1);
+    TogglePort();
+}
+
+void frmProg::TogglePort() {
+    const auto trap = [this](const QString &description) {
+        Connected = false;
+        setWindowTitle(Title + QStringLiteral(", Connect: ") + QStringLiteral("  Error ") +
+                       captionTime(QTime::currentTime()) + description);
+        if (control_->portOpen())
+            (void)control_->setPortOpen(false);
+        link_.PortError = true;
+    };
+
+    if (!control_->portOpen()) {
+        control_->setOutBufferSize(16);
+        control_->setInputLen(1);
+        if (!invalidPortText_.isEmpty())
+            return trap(invalidPortText_);
+        if (const SerialStatus opened = control_->setPortOpen(true); !opened)
+            return trap(opened.description());
+        Connected = true;
+        btnCon_->setText(QStringLiteral("Disconnect"));
+        link_.PortError = false;
+        ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
+                                  numberText(leadingNumber(txtComPort_->text())));
+    } else {
+        Connected = false;
+        if (const SerialStatus closed = control_->setPortOpen(false); !closed)
+            return trap(closed.description());
+        btnCon_->setText(QStringLiteral("Connect"));
+    }
+    setWindowTitle(Title + QStringLiteral(", Connect: ") +
+                   (Connected ? QStringLiteral("True") : QStringLiteral("False")));
+}
+
+void frmProg::onPortLost() {
+    // The adapter went away: shown as a disconnect, so that the next press connects again.
+    Connected = false;
+    btnCon_->setText(QStringLiteral("Connect"));
+    setWindowTitle(Title + QStringLiteral(", Connect: False"));
+    session_->portLost();
+}
+
+void frmProg::SendPacket(quint8 cmd, const QVariant &data) {
+    if (link_.PortError || !link_.PortOpen())
+        return;
+    // A packet that cannot be framed whole is not started: half a frame would confuse the device.
+    if (const auto frame = Protocol::framePacket(cmd, data))
+        (void)link_.Output(*frame);
+}
+
+// ---- File choice ----
+
+QString frmProg::chooseFileWithDialog(QWidget *parent) {
+    static QString lastFolder;
+    QFileDialog dialog(parent, QStringLiteral("Open FLASH or EEPROM file"), lastFolder);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("All Files (*.srec)"));
+    // ".SREC" and ".Srec" are S-record files too.
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const QString path = QDir::toNativeSeparators(QFileInfo(dialog.selectedFiles().first()).absoluteFilePath());
+    lastFolder = QFileInfo(path).absolutePath();
+    return path;
+}
+
+void frmProg::btnopenFile_Click() {
+    const QString path = chooseFile_(this);
+    if (path.isEmpty())
+        return;
+    session_->SelectedFile = path;
+    lblFilename_->setText(path);
+    lblFilename_->setToolTip(path);
+    session_->applyStartRule();
+}
+
+// ---- Operator commands ----
+
+void frmProg::Command1_Click() { Send(Protocol::FileCommand, false); }
+void frmProg::Command2_Click() { Send(Protocol::GoCommand, false); }
+
+void frmProg::Command3_Click() {
+    // A second transfer inside a running one would interleave two files on the line.
+    if (!session_->streamer().running())
+        session_->startTransferByHand();
+}
+
+void frmProg::Command4_Click() { txtbuffer_->clearLog(); }
+
+QString frmProg::userGuide() {
+    const QStringList lines = {
+        QStringLiteral("Käyttöohje "),
+        QStringLiteral("Valitse Com settings kohdasta oikea sarjaportin nopeus (57600) "),
+        QStringLiteral("ja portin numero (yleensä 1-5). "),
+        QStringLiteral("Paina Connect-nappia. Ruudun otsikkoon pitäisi ilmestyä "),
+        QStringLiteral("Connect: true jos yhteys onnistui. "),
+        QStringLiteral("Connect: Error/false tilanteessa tarkista nopeus, portti  ja kytkentä"),
+        QStringLiteral("Paina browse-nappia. Etsi uusi ohjelmatiedosto (srec)."),
+        QStringLiteral("paina START PROGRAMMING- nappia."),
+        QStringLiteral("Kytke laitteen virrat pois päältä ja takaisin päälle minuutin sisällä."),
+        QStringLiteral("Ohjelmointi alkaa.. Prosentit kasvavat ohjelmoinnin edetessä. "),
+        QStringLiteral("Lopuksi ruutuun kuuluisi ilmestyä teksti: "),
+        QStringLiteral("Programmed successfully! Restarting device...."),
+        QStringLiteral("Ohjelmointi on tällöin onnistunut. Varsinainen ohjelma käynnistyy samalla."),
+        QStringLiteral("Muissa tapauksissa yritä ohjelmointia uudelleen."),
+        QStringLiteral("Speed-valikosta voidaan muutta ohjelmoinnin nopeutta. Hitain on aina varmin."),
+    };
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+void frmProg::Command5_Click() {
+    showBox(new QMessageBox(QMessageBox::Information, Title, userGuide(), QMessageBox::Ok, this));
+}
+
+// ---- The session's view ----
+
+void frmProg::showStatus(const QString &status) { setWindowTitle(Title + QStringLiteral(", ") + status); }
+void frmProg::setStartCaption(const QString &caption) { btnFlash_->setText(caption); }
+void frmProg::setStartEnabled(bool enabled) { btnFlash_->setEnabled(enabled); }
+void frmProg::appendReceived(const QByteArray &bytes) { txtbuffer_->appendReceived(bytes); }
+void frmProg::appendNote(const QString &text) { txtbuffer_->appendText(text); }
+void frmProg::prependNote(const QString &text) { txtbuffer_->prependText(text); }
+
+void frmProg::showBox(QMessageBox *box) {
+    // Shown without a nested event loop: the session's timers and the port go on meanwhile, and
+    // closing the window with a box open is safe.
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowTitle(Title);
+    if (shutDown_) {
+        delete box;
+        return;
+    }
+    box->open();
+}
+
+void frmProg::showDotTimeout() {
+    showBox(new QMessageBox(QMessageBox::Critical, Title, QStringLiteral("Error: DOT Timeout"),
+                            QMessageBox::Ok, this));
+}
+
+void frmProg::showCommError(int code) {
+    showBox(new QMessageBox(QMessageBox::NoIcon, Title, QStringLiteral("COM error ") + QString::number(code),
+                            QMessageBox::Ok, this));
+}
+
+int frmProg::speedIndex() const {
+    return Combospeed_->findText(Combospeed_->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "devnotify/ModuleUsbNotification.h"
+#include "serial/SerialLink.h"
+#include "session/ProgrammingSession.h"
+#include "session/SessionView.h"
+
+#include <QVariant>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class LogView;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QPushButton;
+
+// The one window: a serial terminal between runs and the front end of the programming session.
+class frmProg : public QWidget, public SessionView {
+    Q_OBJECT
+public:
+    // The serial control and the timers default to the real ones; tests pass fakes.
+    explicit frmProg(std::unique_ptr<SerialControl> control = nullptr,
+                     std::unique_ptr<TimerFactory> timers = nullptr, QWidget *parent = nullptr);
+    ~frmProg() override;
+
+    // Public members.
+    bool PortOpen() const { return link_.PortOpen(); }
+    SerialStatus BaudRate(int val) { return link_.BaudRate(val); }
+    SerialStatus comPort(qint16 val) { return link_.comPort(val); }
+    void Send(int data, bool invert) { link_.Send(data, invert); }
+    void SendPacket(quint8 cmd, const QVariant &data);
+    bool Connected = false;
+
+    // Shown in a file chooser by "browse"; replaceable for tests. Returns the chosen path or "".
+    using FileChooser = std::function<QString(QWidget *parent)>;
+    void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+    static QString chooseFileWithDialog(QWidget *parent);
+    static QString userGuide();
+
+    // Handlers.
+    void Form_Load();
+    void Form_QueryUnload();
+    void btnCon_Click();
+    void btnopenFile_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+
+    SerialLink &link() { return link_; }
+    SerialControl &serialControl() { return *control_; }
+    ProgrammingSession &session() { return *session_; }
+    LogView &log() { return *txtbuffer_; }
+    int ListIndex() const { return speedIndex(); }
+    bool shutDown() const { return shutDown_; }
+
+    // SessionView
+    void showStatus(const QString &status) override;
+    void setStartCaption(const QString &caption) override;
+    void setStartEnabled(bool enabled) override;
+    void appendReceived(const QByteArray &bytes) override;
+    void appendNote(const QString &text) override;
+    void prependNote(const QString &text) override;
+    void showDotTimeout() override;
+    void showCommError(int code) override;
+    int speedIndex() const override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void SetupPort();
+    void TogglePort();
+    void onPortLost();
+    void showBox(QMessageBox *box);
+
+    std::unique_ptr<SerialControl> control_;
+    std::unique_ptr<TimerFactory> timers_;
+    SerialLink link_;
+    std::unique_ptr<ProgrammingSession> session_;
+    FileChooser chooseFile_ = chooseFileWithDialog;
+    // A port number the serial layer cannot take (outside 16 bits): the next open fails with this.
+    QString invalidPortText_;
+    bool shutDown_ = false;
+
+    QGroupBox *Frame9_ = nullptr;
+    QLineEdit *txtRefresh_ = nullptr;
+    QLineEdit *txtSpeed_ = nullptr;
+    QLineEdit *txtComPort_ = nullptr;
+    QPushButton *btnCon_ = nullptr;
+    LogView *txtbuffer_ = nullptr;
+    QLabel *lblFilename_ = nullptr;
+    QPushButton *btnopenFile_ = nullptr;
+    QPushButton *btnFlash_ = nullptr;
+    QPushButton *Command1_ = nullptr;
+    QPushButton *Command2_ = nullptr;
+    QPushButton *Command3_ = nullptr;
+    QPushButton *Command4_ = nullptr;
+    QComboBox *Combospeed_ = nullptr;
+    QLabel *Label1_ = nullptr;
+    QPushButton *Command5_ = nullptr;
+};
+
+// Texts of the speed list, in order.
+QStringList speedListItems();
+// The caption's time of day: the locale's long time form without a time zone.
+QString captionTime(const QTime &time);

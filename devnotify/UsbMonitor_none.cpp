@@ -1,0 +1,3 @@
+#include "devnotify/UsbMonitor.h"
+
+std::unique_ptr<UsbMonitor> UsbMonitor::create() { return nullptr; }

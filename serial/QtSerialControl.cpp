@@ -1,0 +1,188 @@
+#include "serial/QtSerialControl.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+
+namespace {
+// A read or write error that repeats this often in a row means the device is gone, even when the
+// driver does not say so with a resource error.
+constexpr int RepeatedErrorsMeanLost = 8;
+} // namespace
+
+QtSerialControl::QtSerialControl(PortResolver resolver, QObject *parent)
+    : SerialControl(parent), resolver_(std::move(resolver)) {
+    lineSettings_ = *LineSettings::parse(settingsText_);
+    connect(&port_, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
+    connect(&port_, &QSerialPort::bytesWritten, this, &QtSerialControl::onBytesWritten);
+}
+
+QtSerialControl::~QtSerialControl() {
+    port_.disconnect(this);
+    if (port_.isOpen())
+        port_.close();
+}
+
+QString QtSerialControl::devicePath() const {
+    if (!deviceOverride_.isEmpty())
+        return deviceOverride_;
+    if (commPort_ < MinPortNumber)
+        return QStringLiteral("COM%1").arg(commPort_);
+    return resolver_(commPort_);
+}
+
+SerialStatus QtSerialControl::setSettings(const QString &settings) {
+    const auto parsed = LineSettings::parse(settings);
+    if (!parsed)
+        return SerialStatus::failure(
+            QStringLiteral("\"%1\": invalid line settings (expected baud,parity,data bits,stop bits "
+                           "as in 57600,n,8,1)")
+                .arg(settings));
+    settingsText_ = settings;
+    lineSettings_ = *parsed;
+    if (port_.isOpen())
+        applySettings();
+    return {};
+}
+
+void QtSerialControl::applySettings() {
+    port_.setBaudRate(lineSettings_.baudRate);
+    port_.setParity(lineSettings_.parity);
+    port_.setDataBits(lineSettings_.dataBits);
+    port_.setStopBits(lineSettings_.stopBits);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+SerialStatus QtSerialControl::setPortOpen(bool open) {
+    if (!open) {
+        if (!port_.isOpen())
+            return {};
+        const bool pending = port_.bytesToWrite() > 0;
+        port_.close();
+        if (pending)
+            QTimer::singleShot(0, this, [this] { Q_EMIT outputDrained(); });
+        return {};
+    }
+    if (port_.isOpen())
+        return {};
+    if (deviceOverride_.isEmpty() && (commPort_ < MinPortNumber || commPort_ > MaxPortNumber))
+        return SerialStatus::failure(QStringLiteral("COM%1: not a valid port number (%2 to %3)")
+                                         .arg(commPort_)
+                                         .arg(MinPortNumber)
+                                         .arg(MaxPortNumber));
+    const QString path = devicePath();
+    port_.setPortName(path);
+    applySettings();
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QString reason = port_.errorString();
+        port_.clearError();
+        return SerialStatus::failure(QStringLiteral("%1: %2").arg(path, reason));
+    }
+    applySettings();
+    port_.setDataTerminalReady(true);
+    lost_ = false;
+    commEvent_ = 0;
+    repeatedErrors_ = 0;
+    requestLowLatency();
+    return {};
+}
+
+void QtSerialControl::requestLowLatency() {
+    // USB adapters hold a lone byte back for their latency timer (often 16 ms); ask the driver to pass
+    // it on at once. Pseudo-terminals and many drivers refuse: that is fine.
+    lowLatency_ = false;
+    const int fd = static_cast<int>(port_.handle());
+    if (fd < 0)
+        return;
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0)
+        return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    lowLatency_ = ::ioctl(fd, TIOCSSERIAL, &info) == 0;
+}
+
+int QtSerialControl::inBufferCount() const {
+    if (!port_.isOpen())
+        return 0;
+    const qint64 available = port_.bytesAvailable();
+    return available > INT32_MAX ? INT32_MAX : static_cast<int>(available);
+}
+
+QByteArray QtSerialControl::input() {
+    if (!port_.isOpen())
+        return {};
+    return port_.read(inputLen_ > 0 ? inputLen_ : port_.bytesAvailable());
+}
+
+SerialStatus QtSerialControl::output(const QByteArray &bytes) {
+    if (!port_.isOpen())
+        return SerialStatus::failure(QStringLiteral("%1: port is not open").arg(devicePath()));
+    if (port_.write(bytes) != bytes.size())
+        return SerialStatus::failure(QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString()));
+    return {};
+}
+
+void QtSerialControl::onReadyRead() {
+    if (port_.bytesAvailable() < std::max<qint64>(rThreshold_, 1))
+        return;
+    commEvent_ = CommEvents::Receive;
+    Q_EMIT OnComm();
+}
+
+void QtSerialControl::onBytesWritten() {
+    if (port_.bytesToWrite() == 0)
+        Q_EMIT outputDrained();
+}
+
+bool QtSerialControl::deviceGone() const {
+    // A pulled USB adapter takes its device node with it; a hung-up line reports HUP.
+    if (!QFileInfo::exists(port_.portName()))
+        return true;
+    pollfd probe{static_cast<int>(port_.handle()), POLLIN, 0};
+    return ::poll(&probe, 1, 0) == 1 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void QtSerialControl::onError(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::NoError || !port_.isOpen() || lost_)
+        return;
+    int code = CommEvents::OtherError;
+    switch (error) {
+    case QSerialPort::ReadError:
+        code = CommEvents::ReadError;
+        break;
+    case QSerialPort::WriteError:
+        code = CommEvents::WriteError;
+        break;
+    case QSerialPort::ResourceError:
+        code = CommEvents::DeviceLost;
+        break;
+    default:
+        break;
+    }
+    repeatedErrors_ = (code == commEvent_) ? repeatedErrors_ + 1 : 0;
+    if (code != CommEvents::DeviceLost && (deviceGone() || repeatedErrors_ >= RepeatedErrorsMeanLost))
+        code = CommEvents::DeviceLost;
+    port_.clearError();
+
+    if (code == CommEvents::DeviceLost) {
+        // One event, then the port reads closed: the driver would otherwise keep reporting the same
+        // failure on every poll. The close waits for the port to return from its own notification.
+        lost_ = true;
+        QTimer::singleShot(0, this, [this] {
+            const bool pending = port_.bytesToWrite() > 0;
+            port_.close();
+            commEvent_ = CommEvents::DeviceLost;
+            Q_EMIT OnComm();
+            if (pending)
+                Q_EMIT outputDrained();
+            Q_EMIT portLost();
+        });
+        return;
+    }
+    commEvent_ = code;
+    Q_EMIT OnComm();
+}

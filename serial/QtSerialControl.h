@@ -1,0 +1,59 @@
+#pragma once
+
+#include "serial/LineSettings.h"
+#include "serial/PortResolver.h"
+#include "serial/SerialControl.h"
+
+#include <QSerialPort>
+
+// The serial control on QSerialPort.
+class QtSerialControl final : public SerialControl {
+    Q_OBJECT
+public:
+    explicit QtSerialControl(PortResolver resolver = resolvePortDevice, QObject *parent = nullptr);
+    ~QtSerialControl() override;
+
+    // Opens this device instead of resolving the port number (the command line's --device).
+    void setDeviceOverride(const QString &path) { deviceOverride_ = path; }
+
+    void setCommPort(std::int16_t number) override { commPort_ = number; }
+    std::int16_t commPort() const override { return commPort_; }
+    SerialStatus setSettings(const QString &settings) override;
+    QString settings() const override { return settingsText_; }
+    void setRThreshold(std::int16_t count) override { rThreshold_ = count; }
+    void setOutBufferSize(std::int16_t bytes) override { outBufferSize_ = bytes; }
+    void setInputLen(std::int16_t count) override { inputLen_ = count; }
+    SerialStatus setPortOpen(bool open) override;
+    bool portOpen() const override { return port_.isOpen(); }
+    QString devicePath() const override;
+    int inBufferCount() const override;
+    QByteArray input() override;
+    SerialStatus output(const QByteArray &bytes) override;
+    qint64 bytesToWrite() const override { return port_.isOpen() ? port_.bytesToWrite() : 0; }
+    int commEvent() const override { return commEvent_; }
+
+    // Whether the driver accepted the request for low latency at the last open (USB adapters).
+    bool lowLatency() const { return lowLatency_; }
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void onBytesWritten();
+    void applySettings();
+    void requestLowLatency();
+    bool deviceGone() const;
+
+    QSerialPort port_;
+    PortResolver resolver_;
+    QString deviceOverride_;
+    std::int16_t commPort_ = 0;
+    QString settingsText_ = QStringLiteral("57600,n,8,1");
+    LineSettings lineSettings_;
+    std::int16_t rThreshold_ = 0;
+    std::int16_t outBufferSize_ = 512;
+    std::int16_t inputLen_ = 0;
+    int commEvent_ = 0;
+    bool lost_ = false;
+    int repeatedErrors_ = 0;
+    bool lowLatency_ = false;
+};

@@ -1,0 +1,89 @@
+#include "settings/ModuleReg.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace ModuleReg {
+
+namespace {
+
+QString configFolder() {
+    const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(QString::fromLocal8Bit(xdg)))
+        return QString::fromLocal8Bit(xdg);
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+// QSettings treats a file it cannot parse as empty and would overwrite it on the next write;
+// a file that is not there, or that parses, is safe to use.
+bool usable(const QSettings &store) { return store.status() == QSettings::NoError; }
+
+} // namespace
+
+QString settingsFileFor(RootKey root, const QString &path) {
+    if (root != HKEY_LOCAL_MACHINE && root != HKEY_CURRENT_USER)
+        return {};
+    QStringList parts = path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    if (!parts.isEmpty() && parts.first().compare(QStringLiteral("Software"), Qt::CaseInsensitive) == 0)
+        parts.removeFirst();
+    if (parts.isEmpty())
+        return {};
+    for (const QString &part : parts)
+        if (part == QStringLiteral(".") || part == QStringLiteral("..") || part.contains(QLatin1Char('/')))
+            return {};
+    return configFolder() + QLatin1Char('/') + parts.join(QLatin1Char('/')) + QStringLiteral(".ini");
+}
+
+std::optional<QString> ReadRegString(RootKey root, const QString &path, const QString &name) {
+    const QString file = settingsFileFor(root, path);
+    if (file.isEmpty() || name.isEmpty())
+        return std::nullopt;
+    const QFileInfo info(file);
+    if (!info.isFile() || !info.isReadable())
+        return std::nullopt;
+    QSettings store(file, QSettings::IniFormat);
+    if (!usable(store))
+        return std::nullopt;
+    const QVariant value = store.value(name);
+    if (!value.isValid() || value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    QString text = value.toString();
+    const qsizetype nul = text.indexOf(QChar(0));
+    if (nul >= 0)
+        text.truncate(nul);
+    return text;
+}
+
+void WriteRegString(RootKey root, const QString &path, const QString &name, const QString &text) {
+    const QString file = settingsFileFor(root, path);
+    if (file.isEmpty() || name.isEmpty())
+        return;
+    const QFileInfo info(file);
+    if (info.exists() && (!info.isFile() || !info.isReadable() || !info.isWritable()))
+        return;
+    if (!QDir().mkpath(info.absolutePath()))
+        return;
+    QSettings store(file, QSettings::IniFormat);
+    if (!usable(store))
+        return;
+    store.setValue(name, text);
+    store.sync();
+}
+
+std::optional<QString> mappedPortDevice(int number) {
+    const QString file = settingsFileFor(HKEY_LOCAL_MACHINE, QString::fromLatin1(SettingsPath));
+    const QFileInfo info(file);
+    if (!info.isFile() || !info.isReadable())
+        return std::nullopt;
+    QSettings store(file, QSettings::IniFormat);
+    if (!usable(store))
+        return std::nullopt;
+    const QString device = store.value(QStringLiteral("Ports/COM%1").arg(number)).toString().trimmed();
+    if (device.isEmpty())
+        return std::nullopt;
+    return device;
+}
+
+} // namespace ModuleReg

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "serial/SerialControl.h"
+
+// A serial control in memory: what is written is recorded, what the device "sends" is fed in by the
+// test, and failures are injected.
+class FakeSerialControl final : public SerialControl {
+    Q_OBJECT
+public:
+    void setCommPort(std::int16_t number) override { commPort_ = number; }
+    std::int16_t commPort() const override { return commPort_; }
+    SerialStatus setSettings(const QString &settings) override {
+        settings_ = settings;
+        return {};
+    }
+    QString settings() const override { return settings_; }
+    void setRThreshold(std::int16_t count) override { rThreshold = count; }
+    void setOutBufferSize(std::int16_t bytes) override { outBufferSize = bytes; }
+    void setInputLen(std::int16_t count) override { inputLen = count; }
+    SerialStatus setPortOpen(bool open) override;
+    bool portOpen() const override { return open_; }
+    QString devicePath() const override { return QStringLiteral("/dev/fake%1").arg(commPort_); }
+    int inBufferCount() const override { return static_cast<int>(received_.size() - readPos_); }
+    QByteArray input() override;
+    SerialStatus output(const QByteArray &bytes) override;
+    qint64 bytesToWrite() const override { return pendingWrite; }
+    int commEvent() const override { return commEvent_; }
+
+    // The device sends bytes: one OnComm for the lot.
+    void feed(const QByteArray &bytes);
+    // An error event with `code` (above 1000).
+    void injectError(int code);
+    // The adapter is pulled: one error event, the port closed, portLost.
+    void loseDevice();
+    // The operating system took everything written.
+    void drain();
+
+    QByteArray written;
+    int opens = 0;
+    QString failOpenWith; // non-empty: the next opens fail with this description
+    bool slowDrain = false; // writes stay pending until drain()
+    qint64 pendingWrite = 0;
+    std::int16_t rThreshold = 0, outBufferSize = 512, inputLen = 0;
+
+private:
+    std::int16_t commPort_ = 0;
+    QString settings_;
+    bool open_ = false;
+    QByteArray received_;
+    qsizetype readPos_ = 0;
+    int commEvent_ = 0;
+};

@@ -1,0 +1,219 @@
+// Connecting and disconnecting over a real pseudo-terminal mapped through [Ports], failures, the
+// port box's number parsing, and the single-byte send.
+#include "TestPty.h"
+#include "VirtualClock.h"
+#include "app/PortNumber.h"
+#include "app/frmProg.h"
+#include "serial/QtSerialControl.h"
+#include "settings/ModuleReg.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
+
+QString settingsFile() { return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE, RegPath); }
+
+std::optional<QString> storedPort() {
+    return ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, QStringLiteral("ComPort"));
+}
+
+void mapPort(int number, const QString &device) {
+    QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
+    QSettings ini(settingsFile(), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("Ports/COM%1").arg(number), device);
+}
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QFile::remove(settingsFile());
+        ASSERT_TRUE(pty.ok());
+        mapPort(7, pty.slavePath());
+        window = std::make_unique<frmProg>(nullptr, std::make_unique<VirtualClock>());
+        portBox = window->findChild<QLineEdit *>(QStringLiteral("txtComPort"));
+        btnCon = window->findChild<QPushButton *>(QStringLiteral("btnCon"));
+        btnFlash = window->findChild<QPushButton *>(QStringLiteral("btnFlash"));
+    }
+
+    TestPty pty;
+    std::unique_ptr<frmProg> window;
+    QLineEdit *portBox = nullptr;
+    QPushButton *btnCon = nullptr;
+    QPushButton *btnFlash = nullptr;
+};
+
+// "Tarnix Pellora, Connect:   Error 14:03:27/dev/...: reason"
+void expectErrorCaption(const QString &caption, const QString &description) {
+    const QString prefix = QStringLiteral("Tarnix Pellora, Connect:   Error ");
+    ASSERT_TRUE(caption.startsWith(prefix)) << caption.toStdString();
+    ASSERT_TRUE(caption.endsWith(description)) << caption.toStdString();
+    const QString time = caption.mid(prefix.size(), caption.size() - prefix.size() - description.size());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{1,2}:\\d{2}:\\d{2}( ?[AaPp]\\.?[Mm]\\.?)?$")).match(time).hasMatch())
+        << time.toStdString();
+}
+
+} // namespace
+
+TEST_F(ConnectionTest, connectAndDisconnectOverAPseudoTerminal) {
+    portBox->setText(QStringLiteral("7"));
+    btnCon->click();
+    EXPECT_TRUE(window->PortOpen());
+    EXPECT_TRUE(window->Connected);
+    EXPECT_FALSE(window->link().PortError);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarnix Pellora, Connect: True"));
+    EXPECT_EQ(btnCon->text(), QStringLiteral("Disconnect"));
+    EXPECT_EQ(storedPort(), QStringLiteral("7"));
+    EXPECT_EQ(window->link().PortNumber, 7);
+    EXPECT_EQ(window->link().PortSpeed, 57600);
+    EXPECT_EQ(window->serialControl().settings(), QStringLiteral("57600,n,8,1"));
+    EXPECT_EQ(window->serialControl().devicePath(), pty.slavePath());
+
+    btnCon->click();
+    EXPECT_FALSE(window->PortOpen());
+    EXPECT_FALSE(window->Connected);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarnix Pellora, Connect: False"));
+    EXPECT_EQ(btnCon->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(storedPort(), QStringLiteral("7"));
+}
+
+TEST_F(ConnectionTest, theMappingIsRememberedAcrossEntriesAndStarts) {
+    mapPort(3, QStringLiteral("/dev/ttyUSB9"));
+    portBox->setText(QStringLiteral("7"));
+    btnCon->click();
+    ASSERT_TRUE(window->PortOpen());
+    QSettings ini(settingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(ini.value(QStringLiteral("Ports/COM3")).toString(), QStringLiteral("/dev/ttyUSB9"));
+    EXPECT_EQ(ini.value(QStringLiteral("Ports/COM7")).toString(), pty.slavePath());
+    window.reset();
+    frmProg again(nullptr, std::make_unique<VirtualClock>());
+    EXPECT_EQ(again.findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(), QStringLiteral("7"));
+}
+
+TEST_F(ConnectionTest, aMissingDeviceShowsTheErrorCaptionAndSetsPortError) {
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("ttyUSB0"));
+    mapPort(4, missing);
+    portBox->setText(QStringLiteral("4"));
+    btnCon->click();
+    expectErrorCaption(window->windowTitle(), missing + QStringLiteral(": No such file or directory"));
+    EXPECT_FALSE(window->Connected);
+    EXPECT_TRUE(window->link().PortError);
+    EXPECT_EQ(btnCon->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    EXPECT_EQ(storedPort(), QStringLiteral("2")) << "a failed connect writes nothing";
+}
+
+TEST_F(ConnectionTest, aDeviceThatIsNoTerminalIsRefusedWithItsReason) {
+    QTemporaryDir dir;
+    mapPort(5, dir.path());
+    portBox->setText(QStringLiteral("5"));
+    btnCon->click();
+    expectErrorCaption(window->windowTitle(), dir.path() + QStringLiteral(": Is a directory"));
+    EXPECT_TRUE(window->link().PortError);
+}
+
+TEST_F(ConnectionTest, unmappedNumbersOpenTheMatchingTtyS) {
+    portBox->setText(QStringLiteral("999"));
+    btnCon->click();
+    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral("/dev/ttyS998: No such file or directory")))
+        << window->windowTitle().toStdString();
+}
+
+TEST_F(ConnectionTest, numbersOutsideTheRangeFailWithoutEndingTheProgram) {
+    for (const char *text : {"70000", "abc", "0", "-3"}) {
+        SCOPED_TRACE(text);
+        portBox->setText(QString::fromLatin1(text));
+        btnCon->click();
+        EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("Tarnix Pellora, Connect:   Error ")));
+        EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("not a valid port number")))
+            << window->windowTitle().toStdString();
+        EXPECT_TRUE(window->link().PortError);
+        EXPECT_FALSE(window->PortOpen());
+    }
+}
+
+TEST_F(ConnectionTest, sendWritesOneByteOrItsComplementAndNothingWhenClosedOrFailed) {
+    window->Send(0x66, false);
+    portBox->setText(QStringLiteral("7"));
+    btnCon->click();
+    ASSERT_TRUE(window->PortOpen());
+    EXPECT_TRUE(pty.readAvailable().isEmpty()) << "nothing is sent while closed";
+    window->Send(0x66, false);
+    window->Send(0x66, true);
+    EXPECT_EQ(pty.readAtLeast(2), QByteArray("\x66\x99", 2));
+
+    window->link().PortError = true;
+    window->Send(0x66, false);
+    waitUntil([] { return false; }, 50);
+    EXPECT_TRUE(pty.readAvailable().isEmpty()) << "nothing is sent while PortError is set";
+}
+
+TEST_F(ConnectionTest, afterAFailedConnectSendStaysSilentUntilAConnectSucceeds) {
+    portBox->setText(QStringLiteral("70000"));
+    btnCon->click();
+    ASSERT_TRUE(window->link().PortError);
+    portBox->setText(QStringLiteral("7"));
+    btnCon->click();
+    EXPECT_FALSE(window->link().PortError);
+    window->Send('i', false);
+    EXPECT_EQ(pty.readAtLeast(1), QByteArray("i"));
+}
+
+TEST_F(ConnectionTest, baudRateAndComPortReopenAnOpenPortWithoutTouchingTheCaption) {
+    portBox->setText(QStringLiteral("7"));
+    btnCon->click();
+    ASSERT_TRUE(window->PortOpen());
+    const QString caption = window->windowTitle();
+    ASSERT_TRUE(window->BaudRate(38400).ok());
+    EXPECT_TRUE(window->PortOpen());
+    EXPECT_EQ(window->serialControl().settings(), QStringLiteral("38400,n,8,1"));
+    EXPECT_EQ(window->link().PortSpeed, 38400);
+    ASSERT_TRUE(window->comPort(7).ok());
+    EXPECT_TRUE(window->PortOpen());
+    EXPECT_EQ(window->windowTitle(), caption);
+    EXPECT_TRUE(window->Connected);
+
+    const SerialStatus failed = window->comPort(6); // unmapped: /dev/ttyS5 is not there
+    EXPECT_FALSE(failed.ok());
+    EXPECT_TRUE(failed.description().contains(QStringLiteral("/dev/ttyS5")));
+    EXPECT_EQ(window->link().PortNumber, 6);
+}
+
+TEST_F(ConnectionTest, theDeviceDisappearingIsOneErrorAndADisconnect) {
+    portBox->setText(QStringLiteral("7"));
+    btnCon->click();
+    ASSERT_TRUE(window->PortOpen());
+    int events = 0;
+    QObject::connect(&window->serialControl(), &SerialControl::OnComm, [&] {
+        if (window->serialControl().commEvent() > 1000)
+            ++events;
+    });
+    pty.hangUp();
+    ASSERT_TRUE(waitUntil([&] { return !window->PortOpen(); }));
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(events, 1);
+    EXPECT_FALSE(window->Connected);
+    EXPECT_EQ(btnCon->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarnix Pellora, Connect: False"));
+}
+
+TEST(PortNumberText, isTheLeadingNumberRoundedHalfToEven) {
+    const std::pair<const char *, std::optional<qint16>> cases[] = {
+        {" 4", 4}, {"2.5", 2}, {"3.5", 4}, {"7abc", 7}, {"abc", 0}, {"", 0},   {"70000", std::nullopt},
+        {"-3", -3}, {"\t12", 12}, {".5", 0}, {"1.", 1}, {"32767", 32767}, {"32768", std::nullopt},
+    };
+    for (const auto &[text, expected] : cases)
+        EXPECT_EQ(portNumberFromText(QString::fromLatin1(text)), expected) << text;
+    EXPECT_EQ(numberText(leadingNumber(u"3")), QStringLiteral("3"));
+    EXPECT_EQ(numberText(leadingNumber(u" 4x")), QStringLiteral("4"));
+    EXPECT_EQ(numberText(leadingNumber(u"2.5")), QStringLiteral("2.5"));
+}

@@ -1,0 +1,246 @@
+// The window as the operator first sees it, start-up from the settings file, and shut-down.
+#include "FakeSerialControl.h"
+#include "VirtualClock.h"
+#include "app/LogView.h"
+#include "app/frmProg.h"
+#include "devnotify/ModuleUsbNotification.h"
+#include "settings/ModuleReg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString settingsFile() {
+    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE, QString::fromLatin1(ModuleReg::SettingsPath));
+}
+
+void resetSettings() {
+    QFile::remove(settingsFile());
+}
+
+void storePort(const QString &text) {
+    QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
+    QSettings ini(settingsFile(), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("ComPort"), text);
+}
+
+std::unique_ptr<frmProg> makeWindow(FakeSerialControl **control = nullptr) {
+    auto fake = std::make_unique<FakeSerialControl>();
+    if (control)
+        *control = fake.get();
+    return std::make_unique<frmProg>(std::move(fake), std::make_unique<VirtualClock>());
+}
+
+// The layout as drawn: twips, 15 to the pixel.
+struct Row {
+    const char *name;
+    const char *className;
+    const char *container;
+    int left, top, width, height;
+    const char *caption;
+    const char *toolTip;
+    bool enabled, visible;
+};
+
+const Row Inventory[] = {
+    {"Frame9", "QGroupBox", nullptr, 360, 120, 2775, 675, "Com settings", "", true, true},
+    {"txtRefresh", "QLineEdit", "Frame9", 240, 600, 375, 285, "333", "", true, false},
+    {"txtSpeed", "QLineEdit", "Frame9", 240, 240, 735, 285, "57600", "Port speed: 38400, 57600,76800", true, true},
+    {"txtComPort", "QLineEdit", "Frame9", 1200, 240, 315, 285, nullptr, "Com Port number", true, true},
+    {"btnCon", "QPushButton", "Frame9", 1560, 240, 1065, 285, "Connect", "", true, true},
+    {"txtbuffer", "LogView", nullptr, 240, 1200, 8655, 6135, "", "", true, true},
+    {"lblFilename", "QLabel", nullptr, 360, 840, 7455, 285, "", "", true, true},
+    {"btnopenFile", "QPushButton", nullptr, 8040, 840, 855, 285, "browse", "", true, true},
+    {"btnFlash", "QPushButton", nullptr, 3240, 240, 3255, 495, "START PROGRAMMING", "", false, true},
+    {"Command1", "QPushButton", nullptr, 8520, 360, 375, 315, "f", "", true, false},
+    {"Command2", "QPushButton", nullptr, 8040, 360, 375, 375, "g", "", true, false},
+    {"Command3", "QPushButton", nullptr, 7320, 240, 615, 495, "sFile", "", true, false},
+    {"Command4", "QPushButton", nullptr, 6960, 7440, 1335, 375, "Clear screen", "", true, true},
+    {"Combospeed", "QComboBox", nullptr, 1320, 7440, 1815, 315, "60  - normal", "", true, true},
+    {"Label1", "QLabel", nullptr, 600, 7440, 735, 255, "Speed:", "", true, true},
+    {"Command5", "QPushButton", nullptr, 6720, 240, 1935, 495, "Help", "", true, true},
+};
+
+QString captionOf(QWidget *w) {
+    if (auto *b = qobject_cast<QPushButton *>(w))
+        return b->text();
+    if (auto *l = qobject_cast<QLabel *>(w))
+        return l->text();
+    if (auto *e = qobject_cast<QLineEdit *>(w))
+        return e->text();
+    if (auto *g = qobject_cast<QGroupBox *>(w))
+        return g->title();
+    if (auto *c = qobject_cast<QComboBox *>(w))
+        return c->currentText();
+    if (auto *log = qobject_cast<LogView *>(w))
+        return log->text();
+    return {};
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetSettings(); }
+};
+
+} // namespace
+
+TEST_F(WindowTest, everyControlMatchesTheLayoutTable) {
+    auto window = makeWindow();
+    window->show();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarnix Pellora"));
+    EXPECT_EQ(window->size(), QSize(602, 527));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window must not be resizable";
+    EXPECT_FALSE(window->windowIcon().isNull());
+    for (int size : {16, 32, 48, 64})
+        EXPECT_TRUE(window->windowIcon().availableSizes().contains(QSize(size, size))) << size;
+
+    for (const Row &row : Inventory) {
+        SCOPED_TRACE(row.name);
+        auto *w = window->findChild<QWidget *>(QString::fromLatin1(row.name));
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->inherits(row.className));
+        const QString container = row.container ? QString::fromLatin1(row.container) : QString();
+        EXPECT_EQ(w->parentWidget() == window.get() ? QString() : w->parentWidget()->objectName(), container);
+        EXPECT_EQ(w->geometry(), QRect(row.left / 15, row.top / 15, row.width / 15, row.height / 15));
+        if (row.caption) {
+            EXPECT_EQ(captionOf(w), QString::fromUtf8(row.caption));
+        }
+        EXPECT_EQ(w->toolTip(), QString::fromUtf8(row.toolTip));
+        EXPECT_EQ(w->isEnabled(), row.enabled);
+        EXPECT_EQ(w->isVisibleTo(window.get()), row.visible);
+    }
+}
+
+TEST_F(WindowTest, tabOrderSkipsHiddenAndLabelsAndStartsAtTheSpeedBox) {
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    QStringList order;
+    QWidget *w = window->findChild<QWidget *>(QStringLiteral("txtSpeed"));
+    for (int i = 0; i < 8 && w; ++i) {
+        order << w->objectName();
+        do
+            w = w->nextInFocusChain();
+        while (w && (!w->isVisibleTo(window.get()) || w->focusPolicy() == Qt::NoFocus ||
+                     w->objectName().isEmpty() || !w->isEnabled()));
+    }
+    // btnFlash is disabled at start and so not reached.
+    EXPECT_EQ(order, (QStringList{"txtSpeed", "txtComPort", "btnCon", "txtbuffer", "btnopenFile",
+                                  "Command4", "Combospeed", "Command5"}));
+    EXPECT_EQ(window->focusWidget(), window->findChild<QWidget *>(QStringLiteral("txtSpeed")));
+}
+
+TEST_F(WindowTest, timersAreStoppedWithTheirPeriods) {
+    auto window = makeWindow();
+    const std::pair<SessionTimer, int> timers[] = {{SessionTimer::ResetToBootprg, 1000},
+                                                   {SessionTimer::SendI, 5},
+                                                   {SessionTimer::SendF, 333},
+                                                   {SessionTimer::DotNotReceived, 3000},
+                                                   {SessionTimer::SendFile, 1000}};
+    for (auto [which, period] : timers) {
+        EXPECT_FALSE(window->session().timer(which).enabled());
+        EXPECT_EQ(window->session().timer(which).interval(), period);
+    }
+}
+
+TEST_F(WindowTest, startUpFillsTheSpeedListAndFirstValues) {
+    auto window = makeWindow();
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("Combospeed"));
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    EXPECT_EQ(items, (QStringList{"20  - fastest", "40", "60  - normal", "80", "100 - slowest", "Auto - fast"}));
+    EXPECT_EQ(window->ListIndex(), 2);
+    EXPECT_TRUE(window->session().SelectedFile.isEmpty());
+    EXPECT_EQ(window->session().Countdown, 60);
+    EXPECT_EQ(window->session().state(), SessionState::Idle);
+    EXPECT_FALSE(window->Connected);
+    EXPECT_FALSE(window->PortOpen());
+    EXPECT_FALSE(window->link().PortError);
+}
+
+TEST_F(WindowTest, speedListReadsMinusOneForHandEditedTextAndNeverGrows) {
+    auto window = makeWindow();
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("Combospeed"));
+    combo->setEditText(QStringLiteral("fast please"));
+    EXPECT_EQ(window->ListIndex(), -1);
+    combo->lineEdit()->returnPressed();
+    EXPECT_EQ(combo->count(), 6);
+    combo->setEditText(QStringLiteral("Auto - fast"));
+    EXPECT_EQ(window->ListIndex(), 5);
+}
+
+struct StoredPortCase {
+    const char *name;
+    std::optional<QString> stored;
+    QString shown;
+    std::optional<QString> storedAfter;
+};
+
+class StartUpPortTest : public ::testing::TestWithParam<StoredPortCase> {
+protected:
+    void SetUp() override { resetSettings(); }
+};
+
+TEST_P(StartUpPortTest, portBoxAndDefault) {
+    const StoredPortCase &c = GetParam();
+    if (c.stored)
+        storePort(*c.stored);
+    auto window = makeWindow();
+    EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(), c.shown);
+    EXPECT_EQ(ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, QString::fromLatin1(ModuleReg::SettingsPath),
+                                       QStringLiteral("ComPort")),
+              c.storedAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stored, StartUpPortTest,
+    ::testing::Values(StoredPortCase{"none", std::nullopt, "2", "2"}, StoredPortCase{"five", "5", "5", "5"},
+                      StoredPortCase{"zero", "0", "2", "2"}, StoredPortCase{"empty", "", "2", "2"},
+                      StoredPortCase{"letters", "abc", "2", "2"}, StoredPortCase{"leadingBlank", " 4", " 4", " 4"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(WindowTest, storedFiveIsNotWrittenAgain) {
+    QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
+    const QByteArray handWritten = "; kept as written\n[General]\nComPort = 5\n";
+    {
+        QFile file(settingsFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(handWritten);
+    }
+    auto window = makeWindow();
+    EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(), QStringLiteral("5"));
+    QFile file(settingsFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), handWritten);
+}
+
+TEST_F(WindowTest, closingWhileConnectedClosesThePortAndRemovesTheHookWithoutAsking) {
+    FakeSerialControl *control = nullptr;
+    auto window = makeWindow(&control);
+    window->show();
+    EXPECT_TRUE(ModuleUsbNotification::hookInstalled());
+    window->findChild<QPushButton *>(QStringLiteral("btnCon"))->click();
+    ASSERT_TRUE(window->PortOpen());
+    EXPECT_TRUE(window->close()) << "the close is never refused";
+    EXPECT_FALSE(control->portOpen());
+    EXPECT_FALSE(ModuleUsbNotification::hookInstalled());
+    EXPECT_EQ(ModuleUsbNotification::NotifyHandle, nullptr);
+}
+
+TEST_F(WindowTest, closingWithThePortClosedShowsNothing) {
+    auto window = makeWindow();
+    window->show();
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarnix Pellora"));
+}

@@ -1,0 +1,230 @@
+#include "device.h"
+
+#include "srecord_line.h"
+
+#include <array>
+#include <cstdio>
+#include <utility>
+
+namespace pellora::sim {
+
+namespace {
+
+std::string printable(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7F)
+        return std::string{'\'', c, '\''};
+    std::array<char, 8> hex{};
+    std::snprintf(hex.data(), hex.size(), "0x%02X", u);
+    return hex.data();
+}
+
+bool isToken(char c) {
+    return c == '.' || c == '>' || c == '_' || c == 'P';
+}
+
+} // namespace
+
+Device::Device(DeviceConfig config, DeviceEvents &events, Clock::time_point now,
+               std::uint32_t seed)
+    : config_(std::move(config)), events_(events), random_(seed),
+      nextNoise_(now + config_.noiseInterval) {}
+
+void Device::receive(std::string_view bytes, Clock::time_point now) {
+    for (char c : bytes) {
+        if (state_ == State::Unplugged)
+            return;
+        const Clock::duration quiet = lastByte_ ? now - *lastByte_ : Clock::duration::max();
+        lastByte_ = now;
+        receiveByte(c, now, quiet);
+    }
+}
+
+void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
+    switch (state_) {
+    case State::Idle:
+        if (c == WakeByte && !config_.neverBoot) {
+            startBooting(now, "wake byte");
+            // A zero boot delay answers this very byte.
+            if (config_.bootDelay.count() == 0)
+                sendPrompt(now);
+        } else if (config_.verbose) {
+            log("idle: ignored " + printable(c));
+        }
+        return;
+    case State::Booting:
+        if (c == WakeByte && now - bootStart_ >= config_.bootDelay) {
+            sendPrompt(now);
+        } else if (c != WakeByte || !loggedIgnoredWake_) {
+            if (c == WakeByte)
+                loggedIgnoredWake_ = true;
+            if (config_.verbose)
+                log("booting: ignored " + printable(c));
+        }
+        return;
+    case State::Prompted:
+        if (c == FlashByte) {
+            run_ = RunStats{};
+            line_.clear();
+            lineTooLong_ = false;
+            lastWasCR_ = false;
+            state_ = State::Receiving;
+            log("flash command: ready for lines");
+            events_.send(ReadyToken, now, false);
+        } else if (c == WakeByte && config_.bootTwice && promptsThisBoot_ == 1 &&
+                   now - promptTime_ >= config_.bootDelay) {
+            log("rebooted on its own (boot-twice)");
+            sendPrompt(now);
+        } else if (isPowerCycle(c, quiet)) {
+            startBooting(now, "power-cycle after silence");
+        } else if (c == GoByte) {
+            log("prompted: ignored 'g' (go)");
+        } else if (c != WakeByte && config_.verbose) {
+            log("prompted: ignored " + printable(c));
+        }
+        return;
+    case State::Receiving:
+        receiveLineByte(c, now, quiet);
+        return;
+    case State::Unplugged:
+        return;
+    }
+}
+
+void Device::receiveLineByte(char c, Clock::time_point now, Clock::duration quiet) {
+    if (c == '\n' && lastWasCR_) {
+        lastWasCR_ = false;
+        return;
+    }
+    lastWasCR_ = c == '\r';
+    if (c == '\r' || c == '\n') {
+        finishLine(now);
+        return;
+    }
+    if (line_.empty() && !lineTooLong_ && isPowerCycle(c, quiet)) {
+        startBooting(now, "power-cycle after silence mid-run");
+        return;
+    }
+    if (line_.size() < config_.maxLineLength)
+        line_.push_back(c);
+    else
+        lineTooLong_ = true;
+}
+
+void Device::finishLine(Clock::time_point now) {
+    if (line_.empty() && !lineTooLong_) {
+        ++run_.blankLines;
+        log("blank line");
+        return;
+    }
+    ++run_.lines;
+    const bool tooLong = lineTooLong_;
+    const LineResult result = tooLong ? LineResult{} : checkLine(line_);
+    line_.clear();
+    lineTooLong_ = false;
+    const bool good = !tooLong && result.ok();
+    if (!good) {
+        ++run_.badLines;
+        log("line " + std::to_string(run_.lines) + ": bad (" +
+            (tooLong ? "longer than the line cap" : describe(result.error)) + ")");
+    } else {
+        if (result.record.isData()) {
+            run_.image.write(result.record.address, result.record.data);
+            run_.dataBytes += result.record.data.size();
+        }
+        if (config_.verbose) {
+            log("line " + std::to_string(run_.lines) + ": S" + result.record.type + " at " +
+                std::to_string(result.record.address) + ", " +
+                std::to_string(result.record.data.size()) + " bytes");
+        }
+    }
+
+    const bool answer = !config_.stopAckAfter || run_.lines <= *config_.stopAckAfter;
+    const Clock::time_point ackTime = now + config_.ackDelay;
+    if (answer) {
+        if (config_.noiseInRun && !config_.noise.empty())
+            events_.send(config_.noise, now, false);
+        if (config_.garbage)
+            events_.send(garbageBytes(), ackTime, false);
+        else
+            events_.send(LineAck, ackTime, false);
+    } else if (config_.verbose) {
+        log("line " + std::to_string(run_.lines) + ": not answered (stop-ack-after)");
+    }
+
+    if (good && result.record.isTermination()) {
+        if (answer)
+            events_.send(ClosingText, ackTime, false);
+        ++completedRuns_;
+        log("run " + std::to_string(completedRuns_) + " complete");
+        enterIdle(now);
+        events_.runCompleted();
+    }
+    if (config_.hangupAfter && run_.lines == *config_.hangupAfter && state_ != State::Unplugged) {
+        log("unplugging after " + std::to_string(run_.lines) + " lines");
+        state_ = State::Unplugged;
+        events_.hangup();
+    }
+}
+
+void Device::startBooting(Clock::time_point now, const char *why) {
+    state_ = State::Booting;
+    bootStart_ = now;
+    promptsThisBoot_ = 0;
+    loggedIgnoredWake_ = false;
+    line_.clear();
+    lineTooLong_ = false;
+    log(std::string{"booting ("} + why + ")");
+}
+
+void Device::sendPrompt(Clock::time_point now) {
+    state_ = State::Prompted;
+    promptTime_ = now;
+    ++promptsThisBoot_;
+    log("booted: prompt");
+    events_.send(Prompt, now, false);
+}
+
+void Device::enterIdle(Clock::time_point now) {
+    state_ = State::Idle;
+    nextNoise_ = now + config_.noiseInterval;
+}
+
+bool Device::isPowerCycle(char c, Clock::duration quiet) const {
+    return c == WakeByte && !config_.neverBoot && config_.resetGap.count() > 0 &&
+           quiet >= config_.resetGap;
+}
+
+std::string Device::garbageBytes() {
+    std::uniform_int_distribution<int> length(1, 4);
+    std::uniform_int_distribution<int> value(0, 255);
+    std::string bytes(static_cast<std::size_t>(length(random_)), '\0');
+    for (char &c : bytes) {
+        do {
+            c = static_cast<char>(value(random_));
+        } while (isToken(c));
+    }
+    return bytes;
+}
+
+void Device::tick(Clock::time_point now) {
+    if (config_.noise.empty() || (state_ != State::Idle && state_ != State::Booting))
+        return;
+    if (now >= nextNoise_) {
+        events_.send(config_.noise, now, true);
+        nextNoise_ = now + config_.noiseInterval;
+    }
+}
+
+std::optional<Clock::time_point> Device::nextDeadline() const {
+    if (config_.noise.empty() || (state_ != State::Idle && state_ != State::Booting))
+        return std::nullopt;
+    return nextNoise_;
+}
+
+void Device::log(const std::string &message) {
+    if (config_.verbose)
+        events_.log(message);
+}
+
+} // namespace pellora::sim

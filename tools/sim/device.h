@@ -1,0 +1,109 @@
+#pragma once
+
+#include "sparse_image.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+
+// The bootloader as seen from the wire: bytes in, bytes out, with time passed in by the caller so
+// that the pty loop owns every clock and every wait.
+namespace pellora::sim {
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::milliseconds;
+
+inline constexpr std::string_view Prompt = ">\r\n";
+inline constexpr std::string_view ReadyToken = "_";
+inline constexpr std::string_view LineAck = ".";
+inline constexpr std::string_view ClosingText = "Programmed successfully! Restarting device....\r\n";
+inline constexpr char WakeByte = 'i';
+inline constexpr char FlashByte = 'f';
+inline constexpr char GoByte = 'g';
+
+struct DeviceConfig {
+    Millis bootDelay{300};
+    bool neverBoot = false;
+    bool bootTwice = false;
+    std::optional<std::uint64_t> stopAckAfter;
+    Millis ackDelay{0};
+    std::string noise;
+    Millis noiseInterval{1000};
+    bool noiseInRun = false;
+    bool garbage = false;
+    std::optional<std::uint64_t> hangupAfter;
+    // A wake byte after this much silence, once prompted, means the board was power-cycled.
+    // Zero turns that off.
+    Millis resetGap{1000};
+    std::size_t maxLineLength = std::size_t{4} << 20;
+    bool verbose = false;
+};
+
+struct RunStats {
+    std::uint64_t lines = 0;
+    std::uint64_t badLines = 0;
+    std::uint64_t blankLines = 0;
+    std::uint64_t dataBytes = 0;
+    SparseImage image;
+};
+
+class DeviceEvents {
+public:
+    virtual ~DeviceEvents() = default;
+    // `droppable` output may be skipped when the host is not draining the line.
+    virtual void send(std::string_view bytes, Clock::time_point notBefore, bool droppable) = 0;
+    virtual void runCompleted() = 0;
+    virtual void hangup() = 0;
+    virtual void log(const std::string &message) = 0;
+};
+
+class Device {
+public:
+    enum class State { Idle, Booting, Prompted, Receiving, Unplugged };
+
+    Device(DeviceConfig config, DeviceEvents &events, Clock::time_point now,
+           std::uint32_t seed = std::random_device{}());
+
+    void receive(std::string_view bytes, Clock::time_point now);
+    void tick(Clock::time_point now);
+    std::optional<Clock::time_point> nextDeadline() const;
+
+    State state() const { return state_; }
+    // The run in progress, or the last one when none is.
+    const RunStats &run() const { return run_; }
+    std::uint64_t completedRuns() const { return completedRuns_; }
+
+private:
+    void receiveByte(char c, Clock::time_point now, Clock::duration quiet);
+    void receiveLineByte(char c, Clock::time_point now, Clock::duration quiet);
+    void finishLine(Clock::time_point now);
+    void startBooting(Clock::time_point now, const char *why);
+    void sendPrompt(Clock::time_point now);
+    void enterIdle(Clock::time_point now);
+    bool isPowerCycle(char c, Clock::duration quiet) const;
+    std::string garbageBytes();
+    void log(const std::string &message);
+
+    DeviceConfig config_;
+    DeviceEvents &events_;
+    std::mt19937 random_;
+    State state_ = State::Idle;
+    Clock::time_point bootStart_{};
+    Clock::time_point promptTime_{};
+    int promptsThisBoot_ = 0;
+    bool loggedIgnoredWake_ = false;
+    std::optional<Clock::time_point> lastByte_;
+    Clock::time_point nextNoise_{};
+
+    std::string line_;
+    bool lineTooLong_ = false;
+    bool lastWasCR_ = false;
+    RunStats run_;
+    std::uint64_t completedRuns_ = 0;
+};
+
+} // namespace pellora::sim

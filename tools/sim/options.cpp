@@ -1,0 +1,232 @@
+#include "options.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+
+namespace pellora::sim {
+
+namespace {
+
+std::optional<std::uint64_t> parseNumber(std::string_view text, std::uint64_t max) {
+    std::uint64_t value = 0;
+    const char *end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end || value > max)
+        return std::nullopt;
+    return value;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+constexpr std::uint64_t MaxMillis = 24ull * 3600 * 1000;
+constexpr std::uint64_t MaxCount = 1ull << 62;
+
+} // namespace
+
+std::optional<std::string> decodeEscapes(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (++i == text.size())
+            return std::nullopt;
+        switch (text[i]) {
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 'r':
+            out.push_back('\r');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        case '\\':
+            out.push_back('\\');
+            break;
+        case 'x': {
+            if (i + 2 >= text.size())
+                return std::nullopt;
+            const int high = hexValue(text[i + 1]);
+            const int low = hexValue(text[i + 2]);
+            if (high < 0 || low < 0)
+                return std::nullopt;
+            out.push_back(static_cast<char>(high * 16 + low));
+            i += 2;
+            break;
+        }
+        default:
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+ParseResult parseOptions(const std::vector<std::string_view> &args) {
+    ParseResult result;
+    SimOptions &o = result.options;
+    DeviceConfig &d = o.device;
+
+    using Setter = std::function<std::string(std::string_view)>;
+    auto millis = [](Millis &target) {
+        return Setter{[&target](std::string_view v) -> std::string {
+            const auto n = parseNumber(v, MaxMillis);
+            if (!n)
+                return "expects milliseconds";
+            target = Millis{static_cast<Millis::rep>(*n)};
+            return {};
+        }};
+    };
+    auto count = [](std::optional<std::uint64_t> &target) {
+        return Setter{[&target](std::string_view v) -> std::string {
+            const auto n = parseNumber(v, MaxCount);
+            if (!n)
+                return "expects a count";
+            target = *n;
+            return {};
+        }};
+    };
+    auto text = [](std::string &target) {
+        return Setter{[&target](std::string_view v) -> std::string {
+            if (v.empty())
+                return "expects a non-empty value";
+            target = std::string{v};
+            return {};
+        }};
+    };
+
+    const std::map<std::string_view, Setter> valued{
+        {"--link", text(o.linkPath)},
+        {"--boot-delay", millis(d.bootDelay)},
+        {"--stop-ack-after", count(d.stopAckAfter)},
+        {"--ack-delay", millis(d.ackDelay)},
+        {"--noise",
+         [&d](std::string_view v) -> std::string {
+             auto decoded = decodeEscapes(v);
+             if (!decoded)
+                 return "has a bad escape (use \\n \\r \\t \\\\ \\xHH)";
+             d.noise = std::move(*decoded);
+             return {};
+         }},
+        {"--noise-interval",
+         [&d](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, MaxMillis);
+             if (!n || *n == 0)
+                 return "expects milliseconds above 0";
+             d.noiseInterval = Millis{static_cast<Millis::rep>(*n)};
+             return {};
+         }},
+        {"--baud",
+         [&o](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, 4'000'000);
+             if (!n || *n == 0)
+                 return "expects a rate from 1 to 4000000";
+             o.baud = static_cast<std::uint32_t>(*n);
+             return {};
+         }},
+        {"--hangup-after", count(d.hangupAfter)},
+        {"--image", text(o.imagePath)},
+        {"--summary", text(o.summaryPath)},
+        {"--runs",
+         [&o](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, MaxCount);
+             if (!n)
+                 return "expects a count";
+             o.runs = *n;
+             return {};
+         }},
+        {"--reset-gap", millis(d.resetGap)},
+    };
+    const std::map<std::string_view, bool *> flags{
+        {"--never-boot", &d.neverBoot},   {"--boot-twice", &d.bootTwice},
+        {"--noise-in-run", &d.noiseInRun}, {"--garbage", &d.garbage},
+        {"--verbose", &d.verbose},        {"--help", &o.help},
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view name = args[i];
+        std::optional<std::string_view> value;
+        if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string_view::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        if (name == "-h")
+            name = "--help";
+        if (const auto flag = flags.find(name); flag != flags.end()) {
+            if (value) {
+                result.error = std::string{name} + " takes no value";
+                return result;
+            }
+            *flag->second = true;
+            continue;
+        }
+        const auto setter = valued.find(name);
+        if (setter == valued.end()) {
+            result.error = "unknown option " + std::string{args[i]};
+            return result;
+        }
+        if (!value) {
+            if (i + 1 == args.size()) {
+                result.error = std::string{name} + " needs a value";
+                return result;
+            }
+            value = args[++i];
+        }
+        if (std::string problem = setter->second(*value); !problem.empty()) {
+            result.error = std::string{name} + " " + problem;
+            return result;
+        }
+    }
+    if (d.noiseInRun && d.noise.empty())
+        result.error = "--noise-in-run needs --noise";
+    return result;
+}
+
+std::string usage(std::string_view program) {
+    std::string text = "Usage: ";
+    text += program;
+    text += R"( [options]
+
+Plays the device's serial bootloader on a pseudo-terminal. The first line on stdout is
+"PTY <slave path>"; open that path as the serial port.
+
+Link and runs:
+  --link PATH            also make PATH a symlink to the pty slave (removed at exit)
+  --runs N               exit 0 after N completed runs (0 = run forever, the default)
+  --image PATH           write the programmed image after each run (0xFF in gaps)
+  --summary PATH         write run counters as JSON after each run and at exit
+  --baud RATE            pace both directions at RATE baud, 8N1 (default: no pacing)
+  --verbose              log every event to stderr
+
+Boot:
+  --boot-delay MS        boot this long after the first 'i' (default 300)
+  --never-boot           never answer the prompt
+  --boot-twice           prompt a second time on an 'i' one boot delay after the first
+  --reset-gap MS         an 'i' after this much silence once prompted is a power cycle
+                         and starts a new boot (default 1000, 0 = never)
+
+Faults:
+  --ack-delay MS         wait this long before answering each line (default 0)
+  --stop-ack-after N     answer only the first N lines of a run, then stay silent
+  --hangup-after N       after N lines of a run, close the pty and exit with status 3
+  --garbage              answer each line with random bytes instead of '.'
+  --noise TEXT           send TEXT periodically while idle (escapes: \n \r \t \\ \xHH)
+  --noise-interval MS    period of the noise (default 1000)
+  --noise-in-run         also send TEXT before each line's answer
+
+Exit status: 0 done or stopped by a signal, 1 error, 2 bad usage, 3 hang-up simulated.
+)";
+    return text;
+}
+
+} // namespace pellora::sim

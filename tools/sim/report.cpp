@@ -1,0 +1,58 @@
+#include "report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace pellora::sim {
+
+std::string summaryJson(std::uint64_t runs, const RunStats &run) {
+    auto field = [](const char *name, std::uint64_t value) {
+        return std::string{"\""} + name + "\":" + std::to_string(value);
+    };
+    return "{" + field("runs", runs) + "," + field("lines", run.lines) + "," +
+           field("bad_lines", run.badLines) + "," + field("blank_lines", run.blankLines) + "," +
+           field("data_bytes", run.dataBytes) + "," + field("min_address", run.image.lowest()) +
+           "," + field("max_address", run.image.highest()) + "," +
+           field("image_size", run.image.span()) + "}\n";
+}
+
+std::string summaryLine(std::uint64_t runs, const RunStats &run) {
+    return "SUMMARY runs=" + std::to_string(runs) + " lines=" + std::to_string(run.lines) +
+           " bad_lines=" + std::to_string(run.badLines) +
+           " data_bytes=" + std::to_string(run.dataBytes);
+}
+
+bool writeFileAtomically(const std::string &path, std::span<const char> bytes,
+                         std::string &error) {
+    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = temporary + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace pellora::sim
