@@ -260,7 +260,6 @@ void frmProg::onPortLost() {
     Connected = false;
     btnCon_->setText(QStringLiteral("Connect"));
     setWindowTitle(Title + QStringLiteral(", Connect: False"));
-    session_->portLost();
 }
 
 void frmProg::SendPacket(quint8 cmd, const QVariant &data) {

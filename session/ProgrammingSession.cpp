@@ -44,6 +44,7 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
     SerialControl &control = link_.control();
     connect(&control, &SerialControl::OnComm, this, &ProgrammingSession::MSComm1_OnComm);
     connect(&control, &SerialControl::outputDrained, this, [this] { streamer_.outputDrained(); });
+    connect(&control, &SerialControl::portLost, this, &ProgrammingSession::portLost);
 }
 
 ProgrammingSession::~ProgrammingSession() = default;

@@ -32,6 +32,8 @@ SerialStatus FakeSerialControl::output(const QByteArray &bytes) {
     written += bytes;
     if (slowDrain)
         pendingWrite += bytes.size();
+    if (onWrite)
+        onWrite(bytes);
     return {};
 }
 

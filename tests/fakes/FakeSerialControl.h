@@ -2,6 +2,8 @@
 
 #include "serial/SerialControl.h"
 
+#include <functional>
+
 // A serial control in memory: what is written is recorded, what the device "sends" is fed in by the
 // test, and failures are injected.
 class FakeSerialControl final : public SerialControl {
@@ -36,6 +38,7 @@ public:
     void drain();
 
     QByteArray written;
+    std::function<void(const QByteArray &)> onWrite; // called after each write
     int opens = 0;
     QString failOpenWith; // non-empty: the next opens fail with this description
     bool slowDrain = false; // writes stay pending until drain()
