@@ -61,7 +61,9 @@ void WriteRegString(RootKey root, const QString &path, const QString &name, cons
     if (file.isEmpty() || name.isEmpty())
         return;
     const QFileInfo info(file);
-    if (info.exists() && (!info.isFile() || !info.isReadable() || !info.isWritable()))
+    // A file made read-only stays as it is, for root too (who could write it anyway).
+    if (info.exists() && (!info.isFile() || !info.isReadable() || !info.isWritable() ||
+                          !(info.permissions() & QFileDevice::WriteOwner)))
         return;
     if (!QDir().mkpath(info.absolutePath()))
         return;
