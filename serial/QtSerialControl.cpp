@@ -75,6 +75,7 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
                                          .arg(MinPortNumber)
                                          .arg(MaxPortNumber));
     const QString path = devicePath();
+    openedPath_ = path;
     port_.setPortName(path);
     applySettings();
     if (!port_.open(QIODevice::ReadWrite)) {
@@ -83,7 +84,6 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
         return SerialStatus::failure(QStringLiteral("%1: %2").arg(path, reason));
     }
     applySettings();
-    port_.setDataTerminalReady(true);
     lost_ = false;
     commEvent_ = 0;
     repeatedErrors_ = 0;
@@ -122,7 +122,7 @@ SerialStatus QtSerialControl::output(const QByteArray &bytes) {
     if (!port_.isOpen())
         return SerialStatus::failure(QStringLiteral("%1: port is not open").arg(devicePath()));
     if (port_.write(bytes) != bytes.size())
-        return SerialStatus::failure(QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString()));
+        return SerialStatus::failure(QStringLiteral("%1: %2").arg(openedPath_, port_.errorString()));
     return {};
 }
 
@@ -140,7 +140,7 @@ void QtSerialControl::onBytesWritten() {
 
 bool QtSerialControl::deviceGone() const {
     // A pulled USB adapter takes its device node with it; a hung-up line reports HUP.
-    if (!QFileInfo::exists(port_.portName()))
+    if (!QFileInfo::exists(openedPath_))
         return true;
     pollfd probe{static_cast<int>(port_.handle()), POLLIN, 0};
     return ::poll(&probe, 1, 0) == 1 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
@@ -149,6 +149,11 @@ bool QtSerialControl::deviceGone() const {
 void QtSerialControl::onError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || !port_.isOpen() || lost_)
         return;
+    // A setting the driver cannot apply (a pseudo-terminal has no modem lines) is no line failure.
+    if (error == QSerialPort::UnsupportedOperationError) {
+        port_.clearError();
+        return;
+    }
     int code = CommEvents::OtherError;
     switch (error) {
     case QSerialPort::ReadError:

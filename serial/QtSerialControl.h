@@ -46,6 +46,7 @@ private:
     QSerialPort port_;
     PortResolver resolver_;
     QString deviceOverride_;
+    QString openedPath_;
     std::int16_t commPort_ = 0;
     QString settingsText_ = QStringLiteral("57600,n,8,1");
     LineSettings lineSettings_;
