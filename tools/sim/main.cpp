@@ -1,8 +1,8 @@
 // The pty side of the simulator: one poll() loop owns all waiting, the Device owns the protocol.
 
-#include "device.h"
-#include "options.h"
-#include "report.h"
+#include "Device.h"
+#include "Options.h"
+#include "Report.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,8 +135,7 @@ int millisUntil(Clock::time_point deadline, Clock::time_point now) {
 class Simulator final : public DeviceEvents {
 public:
     Simulator(SimOptions options, Pty &pty)
-        : options_(std::move(options)), pty_(pty),
-          device_(options_.device, *this, Clock::now()) {
+        : options_(std::move(options)), pty_(pty), device_(options_.device, *this, Clock::now()) {
         if (options_.baud) {
             // 8N1 puts ten bits on the wire per byte.
             byteTime_ = std::chrono::duration_cast<Clock::duration>(
@@ -162,6 +161,13 @@ public:
     }
 
     void hangup() override { beginFinish(Finish::Hangup); }
+
+    void rebooting() override {
+        // Stale answers from an abandoned run must not reach the host as part of the new one.
+        queue_.clear();
+        unsent_.clear();
+        ::tcflush(pty_.slave, TCIFLUSH);
+    }
 
     void log(const std::string &message) override {
         if (options_.device.verbose)
@@ -414,8 +420,7 @@ int main(int argc, char **argv) {
     ParseResult parsed = parseOptions(args);
     const std::string_view program = argc > 0 ? argv[0] : "tarnix-pellora-sim";
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n\n%s", argv[0], parsed.error.c_str(),
-                     usage(program).c_str());
+        std::fprintf(stderr, "sim: %s (see --help)\n", parsed.error.c_str());
         return ExitUsage;
     }
     if (parsed.options.help) {

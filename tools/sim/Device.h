@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sparse_image.h"
+#include "SparseImage.h"
 
 #include <chrono>
 #include <cstddef>
@@ -20,7 +20,8 @@ using Millis = std::chrono::milliseconds;
 inline constexpr std::string_view Prompt = ">\r\n";
 inline constexpr std::string_view ReadyToken = "_";
 inline constexpr std::string_view LineAck = ".";
-inline constexpr std::string_view ClosingText = "Programmed successfully! Restarting device....\r\n";
+inline constexpr std::string_view ClosingText =
+    "Programmed successfully! Restarting device....\r\n";
 inline constexpr char WakeByte = 'i';
 inline constexpr char FlashByte = 'f';
 inline constexpr char GoByte = 'g';
@@ -29,13 +30,13 @@ struct DeviceConfig {
     Millis bootDelay{300};
     bool neverBoot = false;
     bool bootTwice = false;
-    std::optional<std::uint64_t> stopAckAfter;
+    std::optional<std::uint64_t> stopAckAfter{};
     Millis ackDelay{0};
-    std::string noise;
+    std::string noise{};
     Millis noiseInterval{1000};
     bool noiseInRun = false;
     bool garbage = false;
-    std::optional<std::uint64_t> hangupAfter;
+    std::optional<std::uint64_t> hangupAfter{};
     // A wake byte after this much silence, once prompted, means the board was power-cycled.
     // Zero turns that off.
     Millis resetGap{1000};
@@ -57,6 +58,8 @@ public:
     // `droppable` output may be skipped when the host is not draining the line.
     virtual void send(std::string_view bytes, Clock::time_point notBefore, bool droppable) = 0;
     virtual void runCompleted() = 0;
+    // The board restarts: anything still in flight towards the host is lost.
+    virtual void rebooting() = 0;
     virtual void hangup() = 0;
     virtual void log(const std::string &message) = 0;
 };

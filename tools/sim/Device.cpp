@@ -1,6 +1,6 @@
-#include "device.h"
+#include "Device.h"
 
-#include "srecord_line.h"
+#include "SRecordLine.h"
 
 #include <array>
 #include <cstdio>
@@ -25,8 +25,7 @@ bool isToken(char c) {
 
 } // namespace
 
-Device::Device(DeviceConfig config, DeviceEvents &events, Clock::time_point now,
-               std::uint32_t seed)
+Device::Device(DeviceConfig config, DeviceEvents &events, Clock::time_point now, std::uint32_t seed)
     : config_(std::move(config)), events_(events), random_(seed),
       nextNoise_(now + config_.noiseInterval) {}
 
@@ -175,6 +174,7 @@ void Device::startBooting(Clock::time_point now, const char *why) {
     line_.clear();
     lineTooLong_ = false;
     log(std::string{"booting ("} + why + ")");
+    events_.rebooting();
 }
 
 void Device::sendPrompt(Clock::time_point now) {

@@ -1,4 +1,4 @@
-#include "report.h"
+#include "Report.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -25,8 +25,7 @@ std::string summaryLine(std::uint64_t runs, const RunStats &run) {
            " data_bytes=" + std::to_string(run.dataBytes);
 }
 
-bool writeFileAtomically(const std::string &path, std::span<const char> bytes,
-                         std::string &error) {
+bool writeFileAtomically(const std::string &path, std::span<const char> bytes, std::string &error) {
     const std::string temporary = path + ".tmp." + std::to_string(::getpid());
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {

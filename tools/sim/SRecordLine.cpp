@@ -1,4 +1,4 @@
-#include "srecord_line.h"
+#include "SRecordLine.h"
 
 namespace pellora::sim {
 

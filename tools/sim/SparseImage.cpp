@@ -1,4 +1,4 @@
-#include "sparse_image.h"
+#include "SparseImage.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "Options.h"
 
 #include <charconv>
 #include <functional>
@@ -134,7 +134,14 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
              o.baud = static_cast<std::uint32_t>(*n);
              return {};
          }},
-        {"--hangup-after", count(d.hangupAfter)},
+        {"--hangup-after",
+         [&d](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, MaxCount);
+             if (!n || *n == 0)
+                 return "expects a count above 0";
+             d.hangupAfter = *n;
+             return {};
+         }},
         {"--image", text(o.imagePath)},
         {"--summary", text(o.summaryPath)},
         {"--runs",
@@ -148,15 +155,16 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         {"--reset-gap", millis(d.resetGap)},
     };
     const std::map<std::string_view, bool *> flags{
-        {"--never-boot", &d.neverBoot},   {"--boot-twice", &d.bootTwice},
+        {"--never-boot", &d.neverBoot},    {"--boot-twice", &d.bootTwice},
         {"--noise-in-run", &d.noiseInRun}, {"--garbage", &d.garbage},
-        {"--verbose", &d.verbose},        {"--help", &o.help},
+        {"--verbose", &d.verbose},         {"--help", &o.help},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
         std::optional<std::string_view> value;
-        if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string_view::npos) {
+        if (const auto eq = name.find('=');
+            name.starts_with("--") && eq != std::string_view::npos) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
@@ -198,7 +206,9 @@ std::string usage(std::string_view program) {
     text += R"( [options]
 
 Plays the device's serial bootloader on a pseudo-terminal. The first line on stdout is
-"PTY <slave path>"; open that path as the serial port.
+"PTY <slave path>"; open that path as the serial port. Each completed run adds a line
+"SUMMARY runs=N lines=N bad_lines=N data_bytes=N"; a simulated hang-up adds "HANGUP lines=N".
+The summary file's counters other than "runs" describe the latest run.
 
 Link and runs:
   --link PATH            also make PATH a symlink to the pty slave (removed at exit)
@@ -218,7 +228,7 @@ Boot:
 Faults:
   --ack-delay MS         wait this long before answering each line (default 0)
   --stop-ack-after N     answer only the first N lines of a run, then stay silent
-  --hangup-after N       after N lines of a run, close the pty and exit with status 3
+  --hangup-after N       after N (>= 1) lines of a run, close the pty, exit with status 3
   --garbage              answer each line with random bytes instead of '.'
   --noise TEXT           send TEXT periodically while idle (escapes: \n \r \t \\ \xHH)
   --noise-interval MS    period of the noise (default 1000)

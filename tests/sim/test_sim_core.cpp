@@ -1,0 +1,247 @@
+// The simulator's pure parts: line checker, image, options and the protocol state machine on a
+// fake clock.
+
+#include "SRecordWriter.h"
+#include "sim/Device.h"
+#include "sim/Options.h"
+#include "sim/SRecordLine.h"
+#include "sim/SparseImage.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace pellora::sim;
+
+namespace {
+
+std::vector<std::uint8_t> bytesOf(std::initializer_list<int> values) {
+    std::vector<std::uint8_t> out;
+    for (int v : values)
+        out.push_back(static_cast<std::uint8_t>(v));
+    return out;
+}
+
+TEST(SimLineCheck, AcceptsWellFormedRecords) {
+    struct Case {
+        const char *line;
+        char type;
+        std::uint32_t address;
+        std::vector<std::uint8_t> data;
+    };
+    const Case cases[] = {
+        {"S00600004844521B", '0', 0x0000, bytesOf({'H', 'D', 'R'})},
+        {"S1130000285F245F2212226A000424290008237C2A", '1', 0x0000,
+         bytesOf({0x28, 0x5F, 0x24, 0x5F, 0x22, 0x12, 0x22, 0x6A, 0x00, 0x04, 0x24, 0x29, 0x00,
+                  0x08, 0x23, 0x7C})},
+        {"s1130000285f245f2212226a000424290008237c2a", '\0', 0, {}}, // lower-case 'S' is not one
+        {"S1130000285f245f2212226a000424290008237c2a", '1', 0x0000,
+         bytesOf({0x28, 0x5F, 0x24, 0x5F, 0x22, 0x12, 0x22, 0x6A, 0x00, 0x04, 0x24, 0x29, 0x00,
+                  0x08, 0x23, 0x7C})},
+        {"S2050123450190", '2', 0x012345, bytesOf({0x01})},
+        {"S30612345678AB3A", '3', 0x12345678, bytesOf({0xAB})},
+        {"S1031234B6", '1', 0x1234, {}},
+        {"S5030003F9", '5', 0x0003, {}},
+        {"S9030000FC", '9', 0x0000, {}},
+        {"S804001000EB", '8', 0x001000, {}},
+        {"S705800000007A", '7', 0x80000000, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        const LineResult result = checkLine(c.line);
+        if (c.type == '\0') {
+            EXPECT_EQ(result.error, LineError::NotSRecord);
+            continue;
+        }
+        ASSERT_TRUE(result.ok()) << describe(result.error);
+        EXPECT_EQ(result.record.type, c.type);
+        EXPECT_EQ(result.record.address, c.address);
+        EXPECT_EQ(result.record.data, c.data);
+    }
+}
+
+TEST(SimLineCheck, RejectsMalformedRecords) {
+    const std::string overflow = SRecordWriter::record('3', 0xFFFFFFFF, "\x01\x02").toStdString();
+    const struct {
+        std::string line;
+        LineError error;
+    } cases[] = {
+        {"", LineError::NotSRecord},
+        {"X1031234B6", LineError::NotSRecord},
+        {" S1031234B6", LineError::NotSRecord},
+        {"S", LineError::BadType},
+        {"S4031234B6", LineError::BadType},
+        {"SA031234B6", LineError::BadType},
+        {"S1031234G6", LineError::BadHex},
+        {"S1031234B6 ", LineError::BadHex},
+        {"S1031234B6\r", LineError::BadHex},
+        {"S1031234B", LineError::OddLength},
+        {"S10212EB", LineError::TooShort},
+        {"S3051234B6", LineError::TooShort},
+        {"S1041234B6", LineError::CountMismatch},
+        {"S1021234B6", LineError::CountMismatch},
+        {"S1031234B7", LineError::BadChecksum},
+        {"S1130000285F245F2212226A000424290008237C2B", LineError::BadChecksum},
+        {overflow, LineError::AddressOverflow},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        const LineResult result = checkLine(c.line);
+        EXPECT_EQ(result.error, c.error) << describe(result.error);
+        EXPECT_TRUE(result.record.data.empty());
+    }
+}
+
+TEST(SimLineCheck, AgreesWithWriterAndCatchesEverySingleDigitChange) {
+    std::mt19937 random(7);
+    QByteArray data(300, '\0');
+    for (char &c : data)
+        c = static_cast<char>(random());
+    using W = SRecordWriter::AddressWidth;
+    for (const auto &[width, base] :
+         {std::pair{W::Bits16, 0x0100u}, std::pair{W::Bits24, 0x3F0000u},
+          std::pair{W::Bits32, 0xFFFFF000u}}) {
+        const auto lines = SRecordWriter::lines(
+            data, base, {.width = width, .bytesPerRecord = 32, .countRecord = true});
+        QByteArray rebuilt;
+        for (const QByteArray &line : lines) {
+            const LineResult result = checkLine(line.toStdString());
+            ASSERT_TRUE(result.ok()) << line.toStdString();
+            if (result.record.isData()) {
+                EXPECT_EQ(result.record.address, base + static_cast<std::uint32_t>(rebuilt.size()));
+                rebuilt.append(reinterpret_cast<const char *>(result.record.data.data()),
+                               static_cast<qsizetype>(result.record.data.size()));
+            }
+        }
+        EXPECT_EQ(rebuilt, data);
+        EXPECT_TRUE(checkLine(lines.last().toStdString()).record.isTermination());
+
+        std::string line = lines.at(1).toStdString();
+        for (std::size_t i = 2; i < line.size(); ++i) {
+            const char original = line[i];
+            line[i] = original == '0' ? '1' : '0';
+            EXPECT_FALSE(checkLine(line).ok()) << "digit " << i << " of " << line;
+            line[i] = original;
+        }
+    }
+}
+
+TEST(SimImage, LaterWritesWinAndGapsAreErased) {
+    SparseImage image;
+    EXPECT_TRUE(image.empty());
+    EXPECT_EQ(image.span(), 0u);
+    EXPECT_TRUE(image.flatten().empty());
+
+    image.write(0x1004, bytesOf({1, 2}));
+    image.write(0x1006, bytesOf({3}));    // continues the previous write
+    image.write(0x1000, bytesOf({9, 9})); // below everything so far
+    image.write(0x1005, bytesOf({7}));    // overwrites inside the first write
+    EXPECT_EQ(image.lowest(), 0x1000u);
+    EXPECT_EQ(image.highest(), 0x1006u);
+    EXPECT_EQ(image.flatten(), bytesOf({9, 9, 0xFF, 0xFF, 1, 7, 3}));
+
+    image.clear();
+    image.write(0xFFFFFFFF, bytesOf({5}));
+    EXPECT_EQ(image.span(), 1u);
+    EXPECT_EQ(image.flatten(), bytesOf({5}));
+}
+
+TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
+    const ParseResult ok = parseOptions({"--boot-delay", "20", "--stop-ack-after=3", "--noise",
+                                         "a\\r\\n\\x01\\\\", "--garbage", "--runs", "2"});
+    ASSERT_EQ(ok.error, "");
+    EXPECT_EQ(ok.options.device.bootDelay, Millis{20});
+    EXPECT_EQ(ok.options.device.stopAckAfter, 3u);
+    EXPECT_EQ(ok.options.device.noise, std::string("a\r\n\x01\\"));
+    EXPECT_TRUE(ok.options.device.garbage);
+    EXPECT_EQ(ok.options.runs, 2u);
+
+    for (const std::vector<std::string_view> &bad : {std::vector<std::string_view>{"--boot-delay"},
+                                                     {"--boot-delay", "-5"},
+                                                     {"--runs", "x"},
+                                                     {"--baud", "0"},
+                                                     {"--noise", "\\q"},
+                                                     {"--noise", "\\x4"},
+                                                     {"--garbage=1"},
+                                                     {"--bogus"},
+                                                     {"--noise-in-run"},
+                                                     {"--noise-interval", "0"},
+                                                     {"--hangup-after", "0"}}) {
+        EXPECT_NE(parseOptions(bad).error, "") << bad.front();
+    }
+}
+
+// Records what the device sends, with the fake time it was due.
+class Recorder : public DeviceEvents {
+public:
+    void send(std::string_view bytes, Clock::time_point, bool) override { output += bytes; }
+    void runCompleted() override { ++runs; }
+    void hangup() override { ++hangups; }
+    void rebooting() override { output += "<reboot>"; }
+    void log(const std::string &) override {}
+    std::string take() { return std::exchange(output, {}); }
+
+    std::string output;
+    int runs = 0;
+    int hangups = 0;
+};
+
+class SimDevice : public ::testing::Test {
+protected:
+    void make(DeviceConfig config) { device.emplace(config, events, t0, 1); }
+    void at(int ms, std::string_view bytes) { device->receive(bytes, t0 + Millis{ms}); }
+
+    const Clock::time_point t0 = Clock::now();
+    Recorder events;
+    std::optional<Device> device;
+};
+
+TEST_F(SimDevice, BootTwicePromptsAgainOnlyAfterAnotherDelay) {
+    make({.bootDelay = Millis{100}, .bootTwice = true});
+    at(0, "i");
+    at(99, "i");
+    EXPECT_EQ(events.take(), "<reboot>");
+    at(100, "i");
+    EXPECT_EQ(events.take(), ">\r\n");
+    at(150, "ig");
+    EXPECT_EQ(events.take(), "");
+    at(200, "i");
+    EXPECT_EQ(events.take(), ">\r\n"); // a second prompt, not a second boot
+    at(400, "ii");
+    EXPECT_EQ(events.take(), "");
+    at(401, "f");
+    EXPECT_EQ(events.take(), "_");
+}
+
+TEST_F(SimDevice, WakeAfterSilenceIsAPowerCycleEvenMidRun) {
+    make({.bootDelay = Millis{10}, .resetGap = Millis{1000}});
+    at(0, "i");
+    at(10, "i");
+    at(20, "f");
+    at(30, "S9030000F\n"); // bad line, run goes on
+    EXPECT_EQ(events.take(), "<reboot>>\r\n_.");
+    at(900, "i"); // too soon: part of a line
+    at(901, "\n");
+    EXPECT_EQ(events.take(), ".");
+    at(2000, "i");
+    EXPECT_EQ(device->state(), Device::State::Booting);
+    at(2010, "i");
+    at(2020, "f");
+    EXPECT_EQ(events.take(), "<reboot>>\r\n_");
+    EXPECT_EQ(device->run().lines, 0u); // the new run starts clean
+}
+
+TEST_F(SimDevice, AcceptsEveryLineEndingAndCountsBlankLines) {
+    make({.bootDelay = Millis{0}});
+    at(0, "if");
+    at(1, "S1031234B6\r\nS1031234B6\rS1031234B6\n\n\r\r\n");
+    at(2, "S9030000FC\r\n");
+    EXPECT_EQ(events.take(),
+              "<reboot>>\r\n_....Programmed successfully! Restarting device....\r\n");
+    EXPECT_EQ(device->run().lines, 4u);
+    EXPECT_EQ(device->run().badLines, 0u);
+    EXPECT_EQ(device->run().blankLines, 3u); // "\n", "\r" and "\r\n" after the third line
+    EXPECT_EQ(events.runs, 1);
+    EXPECT_EQ(device->state(), Device::State::Idle);
+}
+
+} // namespace

@@ -1,0 +1,150 @@
+#include "SimProcess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+
+SimProcess::SimProcess() = default;
+
+SimProcess::~SimProcess() {
+    stop(1000);
+}
+
+QString SimProcess::executablePath() {
+    return QStringLiteral(PELLORA_SIM_PATH);
+}
+
+QString SimProcess::tempPath(const QString &name) const {
+    return dir_.filePath(name);
+}
+
+bool SimProcess::start(const QStringList &arguments, int timeoutMs) {
+    if (process_) {
+        error_ = QStringLiteral("already started");
+        return false;
+    }
+    if (!dir_.isValid()) {
+        error_ = QStringLiteral("no temporary folder: ") + dir_.errorString();
+        return false;
+    }
+    QStringList args = arguments;
+    auto pathOption = [&args](const QString &option, const QString &fallback) {
+        const qsizetype at = args.lastIndexOf(option);
+        if (at >= 0 && at + 1 < args.size())
+            return args.at(at + 1);
+        args << option << fallback;
+        return fallback;
+    };
+    summaryPath_ =
+        pathOption(QStringLiteral("--summary"), tempPath(QStringLiteral("summary.json")));
+    imagePath_ = pathOption(QStringLiteral("--image"), tempPath(QStringLiteral("image.bin")));
+
+    process_ = std::make_unique<QProcess>();
+    process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_->start(executablePath(), args);
+    if (!process_->waitForStarted(timeoutMs)) {
+        error_ =
+            QStringLiteral("cannot start %1: %2").arg(executablePath(), process_->errorString());
+        return false;
+    }
+    const std::optional<QByteArray> pty = waitForLine("PTY ", timeoutMs);
+    if (!pty) {
+        error_ = QStringLiteral("no PTY line from the simulator");
+        return false;
+    }
+    slavePath_ = QString::fromLocal8Bit(pty->mid(4));
+    return true;
+}
+
+void SimProcess::collectOutput() {
+    if (!process_)
+        return;
+    partial_ += process_->readAllStandardOutput();
+    qsizetype end;
+    while ((end = partial_.indexOf('\n')) >= 0) {
+        lines_.append(partial_.left(end));
+        partial_.remove(0, end + 1);
+    }
+}
+
+std::optional<QByteArray> SimProcess::waitForLine(QByteArrayView prefix, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    qsizetype searched = 0;
+    for (;;) {
+        collectOutput();
+        for (; searched < lines_.size(); ++searched) {
+            if (lines_.at(searched).startsWith(prefix))
+                return lines_.at(searched);
+        }
+        if (!process_ || deadline.hasExpired())
+            return std::nullopt;
+        if (process_->state() != QProcess::Running) {
+            // Output may still be buffered after the exit.
+            collectOutput();
+            if (searched == lines_.size())
+                return std::nullopt;
+            continue;
+        }
+        process_->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+    }
+}
+
+bool SimProcess::waitForRuns(int runs, int timeoutMs) {
+    return waitForLine(QByteArray("SUMMARY runs=") + QByteArray::number(runs) + ' ', timeoutMs)
+        .has_value();
+}
+
+QByteArrayList SimProcess::outputLines() {
+    collectOutput();
+    return lines_;
+}
+
+std::optional<QJsonObject> SimProcess::summary() const {
+    QFile file(summaryPath_);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+std::optional<QByteArray> SimProcess::image() const {
+    QFile file(imagePath_);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+bool SimProcess::isRunning() const {
+    return process_ && process_->state() != QProcess::NotRunning;
+}
+
+bool SimProcess::waitForExit(int timeoutMs) {
+    if (!isRunning())
+        return true;
+    const bool exited = process_->waitForFinished(timeoutMs);
+    collectOutput();
+    return exited;
+}
+
+int SimProcess::exitCode() const {
+    if (isRunning() || !process_ || process_->exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process_->exitCode();
+}
+
+bool SimProcess::stop(int timeoutMs) {
+    if (!process_)
+        return false;
+    if (isRunning()) {
+        process_->terminate();
+        if (!process_->waitForFinished(timeoutMs)) {
+            process_->kill();
+            process_->waitForFinished(timeoutMs);
+            return false;
+        }
+    }
+    collectOutput();
+    return exitCode() == 0;
+}
