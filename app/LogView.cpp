@@ -75,7 +75,11 @@ void LogView::prependText(const QString &text) {
     cursor.movePosition(QTextCursor::Start);
     // The first line keeps its continuation flag off; a note ending in a break starts a fresh block.
     cursor.insertText(normalised);
-    trimToLimit();
+    // The note is the newest text: over the limit, the oldest text below it goes, not the note.
+    QTextBlock below = cursor.block();
+    if (!cursor.atBlockStart())
+        below = below.next();
+    trimToLimit(below.isValid() ? below.position() : cursor.position());
 }
 
 void LogView::clearLog() {
@@ -85,25 +89,27 @@ void LogView::clearLog() {
 
 qint64 LogView::characterCount() const { return document()->characterCount() - 1; }
 
-void LogView::trimToLimit() {
+void LogView::trimToLimit(int from) {
     if (characterCount() <= CharacterLimit)
         return;
-    // Drop whole blocks from the top until a sixteenth of the limit is free again, so that trimming
-    // happens seldom.
+    // Drop whole blocks from the block at `from` on until a sixteenth of the limit is free again,
+    // so that trimming happens seldom.
     const qint64 target = CharacterLimit - CharacterLimit / 16;
     qint64 excess = characterCount() - target;
-    QTextBlock block = document()->firstBlock();
-    int end = 0;
+    QTextBlock block = document()->findBlock(from);
+    const int begin = block.position();
+    int end = begin;
     while (block.isValid() && excess > 0) {
         excess -= block.length();
         end = block.position() + block.length();
         block = block.next();
     }
     QTextCursor cursor(document());
-    cursor.setPosition(0);
+    cursor.setPosition(begin);
     cursor.setPosition(std::min(end, document()->characterCount() - 1), QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
-    document()->firstBlock().setUserState(0);
+    // What is left there starts a line: the start of its line, if it had one, is gone.
+    document()->findBlock(begin).setUserState(0);
 }
 
 QString LogView::textBetween(int from, int to) const {

@@ -35,7 +35,8 @@ protected:
 
 private:
     void insertAtEnd(QStringView text);
-    void trimToLimit();
+    // Drops the oldest blocks, starting with the block at `from`.
+    void trimToLimit(int from = 0);
     QString textBetween(int from, int to) const;
 
     bool pendingCarriageReturn_ = false;

@@ -186,6 +186,9 @@ struct StoredPortCase {
     std::optional<QString> storedAfter;
 };
 
+// Keeps the test names CTest shows stable: the name says the case.
+void PrintTo(const StoredPortCase &c, std::ostream *os) { *os << c.name; }
+
 class StartUpPortTest : public ::testing::TestWithParam<StoredPortCase> {
 protected:
     void SetUp() override { resetSettings(); }

@@ -1,0 +1,313 @@
+// The log box: line breaks across reads, Latin-1, long lines kept in short blocks but given back
+// whole, notes in front, clearing, the size cap, and what a hand edit leaves behind.
+#include "app/LogView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <vector>
+
+namespace {
+
+// Reaches the copy path directly, without going through the clipboard.
+class CopyableLogView : public LogView {
+public:
+    QString copied() const {
+        const std::unique_ptr<QMimeData> data(createMimeDataFromSelection());
+        return data->text();
+    }
+    QString copiedBetween(int from, int to) {
+        QTextCursor cursor(document());
+        cursor.setPosition(from);
+        cursor.setPosition(to, QTextCursor::KeepAnchor);
+        setTextCursor(cursor);
+        return copied();
+    }
+};
+
+// Distinct characters, so that a dropped or doubled piece shows up.
+QString pattern(int length, int seed = 0) {
+    QString out;
+    out.reserve(length);
+    for (int i = 0; i < length; ++i)
+        out.append(QLatin1Char(static_cast<char>('a' + (i + seed) % 26)));
+    return out;
+}
+
+QString viaClipboard(LogView &view) {
+    QApplication::clipboard()->clear();
+    view.selectAll();
+    view.copy();
+    return QApplication::clipboard()->text();
+}
+
+bool caretAtEnd(const LogView &view) {
+    const QTextCursor cursor = view.textCursor();
+    return cursor.atEnd() && !cursor.hasSelection();
+}
+
+// Every block the log made itself stays within the limit, and the first is never a continuation.
+void expectShortBlocks(const LogView &view) {
+    EXPECT_NE(view.document()->firstBlock().userState(), 1);
+    for (QTextBlock b = view.document()->firstBlock(); b.isValid(); b = b.next())
+        ASSERT_LE(b.length() - 1, LogView::BlockLimit) << "block " << b.blockNumber();
+}
+
+struct BreakCase {
+    const char *name;
+    std::vector<QByteArray> reads;
+    QString expected;
+};
+
+// Names the case in the discovered test names, which would otherwise hold its raw bytes.
+void PrintTo(const BreakCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+class LogViewLineBreaks : public ::testing::TestWithParam<BreakCase> {};
+
+} // namespace
+
+TEST_P(LogViewLineBreaks, everyBreakIsOneLineAlsoWhenSplitAcrossReads) {
+    LogView view;
+    for (const QByteArray &read : GetParam().reads)
+        view.appendReceived(read);
+    EXPECT_EQ(view.text(), GetParam().expected);
+    EXPECT_EQ(view.document()->blockCount(), GetParam().expected.count(QLatin1Char('\n')) + 1);
+    EXPECT_TRUE(caretAtEnd(view));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, LogViewLineBreaks,
+    ::testing::Values(
+        BreakCase{"crlfInOneRead", {"a\r\nb"}, QStringLiteral("a\nb")},
+        BreakCase{"crThenLfInTheNextRead", {"a\r", "\nb"}, QStringLiteral("a\nb")},
+        BreakCase{"emptyReadBetweenCrAndLf", {"a\r", "", "\nb"}, QStringLiteral("a\nb")},
+        BreakCase{"crAloneInAReadThenLf", {"a", "\r", "\n", "b"}, QStringLiteral("a\nb")},
+        BreakCase{"lfCrIsTwo", {"a\n\rb"}, QStringLiteral("a\n\nb")},
+        BreakCase{"lfThenCrAcrossReadsIsTwo", {"a\n", "\rb"}, QStringLiteral("a\n\nb")},
+        BreakCase{"loneCr", {"a\rb"}, QStringLiteral("a\nb")},
+        BreakCase{"loneLf", {"a\nb"}, QStringLiteral("a\nb")},
+        BreakCase{"crCrLfIsTwo", {"a\r", "\r", "\nb"}, QStringLiteral("a\n\nb")},
+        BreakCase{"crThenTextIsABreak", {"a\r", "b\n"}, QStringLiteral("a\nb\n")},
+        BreakCase{"crlfCrlf", {"\r\n\r\n"}, QStringLiteral("\n\n")}),
+    [](const ::testing::TestParamInfo<BreakCase> &info) { return std::string(info.param.name); });
+
+TEST(LogViewText, latin1BytesBecomeTheSameCodePointsInTextAndCopy) {
+    QByteArray bytes;
+    QString expected;
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        bytes.append(static_cast<char>(b));
+        expected.append(QChar(b));
+    }
+    CopyableLogView view;
+    view.appendReceived(bytes);
+    EXPECT_EQ(view.text(), expected);
+    view.selectAll();
+    // U+00A0 in particular must not come back as a plain space.
+    EXPECT_EQ(view.copied(), expected);
+}
+
+TEST(LogViewLongLines, aLineWithoutBreaksIsStoredInShortBlocksButGivenBackWhole) {
+    const QString line = pattern(5000);
+    for (const int chunk : {1, 7, 1024, 5000}) {
+        SCOPED_TRACE(chunk);
+        CopyableLogView view;
+        for (int at = 0; at < line.size(); at += chunk)
+            view.appendReceived(line.mid(at, chunk).toLatin1());
+        EXPECT_EQ(view.document()->blockCount(), 5); // 4 x 1024 + 904
+        expectShortBlocks(view);
+        EXPECT_TRUE(caretAtEnd(view));
+        EXPECT_EQ(view.text(), line);
+        view.selectAll();
+        EXPECT_EQ(view.copied(), line);
+    }
+}
+
+TEST(LogViewLongLines, selectAllAndCopyPutsTheWholeLineOnTheClipboard) {
+    const QString line = pattern(5000);
+    LogView view;
+    view.appendReceived(line.toLatin1() + "\r\nnext");
+    EXPECT_EQ(viaClipboard(view), line + QStringLiteral("\nnext"));
+}
+
+TEST(LogViewLongLines, aPartialSelectionCopiesOnlyRealLineBreaks) {
+    // A 2,000-character line (blocks at 0 and 1025), a break, then "xyz" at position 2001.
+    const QString line = pattern(2000);
+    CopyableLogView view;
+    view.appendReceived(line.toLatin1() + "\nxyz");
+    const int second = view.document()->findBlockByNumber(1).position();
+    ASSERT_EQ(second, 1025);
+    const int third = view.document()->findBlockByNumber(2).position();
+    struct Case {
+        const char *what;
+        int from, to;
+        QString expected;
+    } const cases[] = {
+        {"across the continuation", 1020, second + 5, line.mid(1020, 9)},
+        {"ending at the continuation", 1020, second, line.mid(1020, 4)},
+        {"starting at the continuation", second, second + 3, line.mid(1024, 3)},
+        {"across the real break", third - 4, third + 2, line.right(3) + QStringLiteral("\nxy")},
+        {"from the first line's start into the next line", 0, third + 1,
+         line + QStringLiteral("\nx")},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(view.copiedBetween(c.from, c.to), c.expected) << c.what;
+}
+
+TEST(LogViewLongLines, aLineBreakAfterExactlyBlockLimitCharactersStartsANewLine) {
+    const QString line = pattern(LogView::BlockLimit);
+    LogView view;
+    view.appendReceived(line.toLatin1());
+    view.appendReceived("\r\n");
+    view.appendReceived("x");
+    EXPECT_EQ(view.text(), line + QStringLiteral("\nx"));
+    EXPECT_EQ(view.document()->blockCount(), 2);
+}
+
+TEST(LogViewHandEdit, appendingAfterTheOperatorTypedInTheMiddleGoesToTheEnd) {
+    LogView view;
+    view.appendReceived("first\r\nsecond");
+    QTextCursor cursor = view.textCursor();
+    cursor.setPosition(2);
+    view.setTextCursor(cursor);
+    QTest::keyClicks(&view, QStringLiteral("XY"));
+    ASSERT_EQ(view.text(), QStringLiteral("fiXYrst\nsecond"));
+
+    view.appendReceived("!\r\nthird");
+    EXPECT_EQ(view.text(), QStringLiteral("fiXYrst\nsecond!\nthird"));
+    EXPECT_TRUE(caretAtEnd(view));
+}
+
+TEST(LogViewHandEdit, aBreakTypedByTheOperatorInsideALongLineIsKept) {
+    // A 3,000-character line: blocks of 1024, 1024 and 952 at positions 0, 1025 and 2050.
+    const QString line = pattern(3000);
+    const QString tail = pattern(10, 3);
+    struct Case {
+        const char *what;
+        int position;
+        int at; // the same place in the line
+    } const cases[] = {
+        {"at the end of the line", 3002, 3000},
+        {"inside a continuation", 1501, 1500},
+        {"where a continuation starts", 2050, 2048},
+        {"where a block ends before a continuation", 2049, 2048},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        LogView view;
+        view.appendReceived(line.toLatin1());
+        QTextCursor cursor = view.textCursor();
+        cursor.setPosition(c.position);
+        view.setTextCursor(cursor);
+        QTest::keyClick(&view, Qt::Key_Return);
+        view.appendReceived(tail.toLatin1());
+        EXPECT_EQ(view.text(), line.left(c.at) + QLatin1Char('\n') + line.mid(c.at) + tail);
+        EXPECT_TRUE(caretAtEnd(view));
+    }
+}
+
+TEST(LogViewHandEdit, typingPastTheBlockLimitStillKeepsAppendsShort) {
+    const QString line = pattern(LogView::BlockLimit);
+    LogView view;
+    view.appendReceived(line.toLatin1());
+    QTest::keyClicks(&view, QStringLiteral("typed"));
+    view.appendReceived(pattern(3000).toLatin1());
+    EXPECT_EQ(view.text(), line + QStringLiteral("typed") + pattern(3000));
+    EXPECT_LE(view.document()->lastBlock().length() - 1, LogView::BlockLimit);
+}
+
+TEST(LogViewPrepend, aNoteGoesInFrontAndLeavesLongLinesWhole) {
+    const QString line = pattern(3000);
+    CopyableLogView view;
+    view.appendReceived(line.toLatin1() + "\r\ntail");
+    view.prependText(QStringLiteral("Note one\r\nNote two\r\n\r\n"));
+    const QString expected =
+        QStringLiteral("Note one\nNote two\n\n") + line + QStringLiteral("\ntail");
+    EXPECT_EQ(view.text(), expected);
+    view.selectAll();
+    EXPECT_EQ(view.copied(), expected);
+    EXPECT_NE(view.document()->firstBlock().userState(), 1);
+
+    view.appendReceived(" more");
+    EXPECT_EQ(view.text(), expected + QStringLiteral(" more"));
+    EXPECT_TRUE(caretAtEnd(view));
+}
+
+TEST(LogViewPrepend, aNoteInFrontLeavesAPendingCarriageReturnAtTheEndAlone) {
+    LogView view;
+    view.appendReceived("a\r");
+    view.prependText(QStringLiteral("N\r\n"));
+    view.appendReceived("\nb");
+    EXPECT_EQ(view.text(), QStringLiteral("N\na\nb"));
+}
+
+TEST(LogViewClear, clearingForgetsTextLongLinesAndAPendingCarriageReturn) {
+    LogView view;
+    view.appendReceived(pattern(2000).toLatin1() + "\r");
+    view.clearLog();
+    EXPECT_EQ(view.text(), QString());
+    EXPECT_EQ(view.characterCount(), 0);
+
+    // The CR before the clear must not swallow the LF after it.
+    view.appendReceived("\n");
+    EXPECT_EQ(view.text(), QStringLiteral("\n"));
+    view.clearLog();
+    view.appendReceived("x");
+    EXPECT_EQ(view.text(), QStringLiteral("x"));
+    EXPECT_NE(view.document()->firstBlock().userState(), 1);
+}
+
+namespace {
+
+// 1,024 lines of 1,023 letters and a break: 1 Mi characters, one block a line, an exact count.
+QByteArray fullRead(char letter, qsizetype shortBy = 0) {
+    QByteArray line(LogView::BlockLimit - 1, letter);
+    line.append('\n');
+    QByteArray read = line.repeated(1024);
+    read.chop(shortBy);
+    return read;
+}
+
+} // namespace
+
+TEST(LogViewCap, theOldestTextGoesFirstAndANoteJustPutInFrontStays) {
+    constexpr qint64 Mi = 1024 * 1024;
+    static_assert(LogView::CharacterLimit == 16 * Mi);
+    LogView view;
+    for (char letter = 'a'; letter < 'p'; ++letter)
+        view.appendReceived(fullRead(letter));
+    const QByteArray last = fullRead('p', 11); // ends without a break
+    view.appendReceived(last);
+    ASSERT_EQ(view.characterCount(), LogView::CharacterLimit - 11) << "not trimmed yet";
+
+    // The note is the newest text even though it is on top: the read after it goes instead.
+    const QString note = QStringLiteral("Cancelled.\nPower cycle the device.\n\n");
+    view.prependText(QStringLiteral("Cancelled.\r\nPower cycle the device.\r\n\r\n"));
+    EXPECT_LE(view.characterCount(), LogView::CharacterLimit);
+    QString text = view.text();
+    EXPECT_TRUE(text.startsWith(note + QLatin1Char('b'))) << qPrintable(text.left(60));
+    const auto lineOf = [](char letter) {
+        return QString(LogView::BlockLimit - 1, QLatin1Char(letter));
+    };
+    EXPECT_FALSE(text.contains(lineOf('a')));
+    EXPECT_TRUE(text.endsWith(QString::fromLatin1(last)));
+
+    // Appends past the cap drop from the top again.
+    const QByteArray newest = fullRead('q') + fullRead('r');
+    view.appendReceived(newest);
+    EXPECT_LE(view.characterCount(), LogView::CharacterLimit);
+    EXPECT_GE(view.characterCount(), LogView::CharacterLimit / 2) << "not everything";
+    text = view.text();
+    EXPECT_TRUE(text.endsWith(QString::fromLatin1(last + newest)));
+    EXPECT_FALSE(text.contains(lineOf('b')));
+    EXPECT_FALSE(text.startsWith(note));
+    EXPECT_TRUE(caretAtEnd(view));
+}
