@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -190,4 +192,22 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error) {
     }
     commEvent_ = code;
     Q_EMIT OnComm();
+}
+
+SerialStatus QtSerialControl::pulseModemLine(ModemLine line, int lowMs) {
+    if (!port_.isOpen())
+        return SerialStatus::failure(QStringLiteral("%1: port is not open").arg(devicePath()));
+    // Straight to the driver rather than through QSerialPort, whose failure here would be reported
+    // as an error event of the line.
+    const int bit = line == ModemLine::Dtr ? TIOCM_DTR : TIOCM_RTS;
+    if (::ioctl(static_cast<int>(port_.handle()), TIOCMBIC, &bit) != 0) {
+        const int error = errno;
+        return SerialStatus::failure(QStringLiteral("%1: %2").arg(
+            openedPath_, QString::fromLocal8Bit(std::strerror(error))));
+    }
+    QTimer::singleShot(lowMs, this, [this, bit] {
+        if (port_.isOpen())
+            (void)::ioctl(static_cast<int>(port_.handle()), TIOCMBIS, &bit);
+    });
+    return {};
 }

@@ -35,6 +35,13 @@ public:
     // Whether the driver accepted the request for low latency at the last open (USB adapters).
     bool lowLatency() const { return lowLatency_; }
 
+    // A modem control line that can reset a board wired to it.
+    enum class ModemLine { Dtr, Rts };
+    // Clears `line` now and sets it again `lowMs` later, from the event loop, so that a board whose
+    // reset follows the line restarts. Fails at once, changing nothing, when the port is closed or
+    // the driver has no modem lines (a pseudo-terminal).
+    SerialStatus pulseModemLine(ModemLine line, int lowMs);
+
 private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);

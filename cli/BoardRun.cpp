@@ -1,0 +1,161 @@
+#include "cli/BoardRun.h"
+
+#include "cli/Console.h"
+#include "cli/ExitCodes.h"
+
+BoardRun::BoardRun(int board, const BoardTarget &target, const RunSettings &settings,
+                   Console &console, TimerFactory &timers, QObject *parent)
+    : QObject(parent), console_(console), target_(target), settings_(settings), link_(control_),
+      view_(console, board, settings.speedIndex), session_(link_, timers, view_) {
+    result_.board = board;
+    result_.portNumber = target.portNumber;
+    result_.device = target.device;
+
+    connect(&session_, &ProgrammingSession::runEnded, this, &BoardRun::onRunEnded);
+    connect(&session_, &ProgrammingSession::lineSent, this, &BoardRun::onLineSent);
+
+    quiet_.setSingleShot(true);
+    lastWordsLimit_.setSingleShot(true);
+    connect(&quiet_, &QTimer::timeout, this, &BoardRun::finish);
+    connect(&lastWordsLimit_, &QTimer::timeout, this, &BoardRun::finish);
+    view_.onReceived = [this] {
+        if (ending_)
+            quiet_.start(QuietMs);
+    };
+}
+
+BoardRun::~BoardRun() {
+    view_.setLog(nullptr);
+    (void)control_.setPortOpen(false);
+}
+
+QString BoardRun::label() const {
+    return target_.device;
+}
+
+bool BoardRun::openLog(const QString &path) {
+    if (path.isEmpty())
+        return true;
+    log_.setFileName(path);
+    // Unbuffered: what the device said is on disk even if this process is killed.
+    if (!log_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        fail(ExitCode::FileError,
+             QStringLiteral("%1: cannot write the log: %2").arg(path, log_.errorString()));
+        return false;
+    }
+    view_.setLog(&log_);
+    return true;
+}
+
+bool BoardRun::openPort() {
+    // As the window's Connect: the number (or the device) first, then the line, then open.
+    if (target_.portNumber > 0) {
+        link_.PortNumber = target_.portNumber;
+        control_.setCommPort(static_cast<std::int16_t>(target_.portNumber));
+    } else {
+        control_.setDeviceOverride(target_.device);
+    }
+    link_.PortSpeed = LineSpeed;
+    if (const SerialStatus set = control_.setSettings(lineSettingsFor(LineSpeed)); !set) {
+        link_.PortError = true;
+        fail(ExitCode::PortError, set.description());
+        return false;
+    }
+    control_.setRThreshold(1);
+    control_.setOutBufferSize(16);
+    control_.setInputLen(1);
+    if (const SerialStatus opened = control_.setPortOpen(true); !opened) {
+        link_.PortError = true;
+        fail(ExitCode::PortError, opened.description());
+        return false;
+    }
+    link_.PortError = false;
+    result_.device = control_.devicePath();
+    return true;
+}
+
+SerialStatus BoardRun::start() {
+    clock_.start();
+    session_.setBootTimeout(settings_.bootTimeoutSeconds);
+    // As the window's start-up does: the first countdown caption shows the whole wait.
+    session_.Countdown = settings_.bootTimeoutSeconds;
+    session_.chooseFile(settings_.file);
+    session_.btnFlash_Click();
+    if (settings_.reset == ResetLine::None)
+        return {};
+    // The probes are already going out when the board comes out of reset.
+    return control_.pulseModemLine(settings_.reset == ResetLine::Dtr
+                                       ? QtSerialControl::ModemLine::Dtr
+                                       : QtSerialControl::ModemLine::Rts,
+                                   ResetPulseMs);
+}
+
+void BoardRun::fail(int exitCode, const QString &error) {
+    if (done_)
+        return;
+    result_.exitCode = exitCode;
+    result_.error = error;
+    finish();
+}
+
+void BoardRun::onLineSent(qint64 line, qint64 total, qint64 bytes) {
+    result_.lines = line;
+    result_.linesTotal = total;
+    result_.bytes += bytes;
+    console_.lineSent(result_.board, line, total);
+}
+
+void BoardRun::onRunEnded(RunResult result) {
+    result_.exitCode = ExitCode::forResult(result);
+    result_.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    console_.boardEnded(result_.board);
+    if (interrupted_)
+        return; // interrupt() closes at once
+    if (result == RunResult::PortError)
+        console_.message(result_.board,
+                         QStringLiteral("%1: the device disappeared").arg(result_.device));
+    if (result == RunResult::FileError)
+        console_.message(result_.board,
+                         QStringLiteral("%1: the file could not be read").arg(settings_.file));
+    // Out of the session's own call: it may still be inside its receive handler or a timer tick.
+    QTimer::singleShot(0, this, [this] {
+        session_.abort();
+        waitForLastWords();
+    });
+}
+
+void BoardRun::waitForLastWords() {
+    if (done_)
+        return;
+    if (!control_.portOpen())
+        return finish();
+    ending_ = true;
+    quiet_.start(QuietMs);
+    lastWordsLimit_.start(LastWordsLimitMs);
+}
+
+void BoardRun::interrupt() {
+    if (done_)
+        return;
+    interrupted_ = true;
+    // A running run ends Cancelled here, which is exit status 130; one that already ended keeps its
+    // result.
+    session_.abort();
+    if (!clock_.isValid())
+        result_.exitCode = ExitCode::Interrupted; // never started
+    finish();
+}
+
+void BoardRun::finish() {
+    if (done_)
+        return;
+    done_ = true;
+    ending_ = false;
+    quiet_.stop();
+    lastWordsLimit_.stop();
+    (void)control_.setPortOpen(false);
+    view_.setLog(nullptr);
+    log_.close();
+    console_.boardEnded(result_.board);
+    Q_EMIT finished();
+}

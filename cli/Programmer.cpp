@@ -1,0 +1,144 @@
+#include "cli/Programmer.h"
+
+#include "cli/Console.h"
+#include "cli/ExitCodes.h"
+#include "session/FileStreamer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+Programmer::Programmer(const CliOptions &options, Console &console, QObject *parent)
+    : QObject(parent), options_(options), console_(console) {
+    const RunSettings settings{options.file, options.speedIndex, options.bootTimeoutSeconds,
+                               options.reset};
+    QStringList labels;
+    for (int i = 0; i < options.boards.size(); ++i) {
+        auto board =
+            std::make_unique<BoardRun>(i, options.boards.at(i), settings, console, timers_);
+        connect(board.get(), &BoardRun::finished, this, &Programmer::boardFinished);
+        labels << board->label();
+        boards_.push_back(std::move(board));
+    }
+    console_.setBoards(labels);
+}
+
+Programmer::~Programmer() = default;
+
+QString Programmer::firmwareFileProblem(const QString &path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("%1: no such file").arg(path);
+    if (!info.isFile())
+        return QStringLiteral("%1: not a file").arg(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+    // The streamer opens it the same way when the board asks for it.
+    if (!openFileForReading(path))
+        return QStringLiteral("%1: cannot be read").arg(path);
+    return {};
+}
+
+QString Programmer::openFailureHint(const QString &description) {
+    if (description.contains(QStringLiteral("Permission denied"), Qt::CaseInsensitive))
+        return QStringLiteral("Opening a serial port needs membership of the dialout group: "
+                              "sudo adduser $USER dialout, then log out and in again.");
+    if (description.contains(QStringLiteral("No such file"), Qt::CaseInsensitive) ||
+        description.contains(QStringLiteral("not found"), Qt::CaseInsensitive))
+        return QStringLiteral("tarnix-pellora-cli --list-ports shows the serial devices present.");
+    return {};
+}
+
+void Programmer::start() {
+    if (started_ || isDone())
+        return;
+    started_ = true;
+
+    if (const QString problem = firmwareFileProblem(options_.file); !problem.isEmpty()) {
+        console_.message(problem);
+        for (auto &board : boards_)
+            board->fail(ExitCode::FileError, problem);
+        return;
+    }
+
+    const int count = static_cast<int>(boards_.size());
+    for (int i = 0; i < count; ++i) {
+        BoardRun &board = *boards_[static_cast<std::size_t>(i)];
+        if (!board.openLog(logPathFor(options_.logPath, i, count))) {
+            console_.message(i, board.result().error);
+            continue;
+        }
+        if (!board.openPort()) {
+            console_.message(i, board.result().error);
+            if (const QString hint = openFailureHint(board.result().error); !hint.isEmpty())
+                console_.message(i, hint);
+        }
+    }
+
+    int byHand = 0;
+    for (std::size_t i = 0; i < boards_.size(); ++i) {
+        BoardRun &board = *boards_[i];
+        if (board.isDone() || interrupted_)
+            continue;
+        const SerialStatus pulsed = board.start();
+        const int index = static_cast<int>(i);
+        const QString line =
+            options_.reset == ResetLine::Dtr ? QStringLiteral("DTR") : QStringLiteral("RTS");
+        if (options_.reset == ResetLine::None) {
+            ++byHand;
+        } else if (!pulsed) {
+            console_.message(
+                index, QStringLiteral("cannot pulse %1 (%2)").arg(line, pulsed.description()));
+            ++byHand;
+        } else {
+            console_.message(index, QStringLiteral("reset with %1").arg(line));
+        }
+    }
+    if (byHand > 0)
+        console_.message(
+            QStringLiteral("Switch %1 off and on again now: waiting up to %2 s for %3 bootloader.")
+                .arg(byHand == 1 ? QStringLiteral("the board") : QStringLiteral("the boards"))
+                .arg(options_.bootTimeoutSeconds)
+                .arg(byHand == 1 ? QStringLiteral("its") : QStringLiteral("their")));
+}
+
+void Programmer::interrupt() {
+    if (interrupted_ || isDone())
+        return;
+    interrupted_ = true;
+    console_.message(
+        QStringLiteral("Interrupted: nothing more is sent. Switch the board off and on "
+                       "again and program it once more."));
+    for (auto &board : boards_)
+        board->interrupt();
+}
+
+bool Programmer::isDone() const {
+    for (const auto &board : boards_)
+        if (!board->isDone())
+            return false;
+    return true;
+}
+
+int Programmer::exitCode() const {
+    int code = ExitCode::Programmed;
+    for (const auto &board : boards_)
+        code = std::max(code, board->result().exitCode);
+    return code;
+}
+
+QList<BoardResult> Programmer::results() const {
+    QList<BoardResult> list;
+    for (const auto &board : boards_)
+        list.append(board->result());
+    return list;
+}
+
+void Programmer::boardFinished() {
+    if (finishing_ || !isDone())
+        return;
+    finishing_ = true;
+    console_.finish();
+    QTimer::singleShot(0, this, [this] { Q_EMIT finished(exitCode()); });
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "cli/BoardRun.h"
+#include "cli/CliOptions.h"
+#include "session/QtTimers.h"
+
+#include <QList>
+#include <QObject>
+#include <memory>
+#include <vector>
+
+class Console;
+
+// Programs every board of the command line in parallel, on the one event loop: checks the file,
+// opens each board's port, starts each run, and ends when the last board has ended.
+class Programmer : public QObject {
+    Q_OBJECT
+public:
+    Programmer(const CliOptions &options, Console &console, QObject *parent = nullptr);
+    ~Programmer() override;
+
+    void start();
+    // Ctrl-C: every board still running stops at once.
+    void interrupt();
+
+    bool isDone() const;
+    // 0 when every board was programmed, else the highest of the boards' codes.
+    int exitCode() const;
+    QList<BoardResult> results() const;
+
+    // The firmware file's problem, or nothing when it can be read.
+    static QString firmwareFileProblem(const QString &path);
+    // A line of advice after a failed open, or nothing.
+    static QString openFailureHint(const QString &description);
+
+Q_SIGNALS:
+    // Always from the event loop, once.
+    void finished(int exitCode);
+
+private:
+    void boardFinished();
+
+    CliOptions options_;
+    Console &console_;
+    QtTimerFactory timers_;
+    std::vector<std::unique_ptr<BoardRun>> boards_;
+    bool started_ = false;
+    bool interrupted_ = false;
+    bool finishing_ = false;
+};

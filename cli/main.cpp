@@ -1,0 +1,64 @@
+// tarnix-pellora-cli: the window's programming session, run from a terminal.
+#include "cli/CliOptions.h"
+#include "cli/Console.h"
+#include "cli/ExitCodes.h"
+#include "cli/PortList.h"
+#include "cli/Programmer.h"
+#include "cli/Report.h"
+#include "cli/SignalWatcher.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+void print(std::FILE *stream, const QByteArray &text) {
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stream);
+    std::fflush(stream);
+}
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarnix-pellora-cli"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tarnix"));
+
+    const ParsedArguments parsed = parseArguments(QCoreApplication::arguments());
+    if (!parsed.options) {
+        print(stderr, QStringLiteral("tarnix-pellora-cli: %1\nTry 'tarnix-pellora-cli --help'.\n")
+                          .arg(parsed.error)
+                          .toLocal8Bit());
+        return ExitCode::Usage;
+    }
+    const CliOptions &options = *parsed.options;
+    switch (options.action) {
+    case CliOptions::Action::Help:
+        print(stdout, usageText().toLocal8Bit());
+        return 0;
+    case CliOptions::Action::Version:
+        print(stdout, versionText().toLocal8Bit());
+        return 0;
+    case CliOptions::Action::ListPorts:
+        print(stdout, portListing().toLocal8Bit());
+        return 0;
+    case CliOptions::Action::Program:
+        break;
+    }
+
+    // A reader of the JSON that goes away must not kill the run.
+    std::signal(SIGPIPE, SIG_IGN);
+    Console console(Console::standardError(), Console::standardErrorIsTerminal());
+    Programmer programmer(options, console);
+    SignalWatcher interrupts({SIGINT, SIGTERM});
+    QObject::connect(&interrupts, &SignalWatcher::received, &programmer, &Programmer::interrupt);
+    QObject::connect(&programmer, &Programmer::finished, &app, &QCoreApplication::exit);
+    QTimer::singleShot(0, &programmer, &Programmer::start);
+    const int code = QCoreApplication::exec();
+
+    print(stderr, resultTable(programmer.results()).toLocal8Bit());
+    if (options.json)
+        print(stdout, resultJson(programmer.results()));
+    return code;
+}

@@ -1,0 +1,104 @@
+#!/bin/sh
+# Builds the Debian package from a build tree, unpacks it into a scratch root (nothing is installed
+# on the system) and starts both programs from there.
+#   package_test.sh BUILD_DIR CPACK
+# Exit 77 (skipped) when the Debian tools are missing.
+set -u
+build_dir=$1
+cpack=$2
+
+skip() { echo "skipped: $*"; exit 77; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+[ -x "$cpack" ] || skip "cpack not found ($cpack)"
+command -v dpkg-deb >/dev/null 2>&1 || skip "dpkg-deb not found (apt-get install dpkg)"
+[ -f "$build_dir/CPackConfig.cmake" ] || fail "$build_dir has no CPackConfig.cmake: configure it first"
+for program in app/tarnix-pellora cli/tarnix-pellora-cli; do
+    [ -x "$build_dir/$program" ] || fail "$build_dir/$program is not built"
+done
+
+scratch=$(mktemp -d)
+gui_pid=
+cleanup() {
+    if [ -n "$gui_pid" ] && kill -0 "$gui_pid" 2>/dev/null; then
+        kill -KILL "$gui_pid" 2>/dev/null
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# The package, into the scratch folder rather than the build tree.
+"$cpack" --config "$build_dir/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+    { cat "$scratch/cpack.log"; fail "cpack"; }
+set -- "$scratch"/out/*.deb
+[ $# -eq 1 ] && [ -f "$1" ] || fail "expected one .deb in $scratch/out"
+deb=$1
+echo "built $(basename "$deb")"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
+    case "$depends" in *"$package"*) ;; *) fail "Depends lacks $package" ;; esac
+done
+
+dpkg-deb -x "$deb" "$scratch/root" || fail "dpkg-deb -x"
+root=$scratch/root
+for file in usr/bin/tarnix-pellora usr/bin/tarnix-pellora-cli \
+    usr/share/applications/tarnix-pellora.desktop usr/share/man/man1/tarnix-pellora-cli.1.gz \
+    usr/share/icons/hicolor/16x16/apps/tarnix-pellora.png usr/share/icons/hicolor/32x32/apps/tarnix-pellora.png \
+    usr/share/icons/hicolor/48x48/apps/tarnix-pellora.png usr/share/icons/hicolor/64x64/apps/tarnix-pellora.png; do
+    [ -f "$root/$file" ] || fail "the package lacks /$file"
+done
+if command -v desktop-file-validate >/dev/null 2>&1; then
+    desktop-file-validate "$root/usr/share/applications/tarnix-pellora.desktop" || fail "desktop entry"
+fi
+if command -v groff >/dev/null 2>&1; then
+    warnings=$(gzip -dc "$root/usr/share/man/man1/tarnix-pellora-cli.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "man page: $warnings"
+fi
+
+# Both programs from the unpacked tree, with settings and runtime folders of their own.
+export XDG_CONFIG_HOME="$scratch/config"
+export XDG_RUNTIME_DIR="$scratch/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+"$root/usr/bin/tarnix-pellora-cli" --help >"$scratch/help.txt" 2>&1 || fail "tarnix-pellora-cli --help exited $?"
+grep -q -- "--port N" "$scratch/help.txt" || fail "tarnix-pellora-cli --help printed: $(cat "$scratch/help.txt")"
+
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/tarnix-pellora" >"$scratch/gui.log" 2>&1 &
+gui_pid=$!
+# Ready once it catches SIGTERM (bit 15 of SigCgt); a signal before that would just kill it.
+ready=
+i=0
+while [ $i -lt 150 ]; do
+    kill -0 "$gui_pid" 2>/dev/null || { cat "$scratch/gui.log"; fail "tarnix-pellora exited at start"; }
+    mask=$(awk '/^SigCgt:/ { print $2 }' "/proc/$gui_pid/status" 2>/dev/null)
+    low=${mask#"${mask%????}"}
+    if [ -n "$low" ] && [ $((0x$low & 0x4000)) -ne 0 ]; then
+        ready=1
+        break
+    fi
+    sleep 0.1
+    i=$((i + 1))
+done
+[ -n "$ready" ] || { cat "$scratch/gui.log"; fail "tarnix-pellora did not start within 15 s"; }
+
+kill -TERM "$gui_pid"
+state=
+i=0
+while kill -0 "$gui_pid" 2>/dev/null && [ $i -lt 50 ]; do
+    # A zombie has exited: only the wait below is left.
+    state=$(awk '/^State:/ { print $2 }' "/proc/$gui_pid/status" 2>/dev/null)
+    [ "$state" = Z ] && break
+    sleep 0.1
+    i=$((i + 1))
+done
+if [ "$state" != Z ] && kill -0 "$gui_pid" 2>/dev/null; then
+    cat "$scratch/gui.log"
+    fail "tarnix-pellora still running 5 s after SIGTERM"
+fi
+wait "$gui_pid"
+status=$?
+gui_pid=
+[ $status -eq 0 ] || { cat "$scratch/gui.log"; fail "tarnix-pellora exited $status after SIGTERM"; }
+echo "both programs ran from the package"
