@@ -1,9 +1,11 @@
 #include "settings/ModuleReg.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace ModuleReg {
 
@@ -16,9 +18,32 @@ QString configFolder() {
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
+// Whether every group parses. Qt parses a group on its first use only, and its lookup can miss a
+// group when a subgroup sorts between it and the key ("[Ports/A]" hides "Ports/COM1" until then).
+bool parsesFully(const QSettings &settings) {
+    (void)settings.allKeys();
+    return settings.status() == QSettings::NoError;
+}
+
 // QSettings treats a file it cannot parse as empty and would overwrite it on the next write;
-// a file that is not there, or that parses, is safe to use.
-bool usable(const QSettings &store) { return store.status() == QSettings::NoError; }
+// a file that is not there, or that parses, is safe to use. The store's status alone does not tell:
+// Qt keeps every file it has read in a process-wide cache and reads it again only when its size or
+// time has changed, so a second QSettings on a file that did not parse reports no error and serves
+// (and would write back) what it made of it. A copy under a name no cache knows is parsed anew.
+bool usable(const QSettings &store) {
+    if (!parsesFully(store))
+        return false;
+    QFile file(store.fileName());
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray contents = file.readAll();
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(contents) != contents.size() || !copy.flush())
+        return false;
+    return parsesFully(QSettings(copy.fileName(), QSettings::IniFormat));
+}
 
 } // namespace
 

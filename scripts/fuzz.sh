@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer), replays their
+# seed corpora as tests, then fuzzes each target for a bounded time over a scratch copy of its seeds,
+# so the repository is never written. Exits non-zero when a target crashes, hangs or breaks one of its
+# properties; the input that did it is kept in build/fuzz/findings/.
+#   scripts/fuzz.sh [seconds-per-target]       default 12
+# FUZZ_RUNS caps the runs per target (default 1000000); FUZZ_JOBS the build's jobs (default 2).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-12}"
+if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
+    echo "usage: scripts/fuzz.sh [seconds-per-target]" >&2
+    exit 2
+fi
+runs="${FUZZ_RUNS:-1000000}"
+targets=(fuzz_receive fuzz_lines fuzz_port_number fuzz_settings)
+start=$SECONDS
+
+scripts/install-deps.sh
+# The fuzzing toolchain: clang and its sanitizer and libFuzzer runtimes, only what is missing.
+packages=(clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [[ ${#missing[@]} -gt 0 ]]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    if [[ $(id -u) -ne 0 ]]; then
+        command -v sudo >/dev/null || { echo "Run as root, or install sudo, to install: ${missing[*]}" >&2; exit 1; }
+        sudo="sudo"
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "${FUZZ_JOBS:-2}"
+built=$SECONDS
+
+# Scratch space in memory where there is some: the settings target writes files on every run.
+base=/dev/shm
+[[ -d "$base" && -w "$base" ]] || base="${TMPDIR:-/tmp}"
+scratch="$(mktemp -d "$base/pellora-fuzz.XXXXXX")"
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/tmp"
+export TMPDIR="$scratch/tmp"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+ctest --preset fuzz
+
+findings="build/fuzz/findings"
+mkdir -p "$findings"
+failed=()
+for target in "${targets[@]}"; do
+    work="$scratch/$target"
+    mkdir -p "$work/corpus"
+    cp fuzz/corpus/"$target"/* "$work/corpus/"
+    # Qt keeps every settings file it has read in a cache, so each input of the settings target ends
+    # with more blocks than it began with; libFuzzer would run a full leak scan after every one.
+    leaks=1
+    [[ "$target" == fuzz_settings ]] && leaks=0
+    if build/fuzz/fuzz/"$target" -max_total_time="$seconds" -runs="$runs" -timeout=10 \
+        -rss_limit_mb=2048 -detect_leaks="$leaks" -artifact_prefix="$findings/$target-" \
+        -print_final_stats=1 "$work/corpus" >"$work/log" 2>&1; then
+        executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+        coverage=$(grep -o 'cov: [0-9]*' "$work/log" | tail -n 1)
+        echo "$target: ok, ${executed:-?} runs in ${seconds} s, ${coverage:-cov: ?}"
+    else
+        echo "$target: FAILED"
+        tail -n 80 "$work/log"
+        failed+=("$target")
+    fi
+done
+
+echo "fuzz: build $((built - start)) s, all $((SECONDS - start)) s"
+if [[ ${#failed[@]} -gt 0 ]]; then
+    echo "fuzz: ${failed[*]} failed; the inputs are in $findings/ (replay: build/fuzz/fuzz/<target> <file>)" >&2
+    exit 1
+fi
