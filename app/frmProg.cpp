@@ -65,6 +65,8 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
     : QWidget(parent), control_(control ? std::move(control) : std::make_unique<QtSerialControl>()),
       timers_(timers ? std::move(timers) : std::make_unique<QtTimerFactory>()), link_(*control_) {
     session_ = std::make_unique<ProgrammingSession>(link_, *timers_, *this);
+    // Only well-formed S-records reach the device: binary, cut or half-written files are refused.
+    session_->setCheckRecords(true);
     buildControls();
     connect(control_.get(), &SerialControl::portLost, this, &frmProg::onPortLost);
     Form_Load();

@@ -77,6 +77,8 @@ bool BoardRun::openPort() {
 SerialStatus BoardRun::start() {
     clock_.start();
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
+    // As in the window: only well-formed S-records reach the board.
+    session_.setCheckRecords(true);
     // As the window's start-up does: the first countdown caption shows the whole wait.
     session_.Countdown = settings_.bootTimeoutSeconds;
     session_.chooseFile(settings_.file);

@@ -8,6 +8,7 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 // A read or write error that repeats this often in a row means the device is gone, even when the
@@ -123,7 +124,17 @@ QByteArray QtSerialControl::input() {
 SerialStatus QtSerialControl::output(const QByteArray &bytes) {
     if (!port_.isOpen())
         return SerialStatus::failure(QStringLiteral("%1: port is not open").arg(devicePath()));
-    if (port_.write(bytes) != bytes.size())
+    // With nothing queued, the bytes go straight to the driver: QSerialPort's queue would take two
+    // more passes of the event loop per write (its write notifier on, then off). Whatever the
+    // driver does not take at once, and every failure, goes the queue's way, in order.
+    qsizetype direct = 0;
+    if (port_.bytesToWrite() == 0) {
+        const ssize_t n = ::write(static_cast<int>(port_.handle()), bytes.constData(),
+                                  static_cast<size_t>(bytes.size()));
+        direct = n > 0 ? static_cast<qsizetype>(n) : 0;
+    }
+    const qsizetype rest = bytes.size() - direct;
+    if (rest > 0 && port_.write(bytes.constData() + direct, rest) != rest)
         return SerialStatus::failure(QStringLiteral("%1: %2").arg(openedPath_, port_.errorString()));
     return {};
 }

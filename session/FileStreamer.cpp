@@ -2,6 +2,7 @@
 
 #include "session/ProgrammingSession.h"
 #include "session/Protocol.h"
+#include "session/SRecordCheck.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,14 +24,12 @@ FileStreamer::FileStreamer(ProgrammingSession &session, TimerFactory &timers, Fi
     pauseTimer_->onTick = [this] {
         pauseTimer_->setEnabled(false);
         if (wait_ == Wait::Pause || wait_ == Wait::Ack)
-            finishLine();
+            continueAfterLine();
     };
     stepTimer_->onTick = [this] {
         stepTimer_->setEnabled(false);
         if (wait_ == Wait::NextLine)
             sendNextLine();
-        else if (wait_ == Wait::Ack)
-            finishLine();
     };
 }
 
@@ -55,6 +54,8 @@ void FileStreamer::TimerSendFile_Timer() {
     if (running())
         return;
     startedInIdle_ = session_.state() == SessionState::Idle;
+    checking_ = checkRecords_ && !(byHand_ && startedInIdle_);
+    byHand_ = false;
 
     // Counting pass.
     auto counting = opener_(session_.SelectedFile);
@@ -62,15 +63,20 @@ void FileStreamer::TimerSendFile_Timer() {
         return failed();
     total_ = 0;
     {
+        // One look at the size: asking the system for it on every line made counting a large file
+        // slow enough for the watchdog to fail the run before the first line.
+        const qint64 size = counting->size();
         LineReader reader(*counting);
-        QByteArray discard;
-        while (moreLines(reader.position(), counting->size())) {
+        QByteArray line;
+        while (moreLines(reader.position(), size)) {
             const qint64 before = reader.position();
-            if (!reader.readLine(discard))
+            if (!reader.readLine(line))
                 return failed();
             if (reader.position() == before)
                 break; // the file shrank under us
             ++total_;
+            if (refused(line, total_))
+                return failed();
         }
     }
     counting.reset();
@@ -94,11 +100,16 @@ void FileStreamer::sendNextLine() {
         return failed();
     if (reader_->position() == before)
         return stop();
+    if (refused(line_, sent_)) {
+        --sent_;
+        return failed();
+    }
 
     SerialLink &link = session_.link();
     if (link.PortError)
         return stop();
-    if (!link.Output(line_) || !link.Output(QByteArray(1, Protocol::LineEnd)))
+    static const QByteArray lineEnd(1, Protocol::LineEnd);
+    if (!link.Output(line_) || !link.Output(lineEnd))
         return failed();
     session_.reportLineSent(sent_, total_, line_.size() + 1);
     line_.clear();
@@ -130,10 +141,18 @@ void FileStreamer::startPause() {
 }
 
 void FileStreamer::lineAcknowledged() {
-    // Continue from the event loop, not from inside the receive handler's drain.
+    // Continue once the receive handler has drained the port, not from inside the drain.
+    if (wait_ == Wait::Ack)
+        ackedInDrain_ = true;
+}
+
+void FileStreamer::receiveHandled() {
+    if (!ackedInDrain_)
+        return;
+    ackedInDrain_ = false;
     if (wait_ == Wait::Ack) {
         pauseTimer_->setEnabled(false);
-        arm(*stepTimer_, 0, Wait::Ack);
+        continueAfterLine();
     }
 }
 
@@ -155,8 +174,19 @@ void FileStreamer::finishLine() {
     arm(*stepTimer_, 0, Wait::NextLine);
 }
 
+void FileStreamer::continueAfterLine() {
+    finishLine();
+    // Called straight from the event loop (a tick, the end of a receive), never from
+    // sendNextLine(): the next line goes out in this pass, not one more step later.
+    if (wait_ == Wait::NextLine) {
+        stepTimer_->setEnabled(false);
+        sendNextLine();
+    }
+}
+
 void FileStreamer::stop() {
     wait_ = Wait::None;
+    ackedInDrain_ = false;
     pauseTimer_->setEnabled(false);
     stepTimer_->setEnabled(false);
     reader_.reset();
@@ -169,4 +199,21 @@ void FileStreamer::failed() {
     session_.streamerFailed();
 }
 
-void FileStreamer::abort() { stop(); }
+void FileStreamer::abort() {
+    byHand_ = false;
+    stop();
+}
+
+bool FileStreamer::refused(const QByteArray &line, qint64 number) {
+    // A blank line goes out as a bare line feed, which a device skips.
+    if (!checking_ || line.isEmpty())
+        return false;
+    const QString problem = SRecordCheck::problem(line);
+    if (problem.isEmpty())
+        return false;
+    session_.view().appendNote(
+        QStringLiteral("\r\nFile refused: line %1 is not a valid S-record (%2)")
+            .arg(number)
+            .arg(problem));
+    return true;
+}

@@ -30,10 +30,23 @@ public:
 
     // The receive handler recognised a "." (LineAcked is already set).
     void lineAcknowledged();
+    // The receive handler has drained the port: a "." it recognised lets the next line go now.
+    void receiveHandled();
     // Everything written has reached the operating system.
     void outputDrained();
     // Stops at once without sending anything more.
     void abort();
+
+    // With the check on, a transfer sends only well-formed S-records: the counting pass refuses a
+    // file with any other non-blank line, and each line is checked again just before it goes out
+    // (the file may have changed meanwhile). A refusal ends the transfer through the error path,
+    // before anything of the refused line is written, with a note in the log. Off unless a front
+    // end turns it on.
+    void setCheckRecords(bool on) { checkRecords_ = on; }
+    bool checkRecords() const { return checkRecords_; }
+    // The next transfer was armed by hand ("sFile"): if it starts while idle it sends its one line
+    // as it is, to try the line out.
+    void armedByHand() { byHand_ = true; }
 
     qint64 linesTotal() const { return total_; }
     qint64 linesSent() const { return sent_; }
@@ -49,8 +62,11 @@ private:
     void sendNextLine();
     void startPause();
     void finishLine();
+    void continueAfterLine();
     void stop();
     void failed();
+    // True, with the note in the log, when line `number` must not be sent.
+    bool refused(const QByteArray &line, qint64 number);
     void arm(Timer &timer, int milliseconds, Wait wait);
 
     ProgrammingSession &session_;
@@ -64,4 +80,8 @@ private:
     qint64 total_ = 0;
     qint64 sent_ = 0;
     bool startedInIdle_ = false;
+    bool checkRecords_ = false;
+    bool byHand_ = false;
+    bool ackedInDrain_ = false;
+    bool checking_ = false; // of the running transfer
 };

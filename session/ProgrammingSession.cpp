@@ -100,6 +100,12 @@ void ProgrammingSession::btnFlash_Click() {
         endRun(RunResult::Cancelled);
         return;
     }
+    // Nothing an earlier run left armed may act in this one: its watchdog would fail it, its file
+    // command or transfer would reach the device before it asks, its transfer would go on mid-file.
+    for (const SessionTimer left :
+         {SessionTimer::DotNotReceived, SessionTimer::SendF, SessionTimer::SendFile})
+        timer(left).setEnabled(false);
+    streamer_.abort();
     view_.setStartEnabled(false);
     view_.setStartCaption(WaitingCaption + QString::number(Countdown));
     Countdown = bootTimeoutSeconds_;
@@ -170,6 +176,7 @@ void ProgrammingSession::MSComm1_OnComm() {
     } while (control.inBufferCount() != 0);
     if (!echoed.isEmpty())
         view_.appendReceived(echoed);
+    streamer_.receiveHandled();
 }
 
 void ProgrammingSession::onRead(const QByteArray &read) {

@@ -39,6 +39,8 @@ public:
 
     // Seconds the device has to restart into its bootloader; the window always uses 60.
     void setBootTimeout(int seconds) { bootTimeoutSeconds_ = seconds; }
+    // Only well-formed S-records are sent (FileStreamer::setCheckRecords); front ends turn it on.
+    void setCheckRecords(bool on) { streamer_.setCheckRecords(on); }
 
     // Handlers.
     void btnFlash_Click();
@@ -53,7 +55,10 @@ public:
     // The device disappeared: as a disconnect, and a running run ends with a port error.
     void portLost();
     // "sFile": arms the streamer by hand.
-    void startTransferByHand() { timer(SessionTimer::SendFile).setEnabled(true); }
+    void startTransferByHand() {
+        streamer_.armedByHand();
+        timer(SessionTimer::SendFile).setEnabled(true);
+    }
     // A file was chosen.
     void chooseFile(const QString &path);
     // Ends everything at once: every timer stopped, nothing more sent (the command line's Ctrl-C).

@@ -1,0 +1,34 @@
+// Run by the fault tests as another user: a window presses Connect on the port number given, prints
+// its caption, waits for a line on stdin (the test changes the device meanwhile) and tries again.
+#include "app/frmProg.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+int main(int argc, char **argv) {
+    if (argc < 2)
+        return 2;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    frmProg window;
+    window.findChild<QLineEdit *>(QStringLiteral("txtComPort"))
+        ->setText(QString::fromLocal8Bit(argv[1]));
+    auto *connect = window.findChild<QPushButton *>(QStringLiteral("btnCon"));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) {
+            std::string line;
+            std::getline(std::cin, line);
+        }
+        if (window.PortOpen())
+            connect->click();
+        connect->click();
+        std::printf("%s\n", qPrintable(window.windowTitle()));
+        std::fflush(stdout);
+    }
+    return 0;
+}

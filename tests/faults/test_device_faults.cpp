@@ -1,0 +1,221 @@
+// The device or its adapter misbehaving, seen through the window: the real serial layer, timers and
+// session against the simulator (or a device played byte by byte) on a pseudo-terminal.
+#include "SRecordWriter.h"
+#include "TestPty.h"
+#include "WindowRig.h"
+
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <functional>
+
+namespace {
+
+using FaultDevice = WindowRig;
+
+// A device played by the test over a pseudo-terminal linked at the port's path, for orders of
+// tokens the simulator never sends.
+class ScriptedDevice {
+public:
+    explicit ScriptedDevice(const QString &link) {
+        QFile::remove(link);
+        QFile::link(pty.slavePath(), link);
+    }
+
+    // Waits until what the program sent so far satisfies `done`.
+    bool waitFor(const std::function<bool(const QByteArray &)> &done, int timeoutMs = 5000) {
+        return waitUntil(
+            [&] {
+                received += pty.readAvailable();
+                return done(received);
+            },
+            timeoutMs);
+    }
+    bool waitForLines(int lines) {
+        return waitFor([lines](const QByteArray &r) { return r.count('\n') >= lines; });
+    }
+
+    TestPty pty;
+    QByteArray received;
+};
+
+} // namespace
+
+TEST_F(FaultDevice, theAdapterPulledMidRunIsOneErrorAndConnectWorksAgain) {
+    startDevice({QStringLiteral("--hangup-after"), QStringLiteral("5")});
+    openWindow();
+    choose(writeFile(srec(randomData(2048, 7))));
+    button("btnFlash")->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->PortOpen(); }, 10'000));
+    ASSERT_TRUE(waitUntil([&] { return !boxes(QStringLiteral("COM error")).isEmpty(); }));
+    EXPECT_EQ(boxes(QStringLiteral("COM error")).size(), 1);
+    EXPECT_EQ(boxes(QStringLiteral("COM error")).first()->text(), QStringLiteral("COM error 1103"));
+    EXPECT_EQ(caption(), QStringLiteral("Tarnix Pellora, Connect: False"));
+    EXPECT_EQ(button("btnCon")->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(window->session().state(), SessionState::Idle);
+    EXPECT_EQ(results, QList<RunResult>{RunResult::PortError});
+    ASSERT_TRUE(sim->waitForExit());
+    EXPECT_EQ(sim->exitCode(), 3) << "the simulator hung up";
+    expectNoBadLines();
+
+    // The adapter is plugged in again: the same path comes back, Connect opens it.
+    startDevice();
+    programAfterwards();
+    EXPECT_TRUE(boxes(QStringLiteral("COM error")).isEmpty());
+}
+
+TEST_F(FaultDevice, aDeviceThatStopsAcknowledgingFailsWithOneBox) {
+    startDevice({QStringLiteral("--stop-ack-after"), QStringLiteral("3")});
+    openWindow();
+    choose(writeFile(srec(randomData(1024, 8))));
+    EXPECT_EQ(run(), Failed);
+    ASSERT_EQ(boxes().size(), 1);
+    EXPECT_EQ(boxes().first()->text(), QStringLiteral("Error: DOT Timeout"));
+    EXPECT_EQ(boxes().first()->icon(), QMessageBox::Critical);
+    EXPECT_EQ(results, QList<RunResult>{RunResult::AckTimeout});
+    EXPECT_EQ(button("btnFlash")->text(), QStringLiteral("START PROGRAMMING"));
+    // "Auto - fast" goes on after 200 ms without a ".", until the watchdog ends the run.
+    EXPECT_GE(sim->linesReceived(), 4);
+    replaceDevice();
+    programAfterwards();
+}
+
+TEST_F(FaultDevice, garbageInsteadOfDotsFailsAfterTheWatchdog) {
+    startDevice({QStringLiteral("--garbage")});
+    openWindow();
+    choose(writeFile(srec(randomData(4096, 9))));
+    EXPECT_EQ(run(), Failed);
+    EXPECT_EQ(boxes(QStringLiteral("Error: DOT Timeout")).size(), 1);
+    EXPECT_EQ(results, QList<RunResult>{RunResult::AckTimeout});
+    // "Auto - fast" waits at most 200 ms per line without its ".", so lines went on meanwhile.
+    EXPECT_GE(sim->linesReceived(), 2);
+    replaceDevice();
+    programAfterwards();
+}
+
+TEST_F(FaultDevice, tokensInTheWrongStatesAreOnlyShownInTheLog) {
+    ScriptedDevice device(linkPath());
+    openWindow();
+    SRecordWriter::Options options;
+    const QList<QByteArray> lines = SRecordWriter::lines(randomData(64, 10), 0x1000, options);
+    choose(writeFile(lines.join('\n') + '\n'));
+    const auto state = [&] { return window->session().state(); };
+    const auto shown = [&](const QString &text) {
+        return waitUntil([&] { return logText().endsWith(text); });
+    };
+
+    device.pty.write("._P>");
+    ASSERT_TRUE(shown(QStringLiteral("._P>")));
+    EXPECT_EQ(state(), SessionState::Idle);
+    EXPECT_EQ(caption(), QStringLiteral("Tarnix Pellora, Connect: True"));
+
+    button("btnFlash")->click();
+    ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.contains('i'); }));
+    device.pty.write("._P");
+    ASSERT_TRUE(shown(QStringLiteral("._P")));
+    EXPECT_EQ(state(), SessionState::WaitBootPrompt);
+
+    device.pty.write(">");
+    ASSERT_TRUE(waitUntil([&] { return state() == SessionState::WaitFileRequest; }));
+    ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.contains('f'); }));
+    device.pty.write(">.P"); // a second prompt, as from a device that booted twice
+    ASSERT_TRUE(shown(QStringLiteral(">.P")));
+    EXPECT_EQ(state(), SessionState::WaitFileRequest);
+    EXPECT_EQ(caption(), QStringLiteral("Tarnix Pellora, Bootprogram started"));
+
+    device.pty.write("_");
+    for (int line = 1; line <= lines.size(); ++line) {
+        ASSERT_TRUE(device.waitForLines(line)) << line;
+        if (line == 2)
+            device.pty.write(">_"); // a prompt mid-transfer
+        device.pty.write(".");
+    }
+    device.pty.write("Programmed successfully! Restarting device....\r\n");
+    ASSERT_TRUE(waitUntil([&] { return caption() == Programmed; }));
+    const QByteArray afterF = device.received.mid(device.received.indexOf('f') + 1);
+    EXPECT_EQ(afterF, lines.join('\n') + '\n') << "every line once, whole and in order";
+    EXPECT_TRUE(boxes().isEmpty());
+
+    replaceDevice();
+    programAfterwards();
+}
+
+TEST_F(FaultDevice, aRunStartedRightAfterACancelSendsTheWholeFileWhenAsked) {
+    // A cancel leaves the cancelled run's timers running; the new run must not inherit its
+    // transfer, which would send the file before the device asked for it.
+    ScriptedDevice device(linkPath());
+    openWindow();
+    SRecordWriter::Options options;
+    const QList<QByteArray> lines = SRecordWriter::lines(randomData(96, 11), 0x1000, options);
+    choose(writeFile(lines.join('\n') + '\n'));
+
+    button("btnFlash")->click();
+    ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.contains('i'); }));
+    device.pty.write(">");
+    ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.contains('f'); }));
+    device.pty.write("_");
+    ASSERT_TRUE(waitUntil([&] { return window->session().state() == SessionState::SendingFile; }));
+    button("btnFlash")->click(); // CANCEL before the first line
+    ASSERT_EQ(button("btnFlash")->text(), QStringLiteral("START PROGRAMMING"));
+    device.received.clear();
+    button("btnFlash")->click(); // and START again at once
+
+    ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.contains('i'); }));
+    device.pty.write(">");
+    ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.contains('f'); }));
+    // The cancelled run's transfer was due 1 s after its "_": it must be gone, not merely late.
+    EXPECT_FALSE(window->session().timer(SessionTimer::SendFile).enabled());
+    EXPECT_FALSE(window->session().streamer().running());
+    EXPECT_FALSE(device.received.contains('\n')) << "nothing before the device asks for the file";
+    device.pty.write("_");
+    for (int line = 1; line <= lines.size(); ++line) {
+        ASSERT_TRUE(device.waitForLines(line)) << line;
+        device.pty.write(".");
+    }
+    device.pty.write("Programmed successfully! Restarting device....\r\n");
+    ASSERT_TRUE(waitUntil([&] { return caption() == Programmed; }));
+    const QByteArray afterF = device.received.mid(device.received.lastIndexOf('f') + 1);
+    EXPECT_EQ(afterF, lines.join('\n') + '\n');
+}
+
+TEST_F(FaultDevice, textFloodingInWhileIdleIsLoggedAndARunStillWorks) {
+    startDevice({QStringLiteral("--noise"), QStringLiteral("noise\\r\\n"),
+                 QStringLiteral("--noise-interval"), QStringLiteral("2")});
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return logText().count(QStringLiteral("noise")) >= 200; }, 10'000));
+    EXPECT_EQ(window->session().state(), SessionState::Idle);
+    programAfterwards();
+    const qsizetype seen = logText().count(QStringLiteral("noise"));
+    EXPECT_TRUE(
+        waitUntil([&] { return logText().count(QStringLiteral("noise")) >= seen + 100; }, 10'000))
+        << "the log keeps up after the run";
+}
+
+TEST_F(FaultDevice, aDeviceThatNeverBootsLeavesTheFailureInTheLog) {
+    startDevice({QStringLiteral("--never-boot")});
+    openWindow();
+    choose(writeFile(srec(randomData(256, 12))));
+    window->session().setBootTimeout(2); // the window's 60 s, shortened for the test only
+    button("btnFlash")->click();
+    ASSERT_TRUE(waitUntil(
+        [&] { return logText().contains(QStringLiteral("Restart to bootprogram failled!")); },
+        10'000));
+    EXPECT_EQ(results, QList<RunResult>{RunResult::NoBootPrompt});
+    EXPECT_EQ(button("btnFlash")->text(), QStringLiteral("START PROGRAMMING"));
+    EXPECT_TRUE(button("btnFlash")->isEnabled());
+    EXPECT_TRUE(boxes().isEmpty());
+    EXPECT_EQ(sim->linesReceived(), 0);
+    replaceDevice();
+    programAfterwards();
+}
+
+TEST_F(FaultDevice, aDeviceThatBootsTwiceIsProgrammedTwice) {
+    startDevice({QStringLiteral("--boot-twice")});
+    openWindow();
+    const QByteArray data = randomData(1024, 13);
+    choose(writeFile(srec(data)));
+    EXPECT_EQ(run(), Programmed);
+    ASSERT_TRUE(sim->waitForRuns(1));
+    EXPECT_EQ(sim->image(), data);
+    programAfterwards();
+}

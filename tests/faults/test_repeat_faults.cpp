@@ -1,0 +1,81 @@
+// Many complete runs back to back in one program instance, headless: the real serial layer, timers
+// and session, as a front end without widgets drives them. Nothing may build up from run to run.
+#include "DeviceSim.h"
+#include "SRecordWriter.h"
+#include "TestPty.h"
+#include "serial/QtSerialControl.h"
+#include "serial/SerialLink.h"
+#include "session/ProgrammingSession.h"
+#include "session/QtTimers.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class QuietView final : public SessionView {
+public:
+    void showStatus(const QString &) override {}
+    void setStartCaption(const QString &) override {}
+    void setStartEnabled(bool) override {}
+    void appendReceived(const QByteArray &) override {}
+    void appendNote(const QString &text) override { notes += text; }
+    void prependNote(const QString &text) override { notes += text; }
+    void showDotTimeout() override { ++boxes; }
+    void showCommError(int) override { ++boxes; }
+    int speedIndex() const override { return 5; } // "Auto - fast"
+
+    QString notes;
+    int boxes = 0;
+};
+
+} // namespace
+
+TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
+    constexpr int Runs = 20;
+    QTemporaryDir dir;
+    DeviceSim sim;
+    ASSERT_TRUE(sim.start(dir.filePath(QStringLiteral("board")),
+                          {QStringLiteral("--boot-delay"), QStringLiteral("50")}))
+        << sim.errorString().toStdString();
+    QtSerialControl control;
+    control.setDeviceOverride(sim.slavePath());
+    control.setRThreshold(1);
+    control.setInputLen(1);
+    ASSERT_TRUE(control.setPortOpen(true).ok());
+    SerialLink link(control);
+    QtTimerFactory timers;
+    QuietView view;
+    ProgrammingSession session(link, timers, view);
+    session.setCheckRecords(true); // as the front ends run it
+
+    QList<RunResult> results;
+    QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) { results << r; });
+    for (int run = 1; run <= Runs; ++run) {
+        SCOPED_TRACE(run);
+        // Each run a different image and length, so that a stale line or a short image shows.
+        QRandomGenerator random(static_cast<quint32>(run));
+        QByteArray data(512 + 64 * run, '\0');
+        for (char &c : data)
+            c = static_cast<char>(random.bounded(256));
+        const QString path = dir.filePath(QStringLiteral("run%1.srec").arg(run));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(SRecordWriter::file(data, 0x08000000 + 0x1000 * run));
+        file.close();
+
+        session.chooseFile(path);
+        session.btnFlash_Click();
+        ASSERT_TRUE(waitUntil([&] { return results.size() == run; }, 10'000))
+            << sim.log().toStdString();
+        ASSERT_EQ(results.last(), RunResult::Programmed);
+        ASSERT_TRUE(sim.waitForRuns(run));
+        ASSERT_EQ(sim.image(), data);
+    }
+    EXPECT_EQ(sim.badLines(), 0);
+    EXPECT_EQ(view.boxes, 0);
+    EXPECT_TRUE(view.notes.isEmpty()) << view.notes.toStdString();
+    EXPECT_EQ(session.state(), SessionState::Idle);
+}
