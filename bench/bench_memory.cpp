@@ -1,0 +1,153 @@
+// Memory of a long transfer: a large S-record file streamed headless against the simulator
+// ("Auto - fast", a view that discards the device's text). The program holds one line and a small
+// read buffer at a time, so its peak resident memory must not grow with the file.
+//
+//   bench_memory [file-megabytes]   default 100
+#include "SRecordWriter.h"
+#include "SimProcess.h"
+#include "serial/QtSerialControl.h"
+#include "serial/SerialLink.h"
+#include "session/ProgrammingSession.h"
+#include "session/QtTimers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+class DiscardingView final : public SessionView {
+public:
+    void showStatus(const QString &) override {}
+    void setStartCaption(const QString &) override {}
+    void setStartEnabled(bool) override {}
+    void appendReceived(const QByteArray &) override {}
+    void appendNote(const QString &text) override {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
+    void prependNote(const QString &) override {}
+    void showDotTimeout() override { std::fprintf(stderr, "Error: DOT Timeout\n"); }
+    void showCommError(int code) override { std::fprintf(stderr, "COM error %d\n", code); }
+    int speedIndex() const override { return FileStreamer::AutoSpeedIndex; }
+};
+
+// A field of /proc/self/status, in KiB.
+qint64 statusKiB(const char *field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// Written a record at a time, so that making the file does not itself raise the peak.
+qint64 writeImage(const QString &path, qint64 targetBytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return -1;
+    std::mt19937 random(1);
+    QByteArray payload(32, '\0');
+    quint32 address = 0x08000000;
+    qint64 written = 0, lines = 0;
+    while (written < targetBytes) {
+        for (char &c : payload)
+            c = static_cast<char>(random());
+        // Wrap inside 64 MiB: the simulator's image stays small however long the file.
+        const QByteArray line = SRecordWriter::record('3', address, payload) + '\n';
+        address = 0x08000000 + ((address - 0x08000000 + 32) % (64u << 20));
+        file.write(line);
+        written += line.size();
+        ++lines;
+    }
+    file.write(SRecordWriter::record('7', 0x08000000, {}) + '\n');
+    return lines + 1;
+}
+
+struct Outcome {
+    bool ok = false;
+    double seconds = 0;
+};
+
+Outcome stream(ProgrammingSession &session, const QString &path, SimProcess &sim, int run,
+               qint64 lines) {
+    session.chooseFile(path);
+    QEventLoop loop;
+    RunResult result = RunResult::Cancelled;
+    const auto ended = QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) {
+        result = r;
+        loop.quit();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(0, &session, &ProgrammingSession::btnFlash_Click);
+    loop.exec();
+    QObject::disconnect(ended);
+    Outcome outcome;
+    outcome.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const auto summary = sim.waitForRuns(run, 30'000) ? sim.summary() : std::nullopt;
+    outcome.ok = result == RunResult::Programmed && summary &&
+                 summary->value(QStringLiteral("bad_lines")).toInt() == 0 &&
+                 summary->value(QStringLiteral("lines")).toInteger() == lines;
+    return outcome;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const qint64 megabytes = argc > 1 ? std::max(1LL, QByteArray(argv[1]).toLongLong()) : 100;
+    QTemporaryDir dir;
+    const QString small = dir.filePath(QStringLiteral("warm-up.srec"));
+    const QString large = dir.filePath(QStringLiteral("large.srec"));
+    const qint64 smallLines = writeImage(small, 256 * 1024);
+    std::fprintf(stderr, "writing %lld MB...\n", static_cast<long long>(megabytes));
+    const qint64 largeLines = writeImage(large, megabytes * 1000 * 1000);
+
+    SimProcess sim;
+    if (!sim.start({QStringLiteral("--boot-delay"), QStringLiteral("20")})) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorString()));
+        return 1;
+    }
+    QtSerialControl control;
+    control.setDeviceOverride(sim.slavePath());
+    control.setRThreshold(1);
+    control.setInputLen(1);
+    control.setOutBufferSize(16);
+    if (!control.setPortOpen(true))
+        return 1;
+    SerialLink link(control);
+    QtTimerFactory timers;
+    DiscardingView view;
+    ProgrammingSession session(link, timers, view);
+    session.setCheckRecords(true);
+
+    // The warm-up brings every buffer and code path of a run in.
+    const Outcome warm = stream(session, small, sim, 1, smallLines);
+    const qint64 rssBefore = statusKiB("VmRSS"), hwmBefore = statusKiB("VmHWM");
+    std::fprintf(stderr, "streaming %lld lines...\n", static_cast<long long>(largeLines));
+    const Outcome big = stream(session, large, sim, 2, largeLines);
+    const qint64 rssAfter = statusKiB("VmRSS"), hwmAfter = statusKiB("VmHWM");
+
+    const qint64 growthKiB = hwmAfter - hwmBefore;
+    std::printf(
+        "Peak resident memory (VmHWM) streaming %lld MB (%lld lines) headless, \"Auto - fast\"\n\n",
+        static_cast<long long>(megabytes), static_cast<long long>(largeLines));
+    std::printf("| moment | VmRSS KiB | VmHWM KiB |\n|---|---|---|\n");
+    std::printf("| idle, after a warm-up run | %lld | %lld |\n", static_cast<long long>(rssBefore),
+                static_cast<long long>(hwmBefore));
+    std::printf("| after the large run | %lld | %lld |\n\n", static_cast<long long>(rssAfter),
+                static_cast<long long>(hwmAfter));
+    std::printf("peak growth: %lld KiB (target <= 2048 KiB)   run: %.1f s, %.0f lines/s   %s\n",
+                static_cast<long long>(growthKiB), big.seconds,
+                static_cast<double>(largeLines) / big.seconds,
+                warm.ok && big.ok ? "programmed, no bad line" : "A RUN FAILED");
+    return warm.ok && big.ok ? 0 : 1;
+}
