@@ -10,6 +10,8 @@
 #include "session/ProgrammingSession.h"
 #include "session/QtTimers.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -20,33 +22,6 @@
 #include <random>
 
 namespace {
-
-class DiscardingView final : public SessionView {
-public:
-    void showStatus(const QString &) override {}
-    void setStartCaption(const QString &) override {}
-    void setStartEnabled(bool) override {}
-    void appendReceived(const QByteArray &) override {}
-    void appendNote(const QString &text) override {
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    void prependNote(const QString &) override {}
-    void showDotTimeout() override { std::fprintf(stderr, "Error: DOT Timeout\n"); }
-    void showCommError(int code) override { std::fprintf(stderr, "COM error %d\n", code); }
-    int speedIndex() const override { return FileStreamer::AutoSpeedIndex; }
-};
-
-// A field of /proc/self/status, in KiB.
-qint64 statusKiB(const char *field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
 
 // Written a record at a time, so that making the file does not itself raise the peak.
 qint64 writeImage(const QString &path, qint64 targetBytes) {
@@ -125,7 +100,7 @@ int main(int argc, char **argv) {
         return 1;
     SerialLink link(control);
     QtTimerFactory timers;
-    DiscardingView view;
+    QuietView view;
     ProgrammingSession session(link, timers, view);
     session.setCheckRecords(true);
 

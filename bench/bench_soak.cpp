@@ -10,6 +10,8 @@
 #include "session/ProgrammingSession.h"
 #include "session/QtTimers.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -23,35 +25,9 @@
 
 namespace {
 
-class QuietView final : public SessionView {
-public:
-    void showStatus(const QString &) override {}
-    void setStartCaption(const QString &) override {}
-    void setStartEnabled(bool) override {}
-    void appendReceived(const QByteArray &) override {}
-    void appendNote(const QString &text) override {
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    void prependNote(const QString &) override {}
-    void showDotTimeout() override { std::fprintf(stderr, "Error: DOT Timeout\n"); }
-    void showCommError(int code) override { std::fprintf(stderr, "COM error %d\n", code); }
-    int speedIndex() const override { return FileStreamer::AutoSpeedIndex; }
-};
-
 QByteArray readAll(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-qint64 statusKiB(const char *field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
-    return -1;
 }
 
 } // namespace
