@@ -180,12 +180,14 @@ TEST_F(CommandsTest, aCancelledChoiceChangesNothing) {
 
 TEST_F(CommandsTest, closingTheWindowWithTheTimeoutBoxOpenOrMidTransferIsSafe) {
     connectPort();
-    window->session().chooseFile(makeFile(QStringLiteral("a.srec"), QByteArray(100000, 'S')));
+    window->session().chooseFile(
+        makeFile(QStringLiteral("a.srec"), QByteArray("S1130000000102030405060708090A0B0C0D0E0F74\n").repeated(3000)));
     window->session().btnFlash_Click();
     control->feed(">");
     clock->advance(400);
     control->feed("_");
-    clock->advance(1500); // transfer running
+    clock->advance(1500);
+    EXPECT_TRUE(window->session().streamer().running());
     clock->advance(3000); // watchdog: the box is open
     ASSERT_NE(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()), nullptr);
     EXPECT_TRUE(window->close());
