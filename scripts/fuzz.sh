@@ -16,26 +16,7 @@ runs="${FUZZ_RUNS:-1000000}"
 targets=(fuzz_receive fuzz_lines fuzz_port_number fuzz_settings)
 start=$SECONDS
 
-scripts/install-deps.sh
-# The fuzzing toolchain: clang and its sanitizer and libFuzzer runtimes, only what is missing.
-packages=(clang libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-if [[ ${#missing[@]} -gt 0 ]]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    if [[ $(id -u) -ne 0 ]]; then
-        command -v sudo >/dev/null || { echo "Run as root, or install sudo, to install: ${missing[*]}" >&2; exit 1; }
-        sudo="sudo"
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh --fuzz
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "${FUZZ_JOBS:-2}"

@@ -7,10 +7,15 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libudev-dev
     libgtest-dev googletest fonts-dejavu-core
 )
-if [[ "${1:-}" == "--test" ]]; then
+for option in "$@"; do
+    case "$option" in
     # Test tools: a virtual display for the window, S-record tools from other makers.
-    packages+=(xvfb xauth xdotool imagemagick x11-apps x11-utils binutils srecord)
-fi
+    --test) packages+=(xvfb xauth xdotool imagemagick x11-apps x11-utils binutils srecord) ;;
+    # The fuzzing toolchain: clang and its sanitizer and libFuzzer runtimes.
+    --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "usage: scripts/install-deps.sh [--test] [--fuzz]" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
