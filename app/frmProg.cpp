@@ -4,6 +4,7 @@
 #include "app/PortNumber.h"
 #include "app/WindowLayout.h"
 #include "serial/QtSerialControl.h"
+#include "session/Pacing.h"
 #include "session/Protocol.h"
 #include "session/QtTimers.h"
 #include "settings/ModuleReg.h"
@@ -39,6 +40,11 @@ QIcon applicationIcon() {
 }
 
 } // namespace
+
+QString progressText(double percent) {
+    return QStringLiteral("progress: ") + QLocale().toString(percent, 'g', QLocale::FloatingPointShortest) +
+           QLatin1Char('%');
+}
 
 QStringList speedListItems() {
     return {QStringLiteral("20  - fastest"), QStringLiteral("40"),           QStringLiteral("60  - normal"),
@@ -152,7 +158,7 @@ void frmProg::buildControls() {
     txtSpeed_->setFocus();
 
     connect(btnCon_, &QPushButton::clicked, this, &frmProg::btnCon_Click);
-    connect(btnFlash_, &QPushButton::clicked, session_.get(), &ProgrammingSession::btnFlash_Click);
+    connect(btnFlash_, &QPushButton::clicked, this, &frmProg::btnFlash_Click);
     connect(btnopenFile_, &QPushButton::clicked, this, &frmProg::btnopenFile_Click);
     connect(Command1_, &QPushButton::clicked, this, &frmProg::Command1_Click);
     connect(Command2_, &QPushButton::clicked, this, &frmProg::Command2_Click);
@@ -164,11 +170,14 @@ void frmProg::buildControls() {
 // ---- Start-up and shut-down ----
 
 void frmProg::Form_Load() {
-    session_->SelectedFile.clear();
-    lblFilename_->setText(session_->SelectedFile);
-    session_->Countdown = ProgrammingSession::DefaultBootTimeoutSeconds;
+    lblFilename_->setText(session_->selectedFile());
     Combospeed_->addItems(speedListItems());
     Combospeed_->setCurrentIndex(2);
+    // The streamer takes the speed from its next line on; the list's text edited by hand counts too.
+    const auto pushPacing = [this] { session_->setPacing(Pacing::fromSpeedIndex(speedIndex())); };
+    connect(Combospeed_, &QComboBox::currentIndexChanged, this, pushPacing);
+    connect(Combospeed_, &QComboBox::editTextChanged, this, pushPacing);
+    pushPacing();
 
     const auto stored = ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue);
     txtComPort_->setText(stored.value_or(QString()));
@@ -184,7 +193,8 @@ void frmProg::Form_QueryUnload() {
     if (shutDown_)
         return;
     shutDown_ = true;
-    // The port is closed before the hook goes.
+    // A run stops before its port closes under it; the port is closed before the hook goes.
+    session_->abort();
     (void)control_->setPortOpen(false);
     ModuleUsbNotification::UnregisterUsbNotification(this, ModuleUsbNotification::NotifyHandle);
 }
@@ -201,7 +211,16 @@ void frmProg::btnCon_Click() {
         TogglePort();
     else
         SetupPort();
-    session_->portToggled();
+    session_->connectionChanged();
+}
+
+void frmProg::btnFlash_Click() {
+    // A press while a run is on cancels it; with the port closed or no file it only disables the
+    // button (and ends what may be left).
+    if (session_->running() && session_->canStart())
+        session_->cancel();
+    else
+        session_->start();
 }
 
 void frmProg::SetupPort() {
@@ -293,10 +312,9 @@ void frmProg::btnopenFile_Click() {
     const QString path = chooseFile_(this);
     if (path.isEmpty())
         return;
-    session_->SelectedFile = path;
     lblFilename_->setText(path);
     lblFilename_->setToolTip(path);
-    session_->applyStartRule();
+    session_->chooseFile(path);
 }
 
 // ---- Operator commands ----
@@ -304,11 +322,7 @@ void frmProg::btnopenFile_Click() {
 void frmProg::Command1_Click() { Send(Protocol::FileCommand, false); }
 void frmProg::Command2_Click() { Send(Protocol::GoCommand, false); }
 
-void frmProg::Command3_Click() {
-    // A second transfer inside a running one would interleave two files on the line.
-    if (!session_->streamer().running())
-        session_->startTransferByHand();
-}
+void frmProg::Command3_Click() { session_->sendFileByHand(); }
 
 void frmProg::Command4_Click() { txtbuffer_->clearLog(); }
 
@@ -339,8 +353,20 @@ void frmProg::Command5_Click() {
 
 // ---- The session's view ----
 
-void frmProg::showStatus(const QString &status) { setWindowTitle(Title + QStringLiteral(", ") + status); }
-void frmProg::setStartCaption(const QString &caption) { btnFlash_->setText(caption); }
+void frmProg::setCaption(const QString &status) {
+    const QString caption = Title + QStringLiteral(", ") + status;
+    if (windowTitle() != caption)
+        setWindowTitle(caption);
+}
+
+void frmProg::showStage(Stage stage) { setCaption(toString(stage)); }
+void frmProg::showProgress(double percent) { setCaption(progressText(percent)); }
+void frmProg::showCountdown(int seconds) { btnFlash_->setText(QStringLiteral("Waiting restart: %1").arg(seconds)); }
+
+void frmProg::showStartAction(StartAction action) {
+    btnFlash_->setText(action == StartAction::Cancel ? QStringLiteral("CANCEL") : QStringLiteral("START PROGRAMMING"));
+}
+
 void frmProg::setStartEnabled(bool enabled) { btnFlash_->setEnabled(enabled); }
 void frmProg::appendReceived(const QByteArray &bytes) { txtbuffer_->appendReceived(bytes); }
 void frmProg::appendNote(const QString &text) { txtbuffer_->appendText(text); }

@@ -45,6 +45,7 @@ public:
     void Form_Load();
     void Form_QueryUnload();
     void btnCon_Click();
+    void btnFlash_Click();
     void btnopenFile_Click();
     void Command1_Click();
     void Command2_Click();
@@ -60,15 +61,18 @@ public:
     bool shutDown() const { return shutDown_; }
 
     // SessionView
-    void showStatus(const QString &status) override;
-    void setStartCaption(const QString &caption) override;
+    void showStage(Stage stage) override;
+    void showProgress(double percent) override;
+    void showCountdown(int seconds) override;
+    void showStartAction(StartAction action) override;
     void setStartEnabled(bool enabled) override;
     void appendReceived(const QByteArray &bytes) override;
     void appendNote(const QString &text) override;
     void prependNote(const QString &text) override;
     void showDotTimeout() override;
     void showCommError(int code) override;
-    int speedIndex() const override;
+    // The selected index of the speed list; -1 when its text matches no item.
+    int speedIndex() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -78,6 +82,8 @@ private:
     void SetupPort();
     void TogglePort();
     void onPortLost();
+    // The caption is set only when its text changes: a run of identical progress texts costs nothing.
+    void setCaption(const QString &status);
     void showBox(QMessageBox *box);
 
     std::unique_ptr<SerialControl> control_;
@@ -107,6 +113,8 @@ private:
     QPushButton *Command5_ = nullptr;
 };
 
+// The caption's progress text ("progress: 33.3%", in the user's locale).
+QString progressText(double percent);
 // Texts of the speed list, in order.
 QStringList speedListItems();
 // The caption's time of day: the locale's long time form without a time zone.

@@ -1,25 +1,17 @@
 #pragma once
 
 // Shared by the benchmarks that run the session headless.
-#include "session/FileStreamer.h"
-#include "session/SessionView.h"
+#include "QuietView.h"
+#include "session/Pacing.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <cstdio>
 
-// A view that shows nothing but the session's notes and failures, on stderr; "Auto - fast".
-class QuietView final : public SessionView {
+// The benchmarks print what the session notes and the boxes it would show.
+class EchoView : public QuietView {
 public:
-    void showStatus(const QString &) override {}
-    void setStartCaption(const QString &) override {}
-    void setStartEnabled(bool) override {}
-    void appendReceived(const QByteArray &) override {}
-    void appendNote(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void prependNote(const QString &) override {}
-    void showDotTimeout() override { std::fprintf(stderr, "Error: DOT Timeout\n"); }
-    void showCommError(int code) override { std::fprintf(stderr, "COM error %d\n", code); }
-    int speedIndex() const override { return FileStreamer::AutoSpeedIndex; }
+    EchoView() { echo = true; }
 };
 
 // A field of /proc/self/status (VmRSS, VmHWM), in KiB; -1 when it cannot be read.

@@ -62,7 +62,7 @@ Outcome stream(ProgrammingSession &session, const QString &path, SimProcess &sim
     });
     QElapsedTimer clock;
     clock.start();
-    QTimer::singleShot(0, &session, &ProgrammingSession::btnFlash_Click);
+    QTimer::singleShot(0, &session, &ProgrammingSession::start);
     loop.exec();
     QObject::disconnect(ended);
     Outcome outcome;
@@ -100,8 +100,9 @@ int main(int argc, char **argv) {
         return 1;
     SerialLink link(control);
     QtTimerFactory timers;
-    QuietView view;
+    EchoView view;
     ProgrammingSession session(link, timers, view);
+    session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
     session.setCheckRecords(true);
 
     // The warm-up brings every buffer and code path of a run in.

@@ -37,7 +37,7 @@ std::optional<Measure> programInParallel(int boards, const QString &file, const 
     std::vector<std::unique_ptr<SimProcess>> sims;
     CliOptions options;
     options.file = file;
-    options.speedIndex = FileStreamer::AutoSpeedIndex;
+    options.speedIndex = Pacing::AutoSpeedIndex;
     for (int i = 0; i < boards; ++i) {
         sims.push_back(std::make_unique<SimProcess>());
         if (!sims.back()->start({QStringLiteral("--baud"), QStringLiteral("57600"),

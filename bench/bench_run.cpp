@@ -1,6 +1,7 @@
 // A complete programming run against the device simulator, headless: the real serial layer, timers
 // and session, with a view that only counts. Prints the time of the run and the line rate.
 //   bench_run [data-bytes] [bytes-per-record] [speed-index] [simulator options...]
+#include "QuietView.h"
 #include "SRecordWriter.h"
 #include "SimProcess.h"
 #include "serial/QtSerialControl.h"
@@ -18,17 +19,11 @@
 
 namespace {
 
-class CountingView final : public SessionView {
+class CountingView final : public QuietView {
 public:
-    void showStatus(const QString &status) override { lastStatus = status; }
-    void setStartCaption(const QString &) override {}
-    void setStartEnabled(bool) override {}
+    void showStage(Stage stage) override { lastStatus = toString(stage); }
     void appendReceived(const QByteArray &bytes) override { received += bytes.size(); }
-    void appendNote(const QString &) override {}
-    void prependNote(const QString &) override {}
-    void showDotTimeout() override {}
     void showCommError(int code) override { std::fprintf(stderr, "COM error %d\n", code); }
-    int speedIndex() const override { return speed; }
 
     int speed = 5;
     qint64 received = 0;
@@ -78,6 +73,7 @@ int main(int argc, char **argv) {
     SerialLink link(control);
     QtTimerFactory timers;
     ProgrammingSession session(link, timers, view);
+    session.setPacing(Pacing::fromSpeedIndex(view.speed));
     session.chooseFile(path);
 
     QElapsedTimer total;
@@ -96,7 +92,7 @@ int main(int argc, char **argv) {
     });
     QTimer::singleShot(0, [&] {
         total.start();
-        session.btnFlash_Click();
+        session.start();
     });
     app.exec();
     const double streamSeconds = static_cast<double>(streaming.nsecsElapsed()) / 1e9;

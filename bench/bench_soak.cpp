@@ -80,8 +80,9 @@ int main(int argc, char **argv) {
         return 1;
     SerialLink link(control);
     QtTimerFactory timers;
-    QuietView view;
+    EchoView view;
     ProgrammingSession session(link, timers, view);
+    session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
     session.setCheckRecords(true);
 
     QEventLoop loop;
@@ -96,7 +97,7 @@ int main(int argc, char **argv) {
     clock.start();
     for (int run = 1; run <= runs; ++run) {
         session.chooseFile(paths[run % 2]);
-        QTimer::singleShot(0, &session, &ProgrammingSession::btnFlash_Click);
+        QTimer::singleShot(0, &session, &ProgrammingSession::start);
         loop.exec();
         // The simulator writes the image before it answers the last line.
         const bool ok = result == RunResult::Programmed && readAll(image) == images[run % 2];

@@ -9,6 +9,7 @@
 //
 // Both senders run alternately against a fresh simulator each, and are timed from the first line
 // handed over to the last "." received, so that the shared, noisy machine affects both alike.
+#include "BenchSupport.h"
 #include "SRecordWriter.h"
 #include "SimProcess.h"
 #include "serial/QtSerialControl.h"
@@ -56,11 +57,8 @@ struct Timing {
 };
 
 // Records when the device's "." for the last line came in; the rest is discarded.
-class DotClock final : public SessionView {
+class DotClock final : public EchoView {
 public:
-    void showStatus(const QString &) override {}
-    void setStartCaption(const QString &) override {}
-    void setStartEnabled(bool) override {}
     void appendReceived(const QByteArray &bytes) override {
         if (dots >= expected)
             return;
@@ -70,13 +68,6 @@ public:
             lastDotCpu = cpuSeconds();
         }
     }
-    void appendNote(const QString &text) override {
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    void prependNote(const QString &) override {}
-    void showDotTimeout() override { std::fprintf(stderr, "Error: DOT Timeout\n"); }
-    void showCommError(int code) override { std::fprintf(stderr, "COM error %d\n", code); }
-    int speedIndex() const override { return FileStreamer::AutoSpeedIndex; }
 
     QElapsedTimer clock;
     qint64 expected = 0;
@@ -134,6 +125,7 @@ Timing runProgram(const QString &path, qint64 lines, const QStringList &simArgum
     DotClock view;
     view.expected = lines;
     ProgrammingSession session(link, timers, view);
+    session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
     session.setCheckRecords(true);
     session.chooseFile(path);
 
@@ -155,7 +147,7 @@ Timing runProgram(const QString &path, qint64 lines, const QStringList &simArgum
         loop.quit();
     });
     view.clock.start();
-    QTimer::singleShot(0, &session, &ProgrammingSession::btnFlash_Click);
+    QTimer::singleShot(0, &session, &ProgrammingSession::start);
     loop.exec();
     timing.seconds = static_cast<double>(view.lastDotNs - firstNs) / 1e9;
     timing.cpu = view.lastDotCpu - firstCpu;

@@ -6,7 +6,7 @@
 BoardRun::BoardRun(int board, const BoardTarget &target, const RunSettings &settings,
                    Console &console, TimerFactory &timers, QObject *parent)
     : QObject(parent), console_(console), target_(target), settings_(settings), link_(control_),
-      view_(console, board, settings.speedIndex), session_(link_, timers, view_) {
+      view_(console, board), session_(link_, timers, view_) {
     result_.board = board;
     result_.portNumber = target.portNumber;
     result_.device = target.device;
@@ -79,10 +79,9 @@ SerialStatus BoardRun::start() {
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
     // As in the window: only well-formed S-records reach the board.
     session_.setCheckRecords(true);
-    // As the window's start-up does: the first countdown caption shows the whole wait.
-    session_.Countdown = settings_.bootTimeoutSeconds;
+    session_.setPacing(Pacing::fromSpeedIndex(settings_.speedIndex));
     session_.chooseFile(settings_.file);
-    session_.btnFlash_Click();
+    session_.start();
     if (settings_.reset == ResetLine::None)
         return {};
     // The probes are already going out when the board comes out of reset.
@@ -113,12 +112,7 @@ void BoardRun::onRunEnded(RunResult result) {
     console_.boardEnded(result_.board);
     if (interrupted_)
         return; // interrupt() closes at once
-    if (result == RunResult::PortError)
-        console_.message(result_.board,
-                         QStringLiteral("%1: the device disappeared").arg(result_.device));
-    if (result == RunResult::FileError)
-        console_.message(result_.board,
-                         QStringLiteral("%1: the file could not be read").arg(settings_.file));
+    // What went wrong (a lost device, an unreadable or refused file) the session has noted already.
     // Out of the session's own call: it may still be inside its receive handler or a timer tick.
     QTimer::singleShot(0, this, [this] {
         session_.abort();

@@ -1,7 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "serial/PortResolver.h"
-#include "session/FileStreamer.h"
+#include "session/Pacing.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -15,7 +15,7 @@ constexpr int MaxBootTimeoutSeconds = 3600;
 const std::map<QString, int> SpeedIndexes = {
     {QStringLiteral("20"), 0},  {QStringLiteral("40"), 1},
     {QStringLiteral("60"), 2},  {QStringLiteral("80"), 3},
-    {QStringLiteral("100"), 4}, {QStringLiteral("auto"), FileStreamer::AutoSpeedIndex},
+    {QStringLiteral("100"), 4}, {QStringLiteral("auto"), Pacing::AutoSpeedIndex},
 };
 
 std::optional<int> numberIn(const QString &text, int low, int high) {

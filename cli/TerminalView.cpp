@@ -5,28 +5,16 @@
 #include <QIODevice>
 #include <QRegularExpression>
 
-TerminalView::TerminalView(Console &console, int board, int speedIndex)
-    : console_(console), board_(board), speedIndex_(speedIndex) {}
+TerminalView::TerminalView(Console &console, int board) : console_(console), board_(board) {}
 
-void TerminalView::showStatus(const QString &status) {
-    // The caption's per-line percentage: the console draws its own progress from lineSent.
-    if (status.startsWith(QStringLiteral("progress: ")))
-        return;
-    // Every stage the caption shows comes after the wait for the bootloader.
+void TerminalView::showStage(Stage stage) {
+    // Every stage comes after the wait for the bootloader.
     console_.countdown(board_, -1);
-    console_.message(board_, status);
+    console_.message(board_, toString(stage));
 }
 
-void TerminalView::setStartCaption(const QString &caption) {
-    static const QString Waiting = QStringLiteral("Waiting restart: ");
-    if (!caption.startsWith(Waiting)) {
-        console_.countdown(board_, -1);
-        return;
-    }
-    bool ok = false;
-    const int seconds = caption.mid(Waiting.size()).toInt(&ok);
-    console_.countdown(board_, ok ? seconds : -1);
-}
+void TerminalView::showCountdown(int seconds) { console_.countdown(board_, seconds); }
+void TerminalView::showStartAction(StartAction) { console_.countdown(board_, -1); }
 
 void TerminalView::appendReceived(const QByteArray &bytes) {
     if (log_)

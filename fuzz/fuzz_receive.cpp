@@ -34,8 +34,13 @@ std::unique_ptr<QIODevice> openImage(const QString &) {
 // mixes both, and notes are prepended as well as appended.
 class SplitView final : public SessionView {
 public:
-    void showStatus(const QString &status) override { recorded.showStatus(status); }
-    void setStartCaption(const QString &caption) override { recorded.setStartCaption(caption); }
+    void showStage(Stage stage) override { recorded.showStage(stage); }
+    void showProgress(double percent) override {
+        FUZZ_CHECK(percent >= 0 && percent <= 100);
+        recorded.showProgress(percent);
+    }
+    void showCountdown(int seconds) override { recorded.showCountdown(seconds); }
+    void showStartAction(StartAction action) override { recorded.showStartAction(action); }
     void setStartEnabled(bool enabled) override { recorded.setStartEnabled(enabled); }
     void appendReceived(const QByteArray &bytes) override {
         FUZZ_CHECK(!bytes.isEmpty()); // an empty drain is not echoed
@@ -54,7 +59,6 @@ public:
     }
     void showDotTimeout() override { recorded.showDotTimeout(); }
     void showCommError(int code) override { recorded.showCommError(code); }
-    int speedIndex() const override { return recorded.speedIndex(); }
 
     RecordingView recorded;
     QByteArray received;
@@ -68,14 +72,16 @@ struct Harness {
         control.setRThreshold(1);
         (void)control.setPortOpen(true);
         control.slowDrain = (setup & 0x20) != 0;
-        view.recorded.speed = ((setup >> 2) & 7) % 7 - 1; // -1 (no match) .. 5 ("Auto - fast")
+        session.setPacing(Pacing::fromSpeedIndex(((setup >> 2) & 7) % 7 - 1)); // -1 (no match) .. 5 ("Auto - fast")
         // The window's minute, none at all, or a few seconds to restart.
         static constexpr int BootSeconds[] = {60, 0, 1, 3};
         bootSeconds = BootSeconds[setup >> 6];
         session.setBootTimeout(bootSeconds);
-        session.Countdown = bootSeconds; // as after start-up
         session.chooseFile(QStringLiteral("image.srec"));
     }
+
+    // "sFile" with no run: its one line goes out a second later, outside any run.
+    bool tryOutPending() const { return tryOutArmedAt >= 0 && clock.now() < tryOutArmedAt + 1000 + 1; }
 
     void feed(const QByteArray &bytes) {
         control.feed(bytes);
@@ -87,8 +93,10 @@ struct Harness {
         FUZZ_CHECK(state >= 0 && state <= 3);
         FUZZ_CHECK(view.received == fed);
         FUZZ_CHECK(view.recorded.log.size() == fed.size() + view.noteChars);
-        FUZZ_CHECK(session.Progress >= 0 && session.Progress <= 100);
-        FUZZ_CHECK(session.Countdown >= 0 && session.Countdown <= bootSeconds);
+        FUZZ_CHECK(session.countdown() >= 0 && session.countdown() <= bootSeconds);
+        // A run that has ended leaves nothing armed that could still write to the port.
+        FUZZ_CHECK(session.running() || session.transferRunning() || clock.nextDeadline() < 0 ||
+                   tryOutPending());
     }
 
     // Everything written, less the probes and file commands, is whole image lines each ended by LF.
@@ -115,6 +123,7 @@ struct Harness {
     ProgrammingSession session{link, clock, view, openImage};
     QByteArray fed;
     int bootSeconds = 0;
+    std::int64_t tryOutArmedAt = -1;
 };
 
 } // namespace
@@ -132,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // To the chosen state through the real handlers, the way a device gets there.
     const int start = setup & 3;
     if (start >= 1)
-        h.session.btnFlash_Click();
+        h.session.start();
     if (start >= 2)
         h.feed(">");
     if (start >= 3)
@@ -154,16 +163,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         } else {
             switch (op & 7) {
             case 0:
-                h.session.btnFlash_Click();
+                if (h.session.running())
+                    h.session.cancel();
+                else
+                    h.session.start();
                 break;
             case 1:
-                h.session.startTransferByHand();
+                if (!h.session.running() && !h.session.transferRunning())
+                    h.tryOutArmedAt = h.clock.now();
+                h.session.sendFileByHand();
                 break;
             case 2:
                 h.control.drain();
                 break;
             case 3:
-                h.session.portToggled();
+                h.session.connectionChanged();
                 break;
             case 4:
                 h.session.abort();

@@ -1,6 +1,5 @@
 #include "session/FileStreamer.h"
 
-#include "session/ProgrammingSession.h"
 #include "session/Protocol.h"
 #include "session/SRecordCheck.h"
 
@@ -17,9 +16,30 @@ std::unique_ptr<QIODevice> openFileForReading(const QString &path) {
     return file;
 }
 
-FileStreamer::FileStreamer(ProgrammingSession &session, TimerFactory &timers, FileOpener opener)
-    : session_(session), opener_(std::move(opener)), pauseTimer_(timers.createTimer(PauseStepMs)),
-      stepTimer_(timers.createTimer(0)) {
+namespace {
+// The data left once `position` bytes are consumed holds another line only when at least two bytes
+// are unread: a last line of a single byte is neither counted nor sent.
+bool moreLines(qint64 position, qint64 size) {
+    return position + 1 < size;
+}
+
+QString whyNotOpened(const QString &path) {
+    const QFileInfo info(path);
+    if (path.isEmpty())
+        return QStringLiteral("no file chosen");
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
+    if (!info.isReadable())
+        return QStringLiteral("permission denied");
+    return QStringLiteral("cannot be opened");
+}
+} // namespace
+
+FileStreamer::FileStreamer(SerialLink &link, TimerFactory &timers, FileOpener opener, Events events)
+    : link_(link), opener_(std::move(opener)), events_(std::move(events)),
+      pauseTimer_(timers.createTimer(Pacing::PauseStepMs)), stepTimer_(timers.createTimer(0)) {
     // Both are one-shots; the tick says what the transfer was waiting for.
     pauseTimer_->onTick = [this] {
         pauseTimer_->setEnabled(false);
@@ -35,12 +55,6 @@ FileStreamer::FileStreamer(ProgrammingSession &session, TimerFactory &timers, Fi
 
 FileStreamer::~FileStreamer() = default;
 
-namespace {
-// The data left once `position` bytes are consumed holds another line only when at least two bytes
-// are unread: a last line of a single byte is neither counted nor sent.
-bool moreLines(qint64 position, qint64 size) { return position + 1 < size; }
-} // namespace
-
 void FileStreamer::arm(Timer &timer, int milliseconds, Wait wait) {
     wait_ = wait;
     timer.setEnabled(false);
@@ -48,19 +62,19 @@ void FileStreamer::arm(Timer &timer, int milliseconds, Wait wait) {
     timer.setEnabled(true);
 }
 
-void FileStreamer::TimerSendFile_Timer() {
-    session_.timer(SessionTimer::SendFile).setEnabled(false);
-    // A second arming while a transfer runs would interleave two files on the line.
+void FileStreamer::start(const QString &path, Extent extent) {
     if (running())
         return;
-    startedInIdle_ = session_.state() == SessionState::Idle;
-    checking_ = checkRecords_ && !(byHand_ && startedInIdle_);
-    byHand_ = false;
+    path_ = path;
+    lineLimit_ = extent == Extent::FirstLineAsIs ? 1 : 0;
+    checking_ = checkRecords_ && extent == Extent::WholeFile;
 
     // Counting pass.
-    auto counting = opener_(session_.SelectedFile);
+    auto counting = opener_(path_);
     if (!counting)
-        return failed();
+        return fail(
+            RunResult::FileError,
+            QStringLiteral("\r\n%1: cannot read the file (%2)").arg(path_, whyNotOpened(path_)));
     total_ = 0;
     {
         // One look at the size: asking the system for it on every line made counting a large file
@@ -71,20 +85,22 @@ void FileStreamer::TimerSendFile_Timer() {
         while (moreLines(reader.position(), size)) {
             const qint64 before = reader.position();
             if (!reader.readLine(line))
-                return failed();
+                return failReading(*counting);
             if (reader.position() == before)
                 break; // the file shrank under us
             ++total_;
             if (refused(line, total_))
-                return failed();
+                return;
         }
     }
     counting.reset();
 
     // Sending pass.
-    file_ = opener_(session_.SelectedFile);
+    file_ = opener_(path_);
     if (!file_)
-        return failed();
+        return fail(
+            RunResult::FileError,
+            QStringLiteral("\r\n%1: cannot read the file (%2)").arg(path_, whyNotOpened(path_)));
     reader_ = std::make_unique<LineReader>(*file_);
     sent_ = 0;
     sendNextLine();
@@ -92,32 +108,35 @@ void FileStreamer::TimerSendFile_Timer() {
 
 void FileStreamer::sendNextLine() {
     wait_ = Wait::None;
-    if (!moreLines(reader_->position(), file_->size()))
+    if ((lineLimit_ > 0 && sent_ >= lineLimit_) || !moreLines(reader_->position(), file_->size()))
         return stop();
     const qint64 before = reader_->position();
-    ++sent_;
     if (!reader_->readLine(line_))
-        return failed();
+        return failReading(*file_);
     if (reader_->position() == before)
         return stop();
-    if (refused(line_, sent_)) {
-        --sent_;
-        return failed();
-    }
-
-    SerialLink &link = session_.link();
-    if (link.PortError)
+    if (refused(line_, sent_ + 1))
+        return;
+    // A port that failed to open or close under the transfer takes nothing more.
+    if (link_.PortError)
         return stop();
-    static const QByteArray lineEnd(1, Protocol::LineEnd);
-    if (!link.Output(line_) || !link.Output(lineEnd))
-        return failed();
-    session_.reportLineSent(sent_, total_, line_.size() + 1);
-    line_.clear();
 
-    // The pause counts from when the line has reached the operating system, so that lines never pile
-    // up in our own buffer on a slow line.
+    static const QByteArray lineEnd(1, Protocol::LineEnd);
+    for (const QByteArray *part : {static_cast<const QByteArray *>(&line_), &lineEnd})
+        if (const SerialStatus written = link_.Output(*part); !written)
+            return fail(RunResult::PortError, QStringLiteral("\r\n") + written.description());
+    ++sent_;
+    const qint64 bytes = line_.size() + 1;
+    line_.clear();
+    if (events_.lineSent)
+        events_.lineSent(sent_, total_, bytes);
+    if (!running())
+        return; // the owner stopped the transfer from its callback
+
+    // The pause counts from when the line has reached the operating system, so that lines never
+    // pile up in our own buffer on a slow line.
     wait_ = Wait::Drain;
-    if (link.control().bytesToWrite() == 0)
+    if (link_.control().bytesToWrite() == 0)
         startPause();
 }
 
@@ -127,20 +146,22 @@ void FileStreamer::outputDrained() {
 }
 
 void FileStreamer::startPause() {
-    const int index = session_.view().speedIndex();
-    if (index == AutoSpeedIndex) {
-        if (session_.LineAcked) {
-            session_.LineAcked = false;
+    switch (pacing_.mode) {
+    case Pacing::Mode::AwaitAck:
+        if (acked_) {
+            acked_ = false;
             return finishLine();
         }
-        return arm(*pauseTimer_, AutoWaitLimitMs, Wait::Ack);
+        return arm(*pauseTimer_, pacing_.milliseconds, Wait::Ack);
+    case Pacing::Mode::FixedPause:
+        return arm(*pauseTimer_, pacing_.milliseconds, Wait::Pause);
+    case Pacing::Mode::NoPause:
+        return finishLine();
     }
-    if (index >= 0)
-        return arm(*pauseTimer_, (index + 1) * PauseStepMs, Wait::Pause);
-    finishLine();
 }
 
 void FileStreamer::lineAcknowledged() {
+    acked_ = true;
     // Continue once the receive handler has drained the port, not from inside the drain.
     if (wait_ == Wait::Ack)
         ackedInDrain_ = true;
@@ -157,20 +178,16 @@ void FileStreamer::receiveHandled() {
 }
 
 void FileStreamer::finishLine() {
-    if (wait_ == Wait::Ack && session_.LineAcked)
-        session_.LineAcked = false;
+    if (wait_ == Wait::Ack && acked_)
+        acked_ = false;
     wait_ = Wait::None;
     // A file that grew after it was counted must not show more than 100%.
     const double total = static_cast<double>(std::max(total_, sent_));
-    session_.Progress = std::floor(static_cast<double>(sent_) * 1000.0 / total) / 10.0;
-    if (session_.state() == SessionState::Idle) {
-        // A run ended while this line was out (programmed, watchdog, cancel): its end status stays in
-        // the caption. A transfer started by hand while idle shows its one line's progress.
-        if (startedInIdle_)
-            session_.showProgress();
-        return failed();
-    }
-    session_.showProgress();
+    const double percent = std::floor(static_cast<double>(sent_) * 1000.0 / total) / 10.0;
+    if (events_.progress)
+        events_.progress(percent);
+    if (!running())
+        return;
     arm(*stepTimer_, 0, Wait::NextLine);
 }
 
@@ -194,14 +211,15 @@ void FileStreamer::stop() {
     line_.clear();
 }
 
-void FileStreamer::failed() {
+void FileStreamer::fail(RunResult result, const QString &note) {
     stop();
-    session_.streamerFailed();
+    if (events_.failed)
+        events_.failed({result, note});
 }
 
-void FileStreamer::abort() {
-    byHand_ = false;
-    stop();
+void FileStreamer::failReading(const QIODevice &file) {
+    fail(RunResult::FileError,
+         QStringLiteral("\r\n%1: cannot read the file (%2)").arg(path_, file.errorString()));
 }
 
 bool FileStreamer::refused(const QByteArray &line, qint64 number) {
@@ -211,9 +229,9 @@ bool FileStreamer::refused(const QByteArray &line, qint64 number) {
     const QString problem = SRecordCheck::problem(line);
     if (problem.isEmpty())
         return false;
-    session_.view().appendNote(
-        QStringLiteral("\r\nFile refused: line %1 is not a valid S-record (%2)")
-            .arg(number)
-            .arg(problem));
+    fail(RunResult::FileError,
+         QStringLiteral("\r\nFile refused: line %1 is not a valid S-record (%2) in %3")
+             .arg(number)
+             .arg(problem, path_));
     return true;
 }

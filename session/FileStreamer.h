@@ -1,6 +1,9 @@
 #pragma once
 
+#include "serial/SerialLink.h"
 #include "session/LineReader.h"
+#include "session/Pacing.h"
+#include "session/SessionTypes.h"
 #include "session/Timer.h"
 
 #include <QIODevice>
@@ -8,53 +11,66 @@
 #include <functional>
 #include <memory>
 
-class ProgrammingSession;
-
 // Opens the chosen file for reading; null when it cannot be opened.
 using FileOpener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
 std::unique_ptr<QIODevice> openFileForReading(const QString &path);
 
-// Sends the chosen file line by line, each line followed by one line feed, paced by the speed list.
-// One transfer per arming of the session's TimerSendFile. It runs on the event loop: between lines it
-// returns to the loop, so the receive handler, the timers and the operator's clicks run meanwhile, and
-// it looks at their effects only at fixed points (PortError after each line is read, the speed list
-// before each pause, LineAcked in "Auto - fast", SessionState after each line's progress).
+// Why a transfer stopped before the end of its file: the result it gives the run, and a note that
+// names the file (or the device) and the reason.
+struct StreamFailure {
+    RunResult result = RunResult::FileError;
+    QString note;
+};
+
+// Sends one file line by line on a link, each line followed by one line feed, paced as its owner
+// says. It runs on the event loop: between lines it returns to the loop, so the receive handler,
+// the timers and the operator's clicks run meanwhile. It knows nothing of its owner: values come in
+// through its methods, events go out through its callbacks.
 class FileStreamer {
 public:
-    FileStreamer(ProgrammingSession &session, TimerFactory &timers, FileOpener opener);
-    ~FileStreamer();
+    struct Events {
+        std::function<void(qint64 line, qint64 total, qint64 bytes)> lineSent;
+        // After each line, the share of the file sent so far, in percent.
+        std::function<void(double percent)> progress;
+        std::function<void(const StreamFailure &failure)> failed;
+    };
 
-    // The TimerSendFile tick: one complete transfer, unless one is already running.
-    void TimerSendFile_Timer();
+    enum class Extent {
+        WholeFile,
+        // The first line only, as it is: the operator tries a line out by hand while no run is on.
+        FirstLineAsIs,
+    };
+
+    FileStreamer(SerialLink &link, TimerFactory &timers, FileOpener opener, Events events);
+    ~FileStreamer();
+    FileStreamer(const FileStreamer &) = delete;
+    FileStreamer &operator=(const FileStreamer &) = delete;
+
+    // One complete transfer of `path`: counts its lines, then sends them. A transfer already
+    // running is left alone: two would interleave their files on the line.
+    void start(const QString &path, Extent extent = Extent::WholeFile);
     bool running() const { return file_ != nullptr; }
 
-    // The receive handler recognised a "." (LineAcked is already set).
+    // Takes effect from the next pause.
+    void setPacing(const Pacing &pacing) { pacing_ = pacing; }
+    // With the check on, only well-formed S-records are sent: the counting pass refuses a file with
+    // any other non-blank line, and each line is checked again just before it goes out (the file
+    // may have changed meanwhile). A refusal stops the transfer before anything of the refused line
+    // is written. Whole-file transfers only.
+    void setCheckRecords(bool on) { checkRecords_ = on; }
+
+    // The device acknowledged a line. The flag stays set until a pause that waits for it uses it.
     void lineAcknowledged();
-    // The receive handler has drained the port: a "." it recognised lets the next line go now.
+    // The receive handler has drained the port: an acknowledgement it saw lets the next line go
+    // now.
     void receiveHandled();
     // Everything written has reached the operating system.
     void outputDrained();
     // Stops at once without sending anything more.
-    void abort();
-
-    // With the check on, a transfer sends only well-formed S-records: the counting pass refuses a
-    // file with any other non-blank line, and each line is checked again just before it goes out
-    // (the file may have changed meanwhile). A refusal ends the transfer through the error path,
-    // before anything of the refused line is written, with a note in the log. Off unless a front
-    // end turns it on.
-    void setCheckRecords(bool on) { checkRecords_ = on; }
-    bool checkRecords() const { return checkRecords_; }
-    // The next transfer was armed by hand ("sFile"): if it starts while idle it sends its one line
-    // as it is, to try the line out.
-    void armedByHand() { byHand_ = true; }
+    void abort() { stop(); }
 
     qint64 linesTotal() const { return total_; }
     qint64 linesSent() const { return sent_; }
-
-    // Speed list index of "Auto - fast", and the longest wait for its "." per line.
-    static constexpr int AutoSpeedIndex = 5;
-    static constexpr int AutoWaitLimitMs = 200;
-    static constexpr int PauseStepMs = 20;
 
 private:
     enum class Wait { None, Drain, Pause, Ack, NextLine };
@@ -64,24 +80,28 @@ private:
     void finishLine();
     void continueAfterLine();
     void stop();
-    void failed();
-    // True, with the note in the log, when line `number` must not be sent.
+    void fail(RunResult result, const QString &note);
+    void failReading(const QIODevice &file);
+    // True, after failing the transfer, when line `number` must not be sent.
     bool refused(const QByteArray &line, qint64 number);
     void arm(Timer &timer, int milliseconds, Wait wait);
 
-    ProgrammingSession &session_;
+    SerialLink &link_;
     FileOpener opener_;
+    Events events_;
     std::unique_ptr<Timer> pauseTimer_;
     std::unique_ptr<Timer> stepTimer_;
     std::unique_ptr<QIODevice> file_;
     std::unique_ptr<LineReader> reader_;
+    QString path_;
     QByteArray line_;
+    Pacing pacing_;
     Wait wait_ = Wait::None;
     qint64 total_ = 0;
     qint64 sent_ = 0;
-    bool startedInIdle_ = false;
+    qint64 lineLimit_ = 0; // 0: no limit
     bool checkRecords_ = false;
-    bool byHand_ = false;
-    bool ackedInDrain_ = false;
     bool checking_ = false; // of the running transfer
+    bool acked_ = false;
+    bool ackedInDrain_ = false;
 };

@@ -1,15 +1,5 @@
 #include "session/ProgrammingSession.h"
 
-#include "session/Protocol.h"
-
-#include <QLocale>
-
-namespace {
-const QString StartCaption = QStringLiteral("START PROGRAMMING");
-const QString CancelCaption = QStringLiteral("CANCEL");
-const QString WaitingCaption = QStringLiteral("Waiting restart: ");
-} // namespace
-
 QString toString(RunResult result) {
     switch (result) {
     case RunResult::Programmed:
@@ -28,23 +18,45 @@ QString toString(RunResult result) {
     return {};
 }
 
+QString toString(Stage stage) {
+    switch (stage) {
+    case Stage::BootStarted:
+        return QStringLiteral("Bootprogram started");
+    case Stage::SendingFile:
+        return QStringLiteral("Sending File");
+    case Stage::Programmed:
+        return QStringLiteral("PROGRAMMED");
+    case Stage::Failed:
+        return QStringLiteral("Programming FAILLED");
+    }
+    return {};
+}
+
 ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, SessionView &view,
                                        FileOpener opener, QObject *parent)
-    : QObject(parent), link_(link), view_(view),
-      timers_{timers.createTimer(CountdownTickMs), timers.createTimer(ProbeIntervalMs),
-              timers.createTimer(FileCommandDelayMs), timers.createTimer(DotTimeoutMs),
-              timers.createTimer(SendFileDelayMs)},
-      streamer_(*this, timers, std::move(opener)) {
-    timer(SessionTimer::ResetToBootprg).onTick = [this] { Timerresettobootprg_Timer(); };
-    timer(SessionTimer::SendI).onTick = [this] { Timersendi_Timer(); };
-    timer(SessionTimer::SendF).onTick = [this] { Timersendf_Timer(); };
-    timer(SessionTimer::DotNotReceived).onTick = [this] { TimerdotNotReceived_Timer(); };
-    timer(SessionTimer::SendFile).onTick = [this] { streamer_.TimerSendFile_Timer(); };
+    : QObject(parent), link_(link), timers_(timers), view_(view), opener_(std::move(opener)),
+      tryOutTimer_(timers.createTimer(ProgrammingRun::FileStartDelayMs)) {
+    tryOut_ = std::make_unique<FileStreamer>(
+        link_, timers_, opener_,
+        FileStreamer::Events{
+            .lineSent = [this](qint64 line, qint64 total,
+                               qint64 bytes) { Q_EMIT lineSent(line, total, bytes); },
+            .progress = [this](double percent) { view_.showProgress(percent); },
+            .failed = [this](const StreamFailure &failure) { view_.appendNote(failure.note); }});
+    tryOutTimer_->onTick = [this] {
+        tryOutTimer_->setEnabled(false);
+        tryOut_->setPacing(pacing_);
+        tryOut_->start(selectedFile_, FileStreamer::Extent::FirstLineAsIs);
+    };
 
     SerialControl &control = link_.control();
-    connect(&control, &SerialControl::OnComm, this, &ProgrammingSession::MSComm1_OnComm);
-    connect(&control, &SerialControl::outputDrained, this, [this] { streamer_.outputDrained(); });
-    connect(&control, &SerialControl::portLost, this, &ProgrammingSession::portLost);
+    connect(&control, &SerialControl::OnComm, this, &ProgrammingSession::onComm);
+    connect(&control, &SerialControl::outputDrained, this, [this] {
+        if (run_)
+            run_->outputDrained();
+        tryOut_->outputDrained();
+    });
+    connect(&control, &SerialControl::portLost, this, &ProgrammingSession::onPortLost);
 }
 
 ProgrammingSession::~ProgrammingSession() = default;
@@ -54,107 +66,132 @@ QString ProgrammingSession::cancelNote() {
                           "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\n");
 }
 
-QString ProgrammingSession::progressText(double progress) {
-    return QStringLiteral("progress: ") +
-           QLocale().toString(progress, 'g', QLocale::FloatingPointShortest) + QLatin1Char('%');
+void ProgrammingSession::setBootTimeout(int seconds) {
+    bootTimeoutSeconds_ = seconds;
+    if (!run_)
+        countdown_ = seconds;
 }
 
-void ProgrammingSession::setState(SessionState state) {
-    if (state_ == state)
-        return;
-    state_ = state;
-    Q_EMIT stateChanged(state);
+void ProgrammingSession::setPacing(const Pacing &pacing) {
+    pacing_ = pacing;
+    if (run_)
+        run_->setPacing(pacing);
+    tryOut_->setPacing(pacing);
 }
 
-void ProgrammingSession::endRun(RunResult result) {
-    if (!runActive_)
-        return;
-    runActive_ = false;
-    Q_EMIT runEnded(result);
+bool ProgrammingSession::transferRunning() const {
+    return tryOut_->running() || (run_ && run_->transferRunning());
 }
 
 void ProgrammingSession::applyStartRule() {
-    if (link_.PortOpen() && !SelectedFile.isEmpty())
+    if (canStart())
         view_.setStartEnabled(true);
+}
+
+void ProgrammingSession::resetStartButton() {
+    view_.showStartAction(StartAction::Start);
+    view_.setStartEnabled(canStart());
 }
 
 void ProgrammingSession::chooseFile(const QString &path) {
     if (path.isEmpty())
         return;
-    SelectedFile = path;
+    selectedFile_ = path;
     applyStartRule();
 }
 
-void ProgrammingSession::btnFlash_Click() {
-    if (!link_.PortOpen() || SelectedFile.isEmpty()) {
-        setState(SessionState::Idle);
+void ProgrammingSession::endRun(RunResult result) {
+    // Whatever is pending for the line stops with the run: a try-out line too.
+    tryOutTimer_->setEnabled(false);
+    tryOut_->abort();
+    if (run_)
+        run_->finish(result); // comes back through runFinished()
+}
+
+void ProgrammingSession::runFinished(RunResult result) {
+    countdown_ = run_->countdown();
+    ended_ = std::move(run_);
+    Q_EMIT stateChanged(SessionState::Idle);
+    Q_EMIT runEnded(result);
+}
+
+void ProgrammingSession::start() {
+    if (!canStart()) {
+        endRun(RunResult::Cancelled);
         view_.setStartEnabled(false);
-        endRun(RunResult::Cancelled);
         return;
     }
-    if (state_ != SessionState::Idle) {
-        // Cancel. The timers run on and act on their next ticks.
-        setState(SessionState::Idle);
-        view_.setStartCaption(StartCaption);
-        view_.prependNote(cancelNote());
-        endRun(RunResult::Cancelled);
-        return;
-    }
-    // Nothing an earlier run left armed may act in this one: its watchdog would fail it, its file
-    // command or transfer would reach the device before it asks, its transfer would go on mid-file.
-    for (const SessionTimer left :
-         {SessionTimer::DotNotReceived, SessionTimer::SendF, SessionTimer::SendFile})
-        timer(left).setEnabled(false);
-    streamer_.abort();
-    view_.setStartEnabled(false);
-    view_.setStartCaption(WaitingCaption + QString::number(Countdown));
-    Countdown = bootTimeoutSeconds_;
-    timer(SessionTimer::ResetToBootprg).setEnabled(true);
-    setState(SessionState::WaitBootPrompt);
-    timer(SessionTimer::SendI).setEnabled(true);
-    runActive_ = true;
+    if (run_)
+        return; // a press while a run is on is a cancel; see cancel()
+    endRun(RunResult::Cancelled);
+    ended_.reset();
+
+    ProgrammingRun::Settings settings{.file = selectedFile_,
+                                      .bootTimeoutSeconds = bootTimeoutSeconds_,
+                                      .shownCountdown = countdown_,
+                                      .checkRecords = checkRecords_,
+                                      .pacing = pacing_};
+    ProgrammingRun::Events events{
+        .stateChanged =
+            [this](SessionState state) {
+                if (state != SessionState::Idle)
+                    Q_EMIT stateChanged(state);
+            },
+        .lineSent = [this](qint64 line, qint64 total,
+                           qint64 bytes) { Q_EMIT lineSent(line, total, bytes); },
+        .ended = [this](RunResult result) { runFinished(result); }};
+    run_ = std::make_unique<ProgrammingRun>(link_, timers_, view_, opener_, std::move(settings),
+                                            std::move(events));
+    run_->begin();
     Q_EMIT runStarted();
 }
 
-void ProgrammingSession::Timerresettobootprg_Timer() {
-    if (Countdown > 0) {
-        view_.setStartEnabled(false);
-        --Countdown;
-        view_.setStartCaption(WaitingCaption + QString::number(Countdown));
+void ProgrammingSession::cancel() {
+    if (!run_)
+        return;
+    endRun(RunResult::Cancelled);
+    resetStartButton();
+    view_.prependNote(cancelNote());
+}
+
+void ProgrammingSession::connectionChanged() {
+    endRun(RunResult::Cancelled);
+    countdown_ = 0;
+    view_.showStartAction(StartAction::Start);
+    applyStartRule();
+}
+
+void ProgrammingSession::onPortLost() {
+    view_.appendNote(
+        QStringLiteral("\r\n%1: the device disappeared").arg(link_.control().devicePath()));
+    const bool wasRunning = running();
+    endRun(RunResult::PortError);
+    countdown_ = 0;
+    if (wasRunning)
+        resetStartButton();
+    else
+        view_.showStartAction(StartAction::Start);
+}
+
+void ProgrammingSession::abort() {
+    tryOutTimer_->setEnabled(false);
+    tryOut_->abort();
+    if (run_) {
+        view_.showStartAction(StartAction::Start);
+        run_->finish(RunResult::Cancelled);
+    }
+}
+
+void ProgrammingSession::sendFileByHand() {
+    if (run_) {
+        run_->armFileStartByHand();
         return;
     }
-    if (state_ == SessionState::WaitBootPrompt) {
-        setState(SessionState::Idle);
-        view_.appendNote(QStringLiteral("\r\nRestart to bootprogram failled!"));
-        view_.setStartCaption(StartCaption);
-        view_.setStartEnabled(true);
-        endRun(RunResult::NoBootPrompt);
-    }
-    timer(SessionTimer::ResetToBootprg).setEnabled(false);
+    if (!tryOut_->running())
+        tryOutTimer_->setEnabled(true);
 }
 
-void ProgrammingSession::Timersendi_Timer() {
-    link_.Send(Protocol::RestartProbe, false);
-    if (Countdown == 0)
-        timer(SessionTimer::SendI).setEnabled(false);
-}
-
-void ProgrammingSession::Timersendf_Timer() {
-    timer(SessionTimer::SendF).setEnabled(false);
-    link_.Send(Protocol::FileCommand, false);
-}
-
-void ProgrammingSession::TimerdotNotReceived_Timer() {
-    view_.showStatus(QStringLiteral("Programming FAILLED"));
-    setState(SessionState::Idle);
-    timer(SessionTimer::DotNotReceived).setEnabled(false);
-    view_.setStartCaption(StartCaption);
-    view_.setStartEnabled(true);
-    endRun(RunResult::AckTimeout);
-    view_.showDotTimeout();
-}
-
-void ProgrammingSession::MSComm1_OnComm() {
+void ProgrammingSession::onComm() {
     if (link_.PortError)
         return;
     SerialControl &control = link_.control();
@@ -176,100 +213,16 @@ void ProgrammingSession::MSComm1_OnComm() {
     } while (control.inBufferCount() != 0);
     if (!echoed.isEmpty())
         view_.appendReceived(echoed);
-    streamer_.receiveHandled();
+    if (run_)
+        run_->receiveHandled();
 }
 
 void ProgrammingSession::onRead(const QByteArray &read) {
-    const auto is = [&read](char token) { return read.size() == 1 && read[0] == token; };
-    switch (state_) {
-    case SessionState::Idle:
-        readWhileIdle();
-        break;
-    case SessionState::WaitBootPrompt:
-        if (is(Protocol::BootPrompt))
-            promptReceived();
-        break;
-    case SessionState::WaitFileRequest:
-        if (is(Protocol::FileRequest))
-            fileRequested();
-        break;
-    case SessionState::SendingFile:
-        if (is(Protocol::LineAck))
-            dotReceived();
-        if (is(Protocol::Programmed))
-            programmed();
-        break;
+    if (run_) {
+        run_->onRead(read);
+        return;
     }
-}
-
-void ProgrammingSession::promptReceived() {
-    view_.showStatus(QStringLiteral("Bootprogram started"));
-    setState(SessionState::WaitFileRequest);
-    timer(SessionTimer::ResetToBootprg).setEnabled(false);
-    view_.setStartCaption(CancelCaption);
-    view_.setStartEnabled(true);
-    Countdown = bootTimeoutSeconds_;
-    timer(SessionTimer::SendI).setEnabled(false);
-    timer(SessionTimer::SendF).setEnabled(true);
-    timer(SessionTimer::DotNotReceived).setEnabled(true);
-}
-
-void ProgrammingSession::fileRequested() {
-    view_.showStatus(QStringLiteral("Sending File"));
-    setState(SessionState::SendingFile);
-    timer(SessionTimer::SendFile).setEnabled(true);
-}
-
-void ProgrammingSession::dotReceived() {
-    LineAcked = true;
-    Timer &watchdog = timer(SessionTimer::DotNotReceived);
-    watchdog.setEnabled(false);
-    watchdog.setEnabled(true);
-    streamer_.lineAcknowledged();
-}
-
-void ProgrammingSession::programmed() {
-    view_.showStatus(QStringLiteral("PROGRAMMED"));
-    view_.setStartCaption(StartCaption);
-    setState(SessionState::Idle);
-    timer(SessionTimer::DotNotReceived).setEnabled(false);
-    endRun(RunResult::Programmed);
-}
-
-void ProgrammingSession::readWhileIdle() {
-    view_.setStartCaption(StartCaption);
+    // Between runs any byte re-arms the start button.
+    view_.showStartAction(StartAction::Start);
     applyStartRule();
-}
-
-void ProgrammingSession::portToggled() {
-    setState(SessionState::Idle);
-    Countdown = 0;
-    view_.setStartCaption(StartCaption);
-    applyStartRule();
-    endRun(RunResult::Cancelled);
-}
-
-void ProgrammingSession::portLost() {
-    endRun(RunResult::PortError);
-    portToggled();
-}
-
-void ProgrammingSession::abort() {
-    for (auto &t : timers_)
-        t->setEnabled(false);
-    streamer_.abort();
-    setState(SessionState::Idle);
-    view_.setStartCaption(StartCaption);
-    endRun(RunResult::Cancelled);
-}
-
-void ProgrammingSession::showProgress() { view_.showStatus(progressText(Progress)); }
-
-void ProgrammingSession::streamerFailed() {
-    setState(SessionState::Idle);
-    endRun(RunResult::FileError);
-}
-
-void ProgrammingSession::reportLineSent(qint64 line, qint64 total, qint64 bytes) {
-    Q_EMIT lineSent(line, total, bytes);
 }

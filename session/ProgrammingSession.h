@@ -2,19 +2,19 @@
 
 #include "serial/SerialLink.h"
 #include "session/FileStreamer.h"
+#include "session/Pacing.h"
+#include "session/ProgrammingRun.h"
 #include "session/SessionTypes.h"
 #include "session/SessionView.h"
 #include "session/Timer.h"
 
 #include <QObject>
-#include <array>
 #include <memory>
 
-enum class SessionTimer { ResetToBootprg, SendI, SendF, DotNotReceived, SendFile };
-
-// One programming run after another on one serial link: the state machine, its five timers, the
-// receive handler and the file streamer. It drives a front end through SessionView and never
-// touches widgets.
+// Programming runs one after another on one serial link, and the receive handler that serves them
+// and the terminal between them. A run is a ProgrammingRun object: made by start(), ended by its
+// own events or by cancel(), a connect or disconnect, a lost port or abort(); nothing of an ended
+// run acts again. The session drives a front end through SessionView and never touches widgets.
 class ProgrammingSession : public QObject {
     Q_OBJECT
 public:
@@ -22,63 +22,42 @@ public:
                        FileOpener opener = openFileForReading, QObject *parent = nullptr);
     ~ProgrammingSession() override;
 
-    // Timer periods, in milliseconds.
-    static constexpr int CountdownTickMs = 1000;
-    static constexpr int ProbeIntervalMs = 5;
-    static constexpr int FileCommandDelayMs = 333;
-    static constexpr int DotTimeoutMs = 3000;
-    static constexpr int SendFileDelayMs = 1000;
     static constexpr int DefaultBootTimeoutSeconds = 60;
 
-    // Members shared with the front end.
-    SessionState state() const { return state_; }
-    int Countdown = 0;
-    bool LineAcked = false;
-    double Progress = 0;
-    QString SelectedFile;
-
-    // Seconds the device has to restart into its bootloader; the window always uses 60.
-    void setBootTimeout(int seconds) { bootTimeoutSeconds_ = seconds; }
-    // Only well-formed S-records are sent (FileStreamer::setCheckRecords); front ends turn it on.
-    void setCheckRecords(bool on) { streamer_.setCheckRecords(on); }
-
-    // Handlers.
-    void btnFlash_Click();
-    void Timerresettobootprg_Timer();
-    void Timersendi_Timer();
-    void Timersendf_Timer();
-    void TimerdotNotReceived_Timer();
-    void MSComm1_OnComm();
-
-    // A connect or disconnect: Idle, Countdown 0, the start button re-armed. Timers run on.
-    void portToggled();
-    // The device disappeared: as a disconnect, and a running run ends with a port error.
-    void portLost();
-    // "sFile": arms the streamer by hand.
-    void startTransferByHand() {
-        streamer_.armedByHand();
-        timer(SessionTimer::SendFile).setEnabled(true);
-    }
-    // A file was chosen.
+    // Seconds the device has to restart into its bootloader; the window always uses 60. Also what
+    // the start button shows before the first run's first tick.
+    void setBootTimeout(int seconds);
+    // Only well-formed S-records are sent (see FileStreamer::setCheckRecords); front ends turn it
+    // on.
+    void setCheckRecords(bool on) { checkRecords_ = on; }
+    // The operator's choice of pacing; a running transfer takes it from its next line.
+    void setPacing(const Pacing &pacing);
+    // A file was chosen ("" changes nothing). Enables the start button when the port is open.
     void chooseFile(const QString &path);
-    // Ends everything at once: every timer stopped, nothing more sent (the command line's Ctrl-C).
+    const QString &selectedFile() const { return selectedFile_; }
+
+    // START PROGRAMMING: with the port open and a file chosen, a run starts; otherwise any run ends
+    // and the button is disabled.
+    void start();
+    // CANCEL: the run ends at once, with the note at the top of the log.
+    void cancel();
+    // A connect or disconnect: a run ends at once; the count goes to 0; the button is re-armed.
+    void connectionChanged();
+    // Ends everything at once without a word (the command line's Ctrl-C).
     void abort();
-    // Enables the start button when the port is open and a file is chosen; never disables it.
-    void applyStartRule();
+    // "sFile": the file goes out a second later. Within a run, the whole file (unless a transfer is
+    // running); with no run, its first line as it is, to try the line out.
+    void sendFileByHand();
 
-    Timer &timer(SessionTimer which) { return *timers_[static_cast<std::size_t>(which)]; }
-    SerialLink &link() { return link_; }
-    SessionView &view() { return view_; }
-    FileStreamer &streamer() { return streamer_; }
-    bool runActive() const { return runActive_; }
-
-    // Used by the streamer.
-    void showProgress();
-    void streamerFailed();
-    void reportLineSent(qint64 line, qint64 total, qint64 bytes);
+    SessionState state() const { return run_ ? run_->state() : SessionState::Idle; }
+    bool running() const { return run_ != nullptr; }
+    bool transferRunning() const;
+    bool canStart() const { return link_.PortOpen() && !selectedFile_.isEmpty(); }
+    // The restart countdown's seconds: of the running run, else what the last one (or a connect)
+    // left.
+    int countdown() const { return run_ ? run_->countdown() : countdown_; }
 
     static QString cancelNote();
-    static QString progressText(double progress);
 
 Q_SIGNALS:
     void runStarted();
@@ -87,20 +66,30 @@ Q_SIGNALS:
     void stateChanged(SessionState state);
 
 private:
-    void setState(SessionState state);
-    void endRun(RunResult result);
+    void onComm();
     void onRead(const QByteArray &read);
-    void promptReceived();
-    void fileRequested();
-    void dotReceived();
-    void programmed();
-    void readWhileIdle();
+    void onPortLost();
+    void runFinished(RunResult result);
+    // Ends the running run (if any) as `result`; the caller shows the end.
+    void endRun(RunResult result);
+    // The start button as after a run: "START PROGRAMMING", enabled exactly when a run could start.
+    void resetStartButton();
+    void applyStartRule();
 
     SerialLink &link_;
+    TimerFactory &timers_;
     SessionView &view_;
-    std::array<std::unique_ptr<Timer>, 5> timers_;
-    FileStreamer streamer_;
-    SessionState state_ = SessionState::Idle;
+    FileOpener opener_;
+    QString selectedFile_;
+    Pacing pacing_;
     int bootTimeoutSeconds_ = DefaultBootTimeoutSeconds;
-    bool runActive_ = false;
+    int countdown_ = DefaultBootTimeoutSeconds;
+    bool checkRecords_ = false;
+    std::unique_ptr<ProgrammingRun> run_;
+    // An ended run waits here until the next start or the session's end: it may have ended from
+    // inside one of its own timer ticks or callbacks, which must not delete it under their feet.
+    std::unique_ptr<ProgrammingRun> ended_;
+    // "sFile" while no run is on: one line, its own delay, ended by any run or connection change.
+    std::unique_ptr<Timer> tryOutTimer_;
+    std::unique_ptr<FileStreamer> tryOut_;
 };

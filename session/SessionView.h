@@ -1,17 +1,25 @@
 #pragma once
 
+#include "session/SessionTypes.h"
+
 #include <QByteArray>
 #include <QString>
 
-// What the session needs of a front end: the window, or a terminal.
+// What the session needs of a front end: the window, or a terminal. It hands over values; each
+// front end words them its own way.
 class SessionView {
 public:
     virtual ~SessionView() = default;
 
-    // The status line: the application title, ", " and this text.
-    virtual void showStatus(const QString &status) = 0;
-    // The start button ("START PROGRAMMING", "Waiting restart: 59", "CANCEL").
-    virtual void setStartCaption(const QString &caption) = 0;
+    // The status line: the stage a run reached, or the share of the file's lines sent, in percent
+    // (rounded down to 0.1; exactly 100 after the last line).
+    virtual void showStage(Stage stage) = 0;
+    virtual void showProgress(double percent) = 0;
+
+    // The start button: the seconds left for the device to restart into its bootloader while it is
+    // waited for, else what a press does.
+    virtual void showCountdown(int seconds) = 0;
+    virtual void showStartAction(StartAction action) = 0;
     virtual void setStartEnabled(bool enabled) = 0;
 
     // The log. Received bytes are Latin-1 characters; a CR LF pair is one line break, also when its
@@ -23,7 +31,4 @@ public:
     // "Error: DOT Timeout" (critical) and "COM error <code>". Neither may block the caller.
     virtual void showDotTimeout() = 0;
     virtual void showCommError(int code) = 0;
-
-    // The selected index of the speed list; -1 when its text matches no item.
-    virtual int speedIndex() const = 0;
 };

@@ -48,7 +48,7 @@ TEST_F(FaultClose, midTransfer) {
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->PortOpen());
     // The transfer finds the port closed and stops; no box is shown for a closed window.
-    ASSERT_TRUE(waitUntil([&] { return !window->session().streamer().running(); }));
+    ASSERT_TRUE(waitUntil([&] { return !window->session().transferRunning(); }));
     EXPECT_EQ(window->session().state(), SessionState::Idle);
     EXPECT_EQ(sent, sentAtClose) << "no line after the close";
     nextStartProgramsNormally();
@@ -63,9 +63,10 @@ TEST_F(FaultClose, duringTheCountdown) {
         [&] { return button("btnFlash")->text() == QStringLiteral("Waiting restart: 59"); }));
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->PortOpen());
-    // The countdown ticks on in the closed window, harmlessly.
-    EXPECT_TRUE(waitUntil(
-        [&] { return button("btnFlash")->text() == QStringLiteral("Waiting restart: 58"); }));
+    // Closing ends the run: the countdown and the probes stop with it.
+    EXPECT_EQ(button("btnFlash")->text(), QStringLiteral("START PROGRAMMING"));
+    EXPECT_EQ(window->session().state(), SessionState::Idle);
+    EXPECT_EQ(results, QList<RunResult>{RunResult::Cancelled});
     nextStartProgramsNormally();
 }
 

@@ -31,8 +31,8 @@ public:
             },
             timeoutMs);
     }
-    bool waitForLines(int lines) {
-        return waitFor([lines](const QByteArray &r) { return r.count('\n') >= lines; });
+    bool waitForLines(int lines, int timeoutMs = 5000) {
+        return waitFor([lines](const QByteArray &r) { return r.count('\n') >= lines; }, timeoutMs);
     }
 
     TestPty pty;
@@ -54,6 +54,7 @@ TEST_F(FaultDevice, theAdapterPulledMidRunIsOneErrorAndConnectWorksAgain) {
     EXPECT_EQ(button("btnCon")->text(), QStringLiteral("Connect"));
     EXPECT_EQ(window->session().state(), SessionState::Idle);
     EXPECT_EQ(results, QList<RunResult>{RunResult::PortError});
+    EXPECT_TRUE(logText().contains(QStringLiteral(": the device disappeared"))) << logText().toStdString();
     ASSERT_TRUE(sim->waitForExit());
     EXPECT_EQ(sim->exitCode(), 3) << "the simulator hung up";
     expectNoBadLines();
@@ -62,6 +63,7 @@ TEST_F(FaultDevice, theAdapterPulledMidRunIsOneErrorAndConnectWorksAgain) {
     startDevice();
     programAfterwards();
     EXPECT_TRUE(boxes(QStringLiteral("COM error")).isEmpty());
+    EXPECT_TRUE(boxes(QStringLiteral("Error: DOT Timeout")).isEmpty()) << "one event, one box";
 }
 
 TEST_F(FaultDevice, aDeviceThatStopsAcknowledgingFailsWithOneBox) {
@@ -164,8 +166,7 @@ TEST_F(FaultDevice, aRunStartedRightAfterACancelSendsTheWholeFileWhenAsked) {
     device.pty.write(">");
     ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.contains('f'); }));
     // The cancelled run's transfer was due 1 s after its "_": it must be gone, not merely late.
-    EXPECT_FALSE(window->session().timer(SessionTimer::SendFile).enabled());
-    EXPECT_FALSE(window->session().streamer().running());
+    EXPECT_FALSE(window->session().transferRunning());
     EXPECT_FALSE(device.received.contains('\n')) << "nothing before the device asks for the file";
     device.pty.write("_");
     for (int line = 1; line <= lines.size(); ++line) {
@@ -176,6 +177,56 @@ TEST_F(FaultDevice, aRunStartedRightAfterACancelSendsTheWholeFileWhenAsked) {
     ASSERT_TRUE(waitUntil([&] { return caption() == Programmed; }));
     const QByteArray afterF = device.received.mid(device.received.lastIndexOf('f') + 1);
     EXPECT_EQ(afterF, lines.join('\n') + '\n');
+}
+
+// CANCEL ends the run at once on the line: before the first line (its pending start) and in the
+// middle of the transfer. What the line carried is checked once the next run has probed for four
+// seconds, longer than the file start (1 s) and the watchdog (3 s) of the cancelled run.
+TEST_F(FaultDevice, afterCancelNoLineReachesTheDeviceAndNothingFails) {
+    ScriptedDevice device(linkPath());
+    openWindow();
+    const QList<QByteArray> lines = SRecordWriter::lines(randomData(256, 12), 0x1000, SRecordWriter::Options{});
+    ASSERT_GE(lines.size(), 6);
+    choose(writeFile(lines.join('\n') + '\n'));
+    // From a run that is probing.
+    const auto toSendingFile = [&] {
+        ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.endsWith('i'); }));
+        device.pty.write(">");
+        ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.endsWith('f'); }));
+        device.pty.write("_");
+        ASSERT_TRUE(waitUntil([&] { return window->session().state() == SessionState::SendingFile; }));
+    };
+    const auto cancelAndProbeAgain = [&] {
+        const QString captionBefore = caption();
+        button("btnFlash")->click(); // CANCEL
+        EXPECT_EQ(button("btnFlash")->text(), QStringLiteral("START PROGRAMMING"));
+        EXPECT_TRUE(button("btnFlash")->isEnabled());
+        EXPECT_EQ(window->session().state(), SessionState::Idle);
+        EXPECT_TRUE(logText().startsWith(QStringLiteral("Ohjelmointi keskeytetty!")));
+        device.received += device.pty.readAvailable();
+        const qsizetype atCancel = device.received.count('\n');
+        button("btnFlash")->click(); // START again: its probes show time passing
+        EXPECT_TRUE(waitUntil([&] { return button("btnFlash")->text() == QStringLiteral("Waiting restart: 56"); }, 8000));
+        device.received += device.pty.readAvailable();
+        EXPECT_EQ(device.received.count('\n'), atCancel) << "a line went out after CANCEL";
+        EXPECT_EQ(caption(), captionBefore) << "a cancel is no failure";
+        EXPECT_TRUE(boxes().isEmpty());
+        device.received.clear();
+    };
+
+    button("btnFlash")->click();
+    toSendingFile();
+    cancelAndProbeAgain();
+    EXPECT_EQ(results, QList<RunResult>{RunResult::Cancelled});
+
+    toSendingFile();
+    for (int line = 1; line <= 3; ++line) {
+        ASSERT_TRUE(device.waitForLines(line));
+        device.pty.write(".");
+    }
+    ASSERT_TRUE(device.waitForLines(4));
+    cancelAndProbeAgain();
+    EXPECT_EQ(results, (QList<RunResult>{RunResult::Cancelled, RunResult::Cancelled}));
 }
 
 TEST_F(FaultDevice, textFloodingInWhileIdleIsLoggedAndARunStillWorks) {

@@ -1,6 +1,7 @@
 // Many complete runs back to back in one program instance, headless: the real serial layer, timers
 // and session, as a front end without widgets drives them. Nothing may build up from run to run.
 #include "DeviceSim.h"
+#include "QuietView.h"
 #include "SRecordWriter.h"
 #include "TestPty.h"
 #include "serial/QtSerialControl.h"
@@ -12,26 +13,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-namespace {
-
-class QuietView final : public SessionView {
-public:
-    void showStatus(const QString &) override {}
-    void setStartCaption(const QString &) override {}
-    void setStartEnabled(bool) override {}
-    void appendReceived(const QByteArray &) override {}
-    void appendNote(const QString &text) override { notes += text; }
-    void prependNote(const QString &text) override { notes += text; }
-    void showDotTimeout() override { ++boxes; }
-    void showCommError(int) override { ++boxes; }
-    int speedIndex() const override { return 5; } // "Auto - fast"
-
-    QString notes;
-    int boxes = 0;
-};
-
-} // namespace
 
 TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
     constexpr int Runs = 20;
@@ -50,6 +31,7 @@ TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
     QuietView view;
     ProgrammingSession session(link, timers, view);
     session.setCheckRecords(true); // as the front ends run it
+    session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
 
     QList<RunResult> results;
     QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) { results << r; });
@@ -67,7 +49,7 @@ TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
         file.close();
 
         session.chooseFile(path);
-        session.btnFlash_Click();
+        session.start();
         ASSERT_TRUE(waitUntil([&] { return results.size() == run; }, 10'000))
             << sim.log().toStdString();
         ASSERT_EQ(results.last(), RunResult::Programmed);

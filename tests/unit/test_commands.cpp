@@ -96,7 +96,7 @@ TEST_F(CommandsTest, helpShowsTheGuideExactlyInAnInformationBox) {
 TEST_F(CommandsTest, clearScreenEmptiesOnlyTheLogAndLaterTextAppendsToTheEmptyLog) {
     connectPort();
     window->session().chooseFile(makeFile(QStringLiteral("a.srec")));
-    window->session().btnFlash_Click();
+    window->btnFlash_Click();
     control->feed("hello\r\n>");
     const QString caption = window->windowTitle();
     button("Command4")->click();
@@ -155,7 +155,7 @@ TEST_F(CommandsTest, browseShowsTheDialogAndShowsTheChosenPath) {
     listed.sort();
     EXPECT_EQ(listed, (QStringList{"UPPER.SREC", "image.srec"})) << "any letter case, nothing else";
     auto *label = window->findChild<QLabel *>(QStringLiteral("lblFilename"));
-    EXPECT_EQ(window->session().SelectedFile, srec);
+    EXPECT_EQ(window->session().selectedFile(), srec);
     EXPECT_EQ(label->text(), srec);
     EXPECT_EQ(label->toolTip(), srec);
     EXPECT_FALSE(button("btnFlash")->isEnabled()) << "the port is closed";
@@ -173,7 +173,7 @@ TEST_F(CommandsTest, aCancelledChoiceChangesNothing) {
     ASSERT_FALSE(button("btnFlash")->isEnabled());
     window->setFileChooser([](QWidget *) { return QString(); });
     button("btnopenFile")->click();
-    EXPECT_EQ(window->session().SelectedFile, first);
+    EXPECT_EQ(window->session().selectedFile(), first);
     EXPECT_FALSE(button("btnFlash")->isEnabled());
     EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("lblFilename"))->text(), first);
 }
@@ -182,12 +182,12 @@ TEST_F(CommandsTest, closingTheWindowWithTheTimeoutBoxOpenOrMidTransferIsSafe) {
     connectPort();
     window->session().chooseFile(
         makeFile(QStringLiteral("a.srec"), QByteArray("S1130000000102030405060708090A0B0C0D0E0F74\n").repeated(3000)));
-    window->session().btnFlash_Click();
+    window->btnFlash_Click();
     control->feed(">");
     clock->advance(400);
     control->feed("_");
     clock->advance(1500);
-    EXPECT_TRUE(window->session().streamer().running());
+    EXPECT_TRUE(window->session().transferRunning());
     clock->advance(3000); // watchdog: the box is open
     ASSERT_NE(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()), nullptr);
     EXPECT_TRUE(window->close());

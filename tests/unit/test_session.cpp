@@ -5,6 +5,7 @@
 #include "session/ProgrammingSession.h"
 
 #include <QFile>
+#include <functional>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -18,7 +19,6 @@ protected:
         control.setRThreshold(1);
         (void)control.setPortOpen(true);
         session = std::make_unique<ProgrammingSession>(link, clock, view);
-        session->Countdown = 60; // as after start-up
         QFile file(dir.filePath(QStringLiteral("image.srec")));
         file.open(QIODevice::WriteOnly);
         file.write("S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n");
@@ -27,14 +27,23 @@ protected:
         ends = std::make_unique<QSignalSpy>(session.get(), &ProgrammingSession::runEnded);
     }
 
-    void connectReset() { session->portToggled(); } // as a connect does
+    void connectReset() { session->connectionChanged(); } // as a connect does
+    // The start button as the window wires it.
+    void press() {
+        if (session->running() && session->canStart())
+            session->cancel();
+        else
+            session->start();
+    }
+    // Nothing the run armed is left: no timer due, whatever time passes.
+    bool nothingArmed() const { return clock.nextDeadline() < 0; }
     int count(char c) const { return static_cast<int>(control.written.count(c)); }
     SessionState state() const { return session->state(); }
     RunResult lastEnd() const { return ends->last().at(0).value<RunResult>(); }
 
     // Start a run and bring it to SendingFile; the streamer starts 1 s later.
     void toSendingFile() {
-        session->btnFlash_Click();
+        press();
         clock.advance(50);
         control.feed(">");
         clock.advance(333);
@@ -57,7 +66,7 @@ const QString Note = QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjel
 
 TEST_F(SessionTest, theCountdownRunsFrom59To0AndFailsOneSecondLater) {
     connectReset();
-    session->btnFlash_Click();
+    press();
     EXPECT_EQ(view.startCaption, QStringLiteral("Waiting restart: 0")) << "right after a connect";
     EXPECT_FALSE(view.startEnabled);
     EXPECT_EQ(state(), SessionState::WaitBootPrompt);
@@ -68,7 +77,6 @@ TEST_F(SessionTest, theCountdownRunsFrom59To0AndFailsOneSecondLater) {
     }
     // The last probe goes out on the first probe tick that finds the count at 0.
     EXPECT_EQ(count('i'), 60000 / 5);
-    EXPECT_FALSE(session->timer(SessionTimer::SendI).enabled());
     EXPECT_FALSE(view.log.contains(QStringLiteral("failled")));
 
     clock.advance(1000);
@@ -77,23 +85,23 @@ TEST_F(SessionTest, theCountdownRunsFrom59To0AndFailsOneSecondLater) {
     EXPECT_TRUE(view.startEnabled);
     EXPECT_EQ(state(), SessionState::Idle);
     EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora")) << "the caption is left alone";
-    EXPECT_FALSE(session->timer(SessionTimer::ResetToBootprg).enabled());
+    EXPECT_TRUE(nothingArmed());
     EXPECT_EQ(count('i'), 60000 / 5);
     ASSERT_EQ(ends->size(), 1);
     EXPECT_EQ(lastEnd(), RunResult::NoBootPrompt);
 }
 
 TEST_F(SessionTest, rightAfterStartUpTheButtonShows60) {
-    session->btnFlash_Click();
+    press();
     EXPECT_EQ(view.startCaption, QStringLiteral("Waiting restart: 60"));
     clock.advance(1000);
     EXPECT_EQ(view.startCaption, QStringLiteral("Waiting restart: 59"));
 }
 
 TEST_F(SessionTest, aPromptAfterTheZeroButBeforeTheNextTickIsAccepted) {
-    session->btnFlash_Click();
+    press();
     clock.advance(60'000);
-    ASSERT_EQ(session->Countdown, 0);
+    ASSERT_EQ(session->countdown(), 0);
     clock.advance(500);
     control.feed(">");
     EXPECT_EQ(state(), SessionState::WaitFileRequest);
@@ -103,14 +111,14 @@ TEST_F(SessionTest, aPromptAfterTheZeroButBeforeTheNextTickIsAccepted) {
 }
 
 TEST_F(SessionTest, thePromptStopsTheProbesAndSendsFOnce333msLater) {
-    session->btnFlash_Click();
+    press();
     clock.advance(2000);
     const int probes = count('i');
     control.feed(">\r\n");
     EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, Bootprogram started"));
     EXPECT_EQ(view.startCaption, QStringLiteral("CANCEL"));
     EXPECT_TRUE(view.startEnabled);
-    EXPECT_EQ(session->Countdown, 60);
+    EXPECT_EQ(session->countdown(), 60);
     EXPECT_EQ(view.log, QStringLiteral(">\r\n"));
     clock.advance(332);
     EXPECT_EQ(count('f'), 0);
@@ -119,11 +127,10 @@ TEST_F(SessionTest, thePromptStopsTheProbesAndSendsFOnce333msLater) {
     clock.advance(2000);
     EXPECT_EQ(count('f'), 1);
     EXPECT_EQ(count('i'), probes);
-    EXPECT_FALSE(session->timer(SessionTimer::ResetToBootprg).enabled());
 }
 
 TEST_F(SessionTest, theWatchdogFires3000msAfterThePromptAndAfterEachDot) {
-    session->btnFlash_Click();
+    press();
     control.feed(">");
     clock.advance(2999);
     EXPECT_EQ(state(), SessionState::WaitFileRequest);
@@ -137,7 +144,7 @@ TEST_F(SessionTest, theWatchdogFires3000msAfterThePromptAndAfterEachDot) {
     EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
 
     view.boxes.clear();
-    session->btnFlash_Click();
+    press();
     control.feed(">");
     clock.advance(400);
     control.feed("_"); // does not re-arm it
@@ -165,7 +172,7 @@ TEST_F(SessionTest, programmedEndsTheRunAndTheRestOfTheTextIsOnlyLogged) {
     EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, PROGRAMMED"));
     EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
     EXPECT_TRUE(view.startEnabled);
-    EXPECT_FALSE(session->timer(SessionTimer::DotNotReceived).enabled());
+    EXPECT_TRUE(nothingArmed());
     EXPECT_TRUE(view.log.endsWith(QStringLiteral("Programmed successfully! Restarting device....\r\n")));
     clock.advance(5000);
     EXPECT_TRUE(view.boxes.isEmpty());
@@ -187,7 +194,7 @@ TEST_F(SessionTest, onlyTheFourStateTokenPairsAct) {
             // Fresh run into state s.
             session->abort();
             view = RecordingView{};
-            session->btnFlash_Click();
+            press();
             if (s != SessionState::WaitBootPrompt)
                 control.feed(">");
             if (s == SessionState::SendingFile)
@@ -202,7 +209,6 @@ TEST_F(SessionTest, onlyTheFourStateTokenPairsAct) {
                 EXPECT_EQ(state(), s);
                 EXPECT_EQ(view.caption, caption);
             } else if (token == '.') {
-                EXPECT_TRUE(session->LineAcked);
                 EXPECT_EQ(state(), s);
             } else {
                 EXPECT_NE(state(), s);
@@ -219,79 +225,86 @@ TEST_F(SessionTest, anyReadWhileIdleReArmsTheStartButton) {
     EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
     EXPECT_TRUE(view.startEnabled);
 
-    session->SelectedFile.clear();
+    (void)control.setPortOpen(false);
     view.startEnabled = false;
     control.feed("y");
-    EXPECT_FALSE(view.startEnabled) << "no file chosen: the rule does not enable";
+    EXPECT_FALSE(view.startEnabled) << "port closed: the rule does not enable";
 }
 
-TEST_F(SessionTest, cancelWhileWaitingForThePromptLetsTheCountdownRunOut) {
-    session->btnFlash_Click();
-    clock.advance(3000);
-    session->chooseFile(session->SelectedFile); // choosing a file re-enables the button
-    EXPECT_TRUE(view.startEnabled);
-    session->btnFlash_Click();
-    EXPECT_EQ(state(), SessionState::Idle);
-    EXPECT_EQ(view.log, Note);
-    EXPECT_EQ(lastEnd(), RunResult::Cancelled);
-    clock.advance(1000);
-    EXPECT_EQ(view.startCaption, QStringLiteral("Waiting restart: 56")) << "the timers run on";
-    EXPECT_FALSE(view.startEnabled);
-    clock.advance(60'000);
-    EXPECT_FALSE(view.log.contains(QStringLiteral("failled")));
-    EXPECT_FALSE(session->timer(SessionTimer::ResetToBootprg).enabled());
-    EXPECT_FALSE(session->timer(SessionTimer::SendI).enabled());
-    EXPECT_EQ(view.startCaption, QStringLiteral("Waiting restart: 0"));
-    EXPECT_FALSE(view.startEnabled);
-}
+// A run ends at once by CANCEL, a connect or disconnect and a lost port, in each of its states:
+// nothing more goes to the port, nothing it armed ticks again, no DOT Timeout follows, and the
+// button reads START PROGRAMMING, enabled exactly when a run could start.
+TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
+    enum class Stop { Cancel, Connect, LosePort };
+    struct Reached {
+        const char *name;
+        std::function<void()> reach;
+    };
+    const std::vector<Reached> points = {
+        {"counting down", [&] { clock.advance(3000); }},
+        {"with f pending", [&] { clock.advance(50), control.feed(">"); }},
+        {"with the file start pending", [&] { clock.advance(50), control.feed(">"), clock.advance(333), control.feed("_"); }},
+        {"mid-transfer", [&] {
+             clock.advance(50), control.feed(">"), clock.advance(333), control.feed("_"), clock.advance(1000);
+         }},
+    };
+    for (const Stop stop : {Stop::Cancel, Stop::Connect, Stop::LosePort}) {
+        for (const Reached &point : points) {
+            SCOPED_TRACE(std::string(point.name) + ", stop " + std::to_string(static_cast<int>(stop)));
+            (void)control.setPortOpen(true);
+            view = RecordingView{};
+            view.log = QStringLiteral("earlier text");
+            session->chooseFile(session->selectedFile()); // re-enables the button while counting down
+            press();
+            point.reach();
+            ASSERT_TRUE(session->running());
+            const QString caption = view.caption;
+            const qsizetype endsBefore = ends->size();
 
-TEST_F(SessionTest, cancelAfterThePromptStillSendsFAndTheWatchdogStillFails) {
-    view.log = QStringLiteral("earlier text");
-    session->btnFlash_Click();
-    control.feed(">");
-    session->btnFlash_Click(); // CANCEL
-    EXPECT_EQ(state(), SessionState::Idle);
-    EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
-    EXPECT_TRUE(view.log.startsWith(Note + QStringLiteral("earlier text")));
-    clock.advance(333);
-    EXPECT_EQ(count('f'), 1);
-    clock.advance(3000 - 333);
-    EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, Programming FAILLED"));
-    EXPECT_EQ(view.boxes.size(), 1);
-    EXPECT_EQ(ends->size(), 1) << "one end per run";
-    EXPECT_EQ(lastEnd(), RunResult::Cancelled);
-}
+            switch (stop) {
+            case Stop::Cancel:
+                press();
+                EXPECT_TRUE(view.log.startsWith(Note + QStringLiteral("earlier text")));
+                EXPECT_EQ(lastEnd(), RunResult::Cancelled);
+                EXPECT_EQ(view.caption, caption) << "a cancel leaves the caption";
+                break;
+            case Stop::Connect:
+                connectReset();
+                EXPECT_EQ(session->countdown(), 0);
+                EXPECT_EQ(lastEnd(), RunResult::Cancelled);
+                break;
+            case Stop::LosePort:
+                control.loseDevice();
+                EXPECT_EQ(view.boxes, QStringList{QStringLiteral("COM error 1103")});
+                EXPECT_TRUE(view.log.endsWith(QStringLiteral("\r\n%1: the device disappeared").arg(control.devicePath())))
+                    << view.log.toStdString();
+                EXPECT_EQ(lastEnd(), RunResult::PortError);
+                break;
+            }
+            EXPECT_EQ(ends->size(), endsBefore + 1) << "one end per run";
+            EXPECT_EQ(state(), SessionState::Idle);
+            EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
+            EXPECT_EQ(view.startEnabled, stop != Stop::LosePort);
+            EXPECT_TRUE(nothingArmed());
 
-TEST_F(SessionTest, cancelWhileSendingStopsTheStreamerAndTheWatchdogFollows) {
-    toSendingFile();
-    session->btnFlash_Click();
-    EXPECT_EQ(state(), SessionState::Idle);
-    const QByteArray before = control.written;
-    clock.advance(1000); // the pending streamer start still runs: one line, then it sees Idle
-    EXPECT_EQ(control.written.mid(before.size()), QByteArray("S1130000000102030405060708090A0B0C0D0E0F74\n"));
-    clock.advance(5000);
-    EXPECT_EQ(view.boxes.size(), 1);
-}
-
-TEST_F(SessionTest, aConnectOrDisconnectMidRunResetsStateButNotTheTimers) {
-    session->btnFlash_Click();
-    control.feed(">");
-    connectReset();
-    EXPECT_EQ(state(), SessionState::Idle);
-    EXPECT_EQ(session->Countdown, 0);
-    EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
-    EXPECT_TRUE(session->timer(SessionTimer::DotNotReceived).enabled());
-    clock.advance(3000);
-    EXPECT_EQ(view.boxes.size(), 1);
+            const QByteArray written = control.written;
+            const QStringList captions = view.captions;
+            clock.advance(70'000);
+            EXPECT_EQ(control.written, written) << "nothing written after the stop";
+            EXPECT_EQ(view.captions, captions);
+            EXPECT_FALSE(view.boxes.contains(QStringLiteral("Error: DOT Timeout")));
+            EXPECT_EQ(ends->size(), endsBefore + 1);
+        }
+    }
 }
 
 TEST_F(SessionTest, startingWithoutPortOrFileDisablesTheButtonOnly) {
     (void)control.setPortOpen(false);
     view.startEnabled = true;
-    session->btnFlash_Click();
+    press();
     EXPECT_FALSE(view.startEnabled);
     EXPECT_EQ(state(), SessionState::Idle);
-    EXPECT_FALSE(session->timer(SessionTimer::ResetToBootprg).enabled());
+    EXPECT_TRUE(nothingArmed());
     EXPECT_TRUE(control.written.isEmpty());
 }
 
@@ -310,16 +323,6 @@ TEST_F(SessionTest, receiveHandlerReportsErrorEventsFirstAndReadsNothingWhilePor
     EXPECT_EQ(view.log, QStringLiteral("ab>>>c"));
 }
 
-TEST_F(SessionTest, theDeviceDisappearingEndsTheRunWithAPortError) {
-    toSendingFile();
-    control.loseDevice();
-    EXPECT_EQ(view.boxes.first(), QStringLiteral("COM error 1103"));
-    EXPECT_EQ(state(), SessionState::Idle);
-    EXPECT_EQ(lastEnd(), RunResult::PortError);
-    clock.advance(1000);
-    EXPECT_TRUE(view.log.isEmpty() || !view.log.contains(QStringLiteral("S1")));
-}
-
 TEST_F(SessionTest, abortStopsEverythingAtOnce) {
     toSendingFile();
     clock.advance(1000);
@@ -333,7 +336,7 @@ TEST_F(SessionTest, abortStopsEverythingAtOnce) {
 
 TEST_F(SessionTest, theBootTimeoutIsAParameter) {
     session->setBootTimeout(5);
-    session->btnFlash_Click();
+    press();
     clock.advance(6000);
     EXPECT_EQ(lastEnd(), RunResult::NoBootPrompt);
     EXPECT_EQ(count('i'), 5000 / 5);

@@ -5,6 +5,7 @@
 #include "session/ProgrammingSession.h"
 
 #include <QFile>
+#include <functional>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ protected:
 
     // Brings a run to SendingFile; the transfer starts 1000 ms later, at `transferStart`.
     void startRun() {
-        session->btnFlash_Click();
+        session->start();
         control.feed(">");
         clock.advance(333);
         control.feed("_");
@@ -43,6 +44,7 @@ protected:
         transferStart = clock.now() + 1000;
     }
 
+    void speed(int index) { session->setPacing(Pacing::fromSpeedIndex(index)); }
     // The line bytes as the device received them.
     QByteArray sent() const { return control.written; }
 
@@ -76,7 +78,7 @@ TEST_F(StreamerTest, linesEndAtCrLfOrCrLfAndGoOutWithOneLineFeed) {
         {"two bytes", "S9", "S9\n"},
         {"binary", QByteArray("\x00\x01\xff\n\x7f", 5), QByteArray("\x00\x01\xff\n", 4)},
     };
-    view.speed = -1;
+    speed(-1);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         session->abort();
@@ -93,7 +95,7 @@ TEST_F(StreamerTest, fixedPausesAre20msPerStepCountedFromTheHandOver) {
     for (int index : {0, 1, 2, 3, 4}) {
         SCOPED_TRACE(index);
         session->abort();
-        view.speed = index;
+        speed(index);
         startRun();
         clock.advance(2000);
         // Line and line feed are separate writes; lines leave one pause apart.
@@ -101,13 +103,12 @@ TEST_F(StreamerTest, fixedPausesAre20msPerStepCountedFromTheHandOver) {
         EXPECT_EQ(writes[0].at, transferStart);
         for (std::size_t i = 2; i < writes.size(); i += 2)
             EXPECT_EQ(writes[i].at - writes[i - 2].at, (index + 1) * 20);
-        EXPECT_FALSE(session->LineAcked) << "fixed pauses neither wait for nor reset it";
     }
 }
 
 TEST_F(StreamerTest, noItemSelectedSendsBackToBack) {
     useFile("S1aa\nS1bb\nS9cc\n");
-    view.speed = -1;
+    speed(-1);
     startRun();
     clock.advance(1000);
     clock.settle();
@@ -117,10 +118,10 @@ TEST_F(StreamerTest, noItemSelectedSendsBackToBack) {
 
 TEST_F(StreamerTest, aChangeOfTheSpeedListTakesEffectFromTheNextLine) {
     useFile("S1aa\nS1bb\nS1cc\nS9dd\n");
-    view.speed = 4;
+    speed(4);
     startRun();
     clock.advance(1000);
-    view.speed = 0;
+    speed(0);
     clock.advance(1000);
     ASSERT_EQ(writes.size(), 8u);
     EXPECT_EQ(writes[2].at - writes[0].at, 100);
@@ -129,7 +130,7 @@ TEST_F(StreamerTest, aChangeOfTheSpeedListTakesEffectFromTheNextLine) {
 
 TEST_F(StreamerTest, autoSendsTheNextLineAsSoonAsTheDotIsHandled) {
     useFile("S1aa\nS1bb\nS9cc\n");
-    view.speed = 5;
+    speed(5);
     startRun();
     clock.advance(1000);
     ASSERT_EQ(writes.size(), 2u);
@@ -138,7 +139,6 @@ TEST_F(StreamerTest, autoSendsTheNextLineAsSoonAsTheDotIsHandled) {
     clock.settle();
     ASSERT_EQ(writes.size(), 4u);
     EXPECT_EQ(writes[2].at - writes[0].at, 7);
-    EXPECT_FALSE(session->LineAcked) << "the wait consumes it";
     // No dot: the wait is capped at 200 ms.
     clock.advance(199);
     EXPECT_EQ(writes.size(), 4u);
@@ -146,20 +146,23 @@ TEST_F(StreamerTest, autoSendsTheNextLineAsSoonAsTheDotIsHandled) {
     EXPECT_EQ(writes.size(), 6u);
 }
 
-TEST_F(StreamerTest, aDotLeftOverEndsTheNextWaitAtOnce) {
+TEST_F(StreamerTest, aDotLeftOverFromAnEarlierRunDoesNotPaceTheNext) {
     useFile("S1aa\nS1bb\nS9cc\n");
-    view.speed = 5;
-    session->LineAcked = true; // not reset when a transfer starts
+    speed(5);
+    startRun();
+    clock.advance(1000);
+    control.feed(".P."); // the last "." comes after the end: nothing waits for it
     startRun();
     clock.advance(1000);
     clock.settle();
-    ASSERT_EQ(writes.size(), 4u) << "the first line's wait ended at once";
-    EXPECT_EQ(writes[2].at, writes[0].at);
+    ASSERT_EQ(writes.size(), 2u) << "the new run's first line waits for its own dot";
+    clock.advance(200);
+    EXPECT_EQ(writes.size(), 4u);
 }
 
 TEST_F(StreamerTest, thePauseStartsOnlyWhenTheLineHasReachedTheSystem) {
     useFile("S1aa\nS9cc\n");
-    view.speed = 0;
+    speed(0);
     control.slowDrain = true;
     startRun();
     clock.advance(1000);
@@ -175,7 +178,7 @@ TEST_F(StreamerTest, thePauseStartsOnlyWhenTheLineHasReachedTheSystem) {
 
 TEST_F(StreamerTest, progressCaptionsForThreeLines) {
     useFile("S1aa\nS1bb\nS9cc\n");
-    view.speed = 0;
+    speed(0);
     startRun();
     clock.advance(2000);
     QStringList progress;
@@ -184,13 +187,13 @@ TEST_F(StreamerTest, progressCaptionsForThreeLines) {
             progress << c;
     EXPECT_EQ(progress, (QStringList{"Tarnix Pellora, progress: 33.3%", "Tarnix Pellora, progress: 66.6%",
                                      "Tarnix Pellora, progress: 100%"}));
-    EXPECT_EQ(session->Progress, 100.0);
+    EXPECT_EQ(view.progress, 100.0);
     EXPECT_EQ(session->state(), SessionState::SendingFile) << "the end of the file changes nothing";
 }
 
 TEST_F(StreamerTest, theEndStatusIsNotOverwrittenByTheLastProgress) {
     useFile("S1aa\nS9cc\n");
-    view.speed = 4;
+    speed(4);
     startRun();
     clock.advance(1000 + 100); // line 1 out and paced, line 2 out
     control.feed(".P");
@@ -199,65 +202,80 @@ TEST_F(StreamerTest, theEndStatusIsNotOverwrittenByTheLastProgress) {
     EXPECT_EQ(session->state(), SessionState::Idle);
 }
 
-TEST_F(StreamerTest, cancelDuringAPauseSendsNothingMore) {
-    useFile("S1aa\nS1bb\nS9cc\n");
-    view.speed = 4;
-    startRun();
-    clock.advance(1000 + 50);
-    session->btnFlash_Click();
-    const QString caption = view.caption;
-    clock.advance(2000);
-    EXPECT_EQ(sent(), QByteArray("S1aa\n"));
-    EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, Programming FAILLED")) << "the watchdog follows";
-}
-
-TEST_F(StreamerTest, cancelAtTheEndOfALineLetsOneMoreLineOut) {
+TEST_F(StreamerTest, aCancelAnywhereInTheLineCycleSendsNothingMore) {
     useFile("S1aa\nS1bb\nS1cc\nS9dd\n");
-    view.speed = 4;
-    startRun();
-    clock.advance(1000 + 100); // the pause after line 1 ended: line 2 is due at once
-    // The cancel is handled before the step that sends line 2... but here the next line already went,
-    // so cancel during the following pause: then nothing more.
-    ASSERT_EQ(sent(), QByteArray("S1aa\nS1bb\n"));
-    // A cancel between the progress caption and the next line (the continuation step) lets that line out.
-    clock.advance(99); // within line 2's pause
-    session->Progress = 0;
-    clock.advance(1); // pause over: progress shown, next line scheduled as a zero-delay step
-    EXPECT_EQ(sent(), QByteArray("S1aa\nS1bb\nS1cc\n"));
-    session->btnFlash_Click();
-    clock.advance(1000);
-    EXPECT_EQ(sent(), QByteArray("S1aa\nS1bb\nS1cc\n"));
+    struct Case {
+        const char *name;
+        int afterStartMs; // from the transfer's start; line 2 leaves at 100 (pause 100 ms)
+    };
+    for (const Case c : {Case{"during a pause", 50}, Case{"as the pause ends", 100}, Case{"right after line 2", 101}}) {
+        SCOPED_TRACE(c.name);
+        session->abort();
+        speed(4);
+        startRun();
+        clock.advance(1000 + c.afterStartMs);
+        const QByteArray before = sent();
+        const QString caption = view.caption;
+        session->cancel();
+        clock.advance(5000);
+        EXPECT_EQ(sent(), before);
+        EXPECT_EQ(view.caption, caption) << "no watchdog follows a cancel";
+        EXPECT_FALSE(session->transferRunning());
+    }
 }
 
 TEST_F(StreamerTest, portErrorMidTransferStopsWithoutChangingTheState) {
     useFile("S1aa\nS1bb\nS9cc\n");
-    view.speed = 0;
+    speed(0);
     startRun();
     clock.advance(1000 + 10);
     link.PortError = true;
     clock.advance(1000);
     EXPECT_EQ(sent(), QByteArray("S1aa\n"));
     EXPECT_EQ(session->state(), SessionState::SendingFile);
-    EXPECT_FALSE(session->streamer().running());
+    EXPECT_FALSE(session->transferRunning());
 }
 
-TEST_F(StreamerTest, aFileThatVanishedTakesTheErrorPathSilently) {
-    useFile("S1aa\nS9cc\n");
-    startRun();
-    QFile::remove(session->SelectedFile);
-    const QString caption = view.caption;
-    clock.advance(1000);
-    EXPECT_TRUE(sent().isEmpty());
-    EXPECT_EQ(session->state(), SessionState::Idle);
-    EXPECT_EQ(view.caption, caption);
-    clock.advance(3000);
-    EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, Programming FAILLED"));
+TEST_F(StreamerTest, aFileThatCannotBeSentFailsTheRunAtOnceNamingFileAndReason) {
+    struct Case {
+        const char *name;
+        std::function<void(const QString &path)> spoil;
+        const char *reason;
+    };
+    const Case cases[] = {
+        {"vanished", [](const QString &path) { QFile::remove(path); }, "no such file"},
+        {"not an S-record",
+         [](const QString &path) {
+             QFile file(path);
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+             file.write("S1130000000102030405060708090A0B0C0D0E0F74\nhello\n");
+         },
+         "File refused: line 2 is not a valid S-record"},
+    };
+    session->setCheckRecords(true);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        session->abort();
+        view = RecordingView{};
+        useFile("S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n");
+        startRun();
+        c.spoil(session->selectedFile());
+        clock.advance(1000);
+        EXPECT_TRUE(sent().isEmpty());
+        EXPECT_EQ(session->state(), SessionState::Idle);
+        EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, Programming FAILLED"));
+        EXPECT_TRUE(view.log.contains(QString::fromLatin1(c.reason))) << view.log.toStdString();
+        EXPECT_TRUE(view.log.contains(session->selectedFile()));
+        EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
+        clock.advance(5000);
+        EXPECT_TRUE(view.boxes.isEmpty()) << "no DOT Timeout after the failure";
+    }
 }
 
 TEST_F(StreamerTest, byHandWhileIdleSendsOneLineShowsItsProgressAndStops) {
     useFile("S1aa\nS1bb\nS9cc\n");
-    view.speed = 0;
-    session->startTransferByHand();
+    speed(0);
+    session->sendFileByHand();
     clock.advance(1000);
     clock.advance(1000);
     EXPECT_EQ(sent(), QByteArray("S1aa\n"));
@@ -270,15 +288,15 @@ TEST_F(StreamerTest, aSecondArmingWhileATransferRunsIsIgnored) {
     for (int i = 0; i < 30; ++i)
         file += "S1" + QByteArray::number(i) + "\n";
     useFile(file);
-    view.speed = 4;
+    speed(4);
     startRun();
     clock.advance(1000 + 10);
-    session->startTransferByHand();
+    session->sendFileByHand();
     for (int i = 0; i < 50; ++i) { // the device acknowledges, so the watchdog stays quiet
         clock.advance(100);
         control.feed(".");
         if (i == 10) {
-            EXPECT_TRUE(session->streamer().running());
+            EXPECT_TRUE(session->transferRunning());
         }
     }
     EXPECT_EQ(sent(), file) << "the file once, not interleaved with a second copy";
@@ -286,10 +304,10 @@ TEST_F(StreamerTest, aSecondArmingWhileATransferRunsIsIgnored) {
 
 TEST_F(StreamerTest, aFileThatGrowsNeverShowsMoreThan100Percent) {
     useFile("S1aa\nS9cc\n");
-    view.speed = 0;
+    speed(0);
     startRun();
     clock.advance(1000);
-    QFile file(session->SelectedFile);
+    QFile file(session->selectedFile());
     ASSERT_TRUE(file.open(QIODevice::Append));
     file.write("S1dd\nS1ee\n");
     file.close();

@@ -139,19 +139,6 @@ TEST_F(WindowTest, tabOrderSkipsHiddenAndLabelsAndStartsAtTheSpeedBox) {
     EXPECT_EQ(window->focusWidget(), window->findChild<QWidget *>(QStringLiteral("txtSpeed")));
 }
 
-TEST_F(WindowTest, timersAreStoppedWithTheirPeriods) {
-    auto window = makeWindow();
-    const std::pair<SessionTimer, int> timers[] = {{SessionTimer::ResetToBootprg, 1000},
-                                                   {SessionTimer::SendI, 5},
-                                                   {SessionTimer::SendF, 333},
-                                                   {SessionTimer::DotNotReceived, 3000},
-                                                   {SessionTimer::SendFile, 1000}};
-    for (auto [which, period] : timers) {
-        EXPECT_FALSE(window->session().timer(which).enabled());
-        EXPECT_EQ(window->session().timer(which).interval(), period);
-    }
-}
-
 TEST_F(WindowTest, startUpFillsTheSpeedListAndFirstValues) {
     auto window = makeWindow();
     auto *combo = window->findChild<QComboBox *>(QStringLiteral("Combospeed"));
@@ -160,8 +147,8 @@ TEST_F(WindowTest, startUpFillsTheSpeedListAndFirstValues) {
         items << combo->itemText(i);
     EXPECT_EQ(items, (QStringList{"20  - fastest", "40", "60  - normal", "80", "100 - slowest", "Auto - fast"}));
     EXPECT_EQ(window->ListIndex(), 2);
-    EXPECT_TRUE(window->session().SelectedFile.isEmpty());
-    EXPECT_EQ(window->session().Countdown, 60);
+    EXPECT_TRUE(window->session().selectedFile().isEmpty());
+    EXPECT_EQ(window->session().countdown(), 60);
     EXPECT_EQ(window->session().state(), SessionState::Idle);
     EXPECT_FALSE(window->Connected);
     EXPECT_FALSE(window->PortOpen());
