@@ -1,6 +1,7 @@
 #include "app/frmProg.h"
 
 #include "app/LogView.h"
+#include "app/PortMenu.h"
 #include "app/PortNumber.h"
 #include "app/WindowLayout.h"
 #include "serial/QtSerialControl.h"
@@ -13,11 +14,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTime>
@@ -157,6 +160,9 @@ void frmProg::buildControls() {
     Label1_->setBuddy(Combospeed_);
     txtSpeed_->setFocus();
 
+    // Right-click and the menu key both arrive here.
+    txtComPort_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(txtComPort_, &QWidget::customContextMenuRequested, this, &frmProg::showPortMenu);
     connect(btnCon_, &QPushButton::clicked, this, &frmProg::btnCon_Click);
     connect(btnFlash_, &QPushButton::clicked, this, &frmProg::btnFlash_Click);
     connect(btnopenFile_, &QPushButton::clicked, this, &frmProg::btnopenFile_Click);
@@ -259,8 +265,10 @@ void frmProg::TogglePort() {
         control_->setInputLen(1);
         if (!invalidPortText_.isEmpty())
             return trap(invalidPortText_);
-        if (const SerialStatus opened = control_->setPortOpen(true); !opened)
-            return trap(opened.description());
+        if (const SerialStatus opened = control_->setPortOpen(true); !opened) {
+            trap(opened.description());
+            return noteDevicesPresent();
+        }
         Connected = true;
         btnCon_->setText(QStringLiteral("Disconnect"));
         link_.PortError = false;
@@ -281,6 +289,58 @@ void frmProg::onPortLost() {
     Connected = false;
     btnCon_->setText(QStringLiteral("Connect"));
     setWindowTitle(Title + QStringLiteral(", Connect: False"));
+}
+
+void frmProg::noteDevicesPresent() {
+    // Only a device that is not there is helped by naming others; a busy or forbidden one is not.
+    const QString device = control_->devicePath();
+    if (QFileInfo::exists(device))
+        return;
+    const QList<SerialDevice> devices = listDevices_();
+    if (devices.isEmpty())
+        return;
+    QStringList names;
+    for (const SerialDevice &present : devices)
+        names << present.describe();
+    txtbuffer_->appendText(QStringLiteral("\r\nCOM%1 opens %2, which is not there. Serial devices "
+                                          "present: %3. Right-click the port number to choose one.")
+                               .arg(link_.PortNumber)
+                               .arg(device, names.join(QStringLiteral(", "))));
+}
+
+// ---- The port box's device menu ----
+
+QMenu *frmProg::createPortMenu() {
+    auto *menu = new QMenu(this);
+    const auto number = portNumberFromText(txtComPort_->text());
+    const bool valid = number && *number >= MinPortNumber;
+    addPortMenuEntries(*menu, listDevices_(), valid ? std::optional<int>(*number) : std::nullopt,
+                       valid ? resolvePortDevice(*number) : QString(),
+                       [this](int n, const QString &path) { mapPort(n, path); });
+    return menu;
+}
+
+void frmProg::showPortMenu(const QPoint &pos) {
+    QMenu *menu = createPortMenu();
+    // The box's own editing entries stay, below the devices.
+    QMenu *editing = txtComPort_->createStandardContextMenu();
+    menu->addSeparator();
+    menu->addActions(editing->actions());
+    connect(menu, &QObject::destroyed, editing, &QObject::deleteLater);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // No nested event loop: the session's timers and the port go on while the menu is open.
+    menu->popup(txtComPort_->mapToGlobal(pos));
+}
+
+void frmProg::mapPort(int number, const QString &device) {
+    if (ModuleReg::mapPortDevice(number, device))
+        txtbuffer_->appendText(
+            QStringLiteral("\r\nCOM%1 opens %2 from the next Connect.").arg(number).arg(device));
+    else
+        txtbuffer_->appendText(
+            QStringLiteral("\r\nCOM%1 is unchanged: %2 cannot be written.")
+                .arg(number)
+                .arg(ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE, RegPath)));
 }
 
 void frmProg::SendPacket(quint8 cmd, const QVariant &data) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devnotify/ModuleUsbNotification.h"
+#include "serial/SerialDevices.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
 #include "session/SessionView.h"
@@ -15,6 +16,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QMessageBox;
 class QPushButton;
 
@@ -39,6 +41,15 @@ public:
     using FileChooser = std::function<QString(QWidget *parent)>;
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     static QString chooseFileWithDialog(QWidget *parent);
+
+    // The serial devices the port box's context menu offers; replaceable for tests.
+    using DeviceLister = std::function<QList<SerialDevice>()>;
+    void setDeviceLister(DeviceLister lister) { listDevices_ = std::move(lister); }
+    // The menu a right-click (or the menu key) on the port box shows, without the box's editing
+    // entries; the caller owns it.
+    QMenu *createPortMenu();
+    // Maps port `number` to `device` in [Ports], with a note in the log.
+    void mapPort(int number, const QString &device);
     static QString userGuide();
 
     // Handlers.
@@ -84,6 +95,8 @@ private:
     void onPortLost();
     // The caption is set only when its text changes: a run of identical progress texts costs nothing.
     void setCaption(const QString &status);
+    void showPortMenu(const QPoint &pos);
+    void noteDevicesPresent();
     void showBox(QMessageBox *box);
 
     std::unique_ptr<SerialControl> control_;
@@ -91,6 +104,7 @@ private:
     SerialLink link_;
     std::unique_ptr<ProgrammingSession> session_;
     FileChooser chooseFile_ = chooseFileWithDialog;
+    DeviceLister listDevices_ = [] { return listSerialDevices(); };
     // A port number the serial layer cannot take (outside 16 bits): the next open fails with this.
     QString invalidPortText_;
     bool shutDown_ = false;

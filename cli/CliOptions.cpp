@@ -50,11 +50,12 @@ ParsedArguments parseArguments(const QStringList &arguments) {
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
+    const QCommandLineOption check(QStringLiteral("check"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption reset(QStringLiteral("reset"), QString(), QStringLiteral("LINE"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions(
-        {port, device, file, speed, bootTimeout, log, json, listPorts, reset, help, version});
+    parser.addOptions({port, device, file, speed, bootTimeout, log, json, listPorts, check, reset,
+                       help, version});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -69,6 +70,13 @@ ParsedArguments parseArguments(const QStringList &arguments) {
     }
     if (parser.isSet(version)) {
         options.action = CliOptions::Action::Version;
+        return {options, {}};
+    }
+    if (parser.isSet(check)) {
+        options.action = CliOptions::Action::Check;
+        options.checkFile = parser.value(check);
+        if (options.checkFile.isEmpty())
+            return usageError(QStringLiteral("--check expects a file name"));
         return {options, {}};
     }
     if (parser.isSet(listPorts)) {
@@ -161,6 +169,7 @@ QString versionText() {
 QString usageText() {
     return QStringLiteral(
         R"(Usage: tarnix-pellora-cli (--port N | --device PATH)... --file F [options]
+       tarnix-pellora-cli --check F
        tarnix-pellora-cli --list-ports
 
 Loads a Motorola S-record file into boards through their serial bootloader, as the window does,
@@ -182,11 +191,15 @@ Run:
   --json                 print a JSON array with one result object per board on stdout
 
 Other:
+  --check F              read F as a run would and show what would be sent: lines, record
+                         types, address ranges, data bytes, start address, SHA-256 and every
+                         line that would be refused; no port is opened
   --list-ports           show the serial devices present and the [Ports] map
   -h, --help             show this text
   --version              show the version
 
 Exit status: 0 programmed, 2 usage error, 3 no boot prompt in time, 4 acknowledgement timeout,
 5 port error, 6 file error, 130 interrupted. Several boards: the highest of their codes.
+--check: 0 when the file would be sent, 6 when it would be refused or cannot be read.
 )");
 }

@@ -16,8 +16,9 @@ struct BoardTarget {
 enum class ResetLine { None, Dtr, Rts };
 
 struct CliOptions {
-    enum class Action { Program, Help, Version, ListPorts };
+    enum class Action { Program, Help, Version, ListPorts, Check };
     Action action = Action::Program;
+    QString checkFile;         // --check: the file to look at
     QList<BoardTarget> boards; // in the order given
     QString file;
     int speedIndex = 2; // "60 - normal"

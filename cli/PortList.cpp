@@ -3,48 +3,20 @@
 #include "serial/PortResolver.h"
 #include "settings/ModuleReg.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 #include <QSettings>
 #include <algorithm>
 
 namespace {
 
-QString devicesPresent() {
+QString devicesPresent(const QList<SerialDevice> &devices) {
+    // The window's port box offers the same list, in the same order.
     QString text = QStringLiteral("Serial devices:\n");
-    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
-        return a.systemLocation() < b.systemLocation();
-    });
-    if (ports.isEmpty())
+    if (devices.isEmpty())
         text += QStringLiteral("  (none)\n");
-    for (const QSerialPortInfo &port : ports) {
-        QStringList about;
-        for (const QString &part : {port.description(), port.manufacturer()})
-            if (!part.isEmpty())
-                about << part;
-        if (!port.serialNumber().isEmpty())
-            about << QStringLiteral("serial ") + port.serialNumber();
-        text += QStringLiteral("  ") + port.systemLocation();
-        if (!about.isEmpty())
-            text += QStringLiteral("  ") + about.join(QStringLiteral(", "));
-        text += QLatin1Char('\n');
-    }
-    return text;
-}
-
-QString byIdLinks() {
-    const QDir folder(QStringLiteral("/dev/serial/by-id"));
-    QString text = QStringLiteral("Stable names (%1):\n").arg(folder.path());
-    const QFileInfoList links =
-        folder.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    if (links.isEmpty())
-        text += QStringLiteral("  (none)\n");
-    for (const QFileInfo &link : links)
-        text +=
-            QStringLiteral("  %1 -> %2\n").arg(link.absoluteFilePath(), link.canonicalFilePath());
+    for (const SerialDevice &device : devices)
+        text += QStringLiteral("  ") + device.describe() + QLatin1Char('\n');
     return text;
 }
 
@@ -87,6 +59,6 @@ QString portMap() {
 
 } // namespace
 
-QString portListing() {
-    return devicesPresent() + byIdLinks() + portMap();
+QString portListing(const QList<SerialDevice> &devices) {
+    return devicesPresent(devices) + portMap();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "serial/SerialDevices.h"
+
 #include <QString>
 
-// What --list-ports prints: the serial devices present, the /dev/serial/by-id links and where each
-// [Ports] entry of the settings file leads.
-QString portListing();
+// What --list-ports prints: the serial devices present (stable /dev/serial/by-id names with their
+// nodes first) and where each [Ports] entry of the settings file leads.
+QString portListing(const QList<SerialDevice> &devices = listSerialDevices());

@@ -1,4 +1,5 @@
 // tarnix-pellora-cli: the window's programming session, run from a terminal.
+#include "cli/CheckReport.h"
 #include "cli/CliOptions.h"
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
@@ -43,6 +44,20 @@ int main(int argc, char *argv[]) {
     case CliOptions::Action::ListPorts:
         print(stdout, portListing().toLocal8Bit());
         return 0;
+    case CliOptions::Action::Check: {
+        // The run's own words for a file that is missing or unreadable.
+        QString problem = Programmer::firmwareFileProblem(options.checkFile);
+        const FileCheck::Report report =
+            problem.isEmpty() ? FileCheck::check(options.checkFile) : FileCheck::Report{};
+        if (problem.isEmpty())
+            problem = report.error;
+        if (!problem.isEmpty()) {
+            print(stderr, QStringLiteral("tarnix-pellora-cli: %1\n").arg(problem).toLocal8Bit());
+            return ExitCode::FileError;
+        }
+        print(stdout, checkReportText(options.checkFile, report).toLocal8Bit());
+        return checkExitCode(report);
+    }
     case CliOptions::Action::Program:
         break;
     }

@@ -45,6 +45,26 @@ bool usable(const QSettings &store) {
     return parsesFully(QSettings(copy.fileName(), QSettings::IniFormat));
 }
 
+bool storeValue(const QString &file, const QString &key, const QString &text) {
+    const QFileInfo info(file);
+    // A file made read-only stays as it is, for root too (who could write it anyway).
+    if (info.exists() && (!info.isFile() || !info.isReadable() || !info.isWritable() ||
+                          !(info.permissions() & QFileDevice::WriteOwner)))
+        return false;
+    if (!QDir().mkpath(info.absolutePath()))
+        return false;
+    QSettings store(file, QSettings::IniFormat);
+    if (!usable(store))
+        return false;
+    store.setValue(key, text);
+    store.sync();
+    return store.status() == QSettings::NoError;
+}
+
+QString settingsFile() {
+    return settingsFileFor(HKEY_LOCAL_MACHINE, QString::fromLatin1(SettingsPath));
+}
+
 } // namespace
 
 QString settingsFileFor(RootKey root, const QString &path) {
@@ -85,22 +105,11 @@ void WriteRegString(RootKey root, const QString &path, const QString &name, cons
     const QString file = settingsFileFor(root, path);
     if (file.isEmpty() || name.isEmpty())
         return;
-    const QFileInfo info(file);
-    // A file made read-only stays as it is, for root too (who could write it anyway).
-    if (info.exists() && (!info.isFile() || !info.isReadable() || !info.isWritable() ||
-                          !(info.permissions() & QFileDevice::WriteOwner)))
-        return;
-    if (!QDir().mkpath(info.absolutePath()))
-        return;
-    QSettings store(file, QSettings::IniFormat);
-    if (!usable(store))
-        return;
-    store.setValue(name, text);
-    store.sync();
+    (void)storeValue(file, name, text);
 }
 
 std::optional<QString> mappedPortDevice(int number) {
-    const QString file = settingsFileFor(HKEY_LOCAL_MACHINE, QString::fromLatin1(SettingsPath));
+    const QString file = settingsFile();
     const QFileInfo info(file);
     if (!info.isFile() || !info.isReadable())
         return std::nullopt;
@@ -111,6 +120,12 @@ std::optional<QString> mappedPortDevice(int number) {
     if (device.isEmpty())
         return std::nullopt;
     return device;
+}
+
+bool mapPortDevice(int number, const QString &device) {
+    if (device.trimmed().isEmpty())
+        return false;
+    return storeValue(settingsFile(), QStringLiteral("Ports/COM%1").arg(number), device);
 }
 
 } // namespace ModuleReg

@@ -31,4 +31,8 @@ void WriteRegString(RootKey root, const QString &path, const QString &name, cons
 // The device path mapped to port number `number` in the [Ports] group (key COM<number>), if any.
 std::optional<QString> mappedPortDevice(int number);
 
+// Maps port number `number` to `device` (the [Ports] entry COM<number>), keeping every other entry.
+// False, with the file left as it was, when it cannot be written or does not parse.
+bool mapPortDevice(int number, const QString &device);
+
 } // namespace ModuleReg

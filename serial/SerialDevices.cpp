@@ -1,0 +1,98 @@
+#include "serial/SerialDevices.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <algorithm>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// "ttyUSB10" sorts after "ttyUSB9": by the letters, then by the number.
+bool numericOrder(const QString &a, const QString &b) {
+    static const QRegularExpression Split(QStringLiteral("^(.*?)([0-9]*)$"));
+    const auto x = Split.match(a);
+    const auto y = Split.match(b);
+    if (const int letters = QString::compare(x.captured(1), y.captured(1)); letters != 0)
+        return letters < 0;
+    return x.captured(2).toULongLong() < y.captured(2).toULongLong();
+}
+
+QStringList nodesNamed(const QDir &dev, const QRegularExpression &name) {
+    QStringList found;
+    for (const QString &entry : dev.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+        if (name.match(entry).hasMatch())
+            found << entry;
+    std::sort(found.begin(), found.end(), numericOrder);
+    return found;
+}
+
+// Whether a built-in port has a UART. The kernel makes ttyS nodes for every possible port; sysfs
+// tells without touching the line. Only without sysfs is the driver asked, and a node that cannot
+// be asked is kept: better one entry too many than a real port missing.
+bool hasUart(const QString &node, const QString &name, const QString &sysRoot) {
+    QFile type(sysRoot + QStringLiteral("/class/tty/") + name + QStringLiteral("/type"));
+    if (type.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const int value = QString::fromLatin1(type.readAll()).trimmed().toInt(&ok);
+        if (ok)
+            return value != PORT_UNKNOWN;
+    }
+    const int fd = ::open(QFile::encodeName(node).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return true;
+    serial_struct info{};
+    const bool asked = ::ioctl(fd, TIOCGSERIAL, &info) == 0;
+    ::close(fd);
+    return !asked || info.type != PORT_UNKNOWN;
+}
+
+QString identity(const QString &path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+} // namespace
+
+QString SerialDevice::describe() const {
+    if (kind == Kind::Stable)
+        return QStringLiteral("%1 -> %2").arg(path, node);
+    return path;
+}
+
+QList<SerialDevice> listSerialDevices(const QString &devRoot, const QString &sysRoot) {
+    QList<SerialDevice> devices;
+    QSet<QString> linked;
+
+    const QDir byId(devRoot + QStringLiteral("/serial/by-id"));
+    for (const QFileInfo &link :
+         byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (!link.exists())
+            continue; // the adapter went, the link not yet
+        const QString node = link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath();
+        devices.append({SerialDevice::Kind::Stable, link.absoluteFilePath(), node});
+        linked.insert(identity(node));
+    }
+
+    const QDir dev(devRoot);
+    static const QRegularExpression UsbName(QStringLiteral("^tty(USB|ACM)[0-9]+$"));
+    for (const QString &name : nodesNamed(dev, UsbName)) {
+        const QString node = dev.absoluteFilePath(name);
+        if (!linked.contains(identity(node)))
+            devices.append({SerialDevice::Kind::Usb, node, node});
+    }
+
+    static const QRegularExpression BuiltinName(QStringLiteral("^ttyS[0-9]+$"));
+    for (const QString &name : nodesNamed(dev, BuiltinName)) {
+        const QString node = dev.absoluteFilePath(name);
+        if (!linked.contains(identity(node)) && hasUart(node, name, sysRoot))
+            devices.append({SerialDevice::Kind::Builtin, node, node});
+    }
+    return devices;
+}

@@ -1,0 +1,138 @@
+// --check: a file read as the streamer reads it, what its records hold, and the program's report
+// and exit status.
+#include "SRecordWriter.h"
+#include "session/FileCheck.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using SRecordWriter::record;
+
+QByteArray bytes(int count, char value) {
+    return QByteArray(count, value);
+}
+
+// S1, S2 and S3 data out of order, with a gap, records that touch, records that overlap, a blank
+// line, two lines the streamer refuses, a count and an end record.
+QByteArray mixedFile() {
+    QByteArray badChecksum = record('1', 0x2000, bytes(4, 1));
+    badChecksum.back() = badChecksum.back() == '0' ? '1' : '0';
+    const QList<QByteArray> lines = {
+        record('0', 0, "hdr"),
+        record('1', 0x1000, bytes(16, 1)),
+        record('1', 0x1010, bytes(16, 2)), // touches the one before
+        "",
+        record('2', 0x012000, bytes(8, 3)),
+        record('3', 0x08000000, bytes(32, 4)),
+        record('3', 0x08000010, bytes(32, 5)), // overlaps the one before by 16 bytes
+        badChecksum,
+        "hello",
+        record('3', 0x00011FF8, bytes(8, 6)), // touches the S2 range from below
+        record('5', 6, {}),
+        record('8', 0x012000, {}),
+    };
+    QByteArray file;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        file += lines[i] + (i % 2 ? "\r\n" : "\n");
+    return file;
+}
+
+class FileCheckTest : public ::testing::Test {
+protected:
+    QString write(const QByteArray &content, const QString &name = QStringLiteral("f.srec")) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return file.fileName();
+    }
+
+    // The program's exit status and standard output.
+    std::pair<int, QString> run(const QString &path) {
+        QProcess cli;
+        cli.start(QStringLiteral(PELLORA_CLI_PATH), {QStringLiteral("--check"), path});
+        EXPECT_TRUE(cli.waitForFinished(10'000));
+        err = QString::fromLocal8Bit(cli.readAllStandardError());
+        return {cli.exitCode(), QString::fromLocal8Bit(cli.readAllStandardOutput())};
+    }
+
+    QTemporaryDir dir;
+    QString err;
+};
+
+} // namespace
+
+TEST_F(FileCheckTest, linesAreCountedAsTheStreamerSendsThem) {
+    const QByteArray s1 = record('1', 0, bytes(4, 7));
+    const QByteArray s9 = record('9', 0, {});
+    const struct {
+        const char *name;
+        QByteArray file;
+        qint64 lines;
+        qint64 refusedLine; // 0: none
+    } cases[] = {
+        {"empty", "", 0, 0},
+        {"CR, no final terminator", s1 + '\r' + s9, 2, 0},
+        {"a single-byte last line is not sent", s1 + '\n' + s9 + "\nX", 2, 0},
+        {"a two-byte last line is", s1 + '\n' + s9 + "\nXY", 3, 3},
+        {"blank lines", s1 + "\r\n\r\n\n" + s9, 4, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const FileCheck::Report report = FileCheck::check(write(c.file));
+        EXPECT_EQ(report.lines, c.lines);
+        EXPECT_EQ(report.wouldSend(), c.refusedLine == 0);
+        if (c.refusedLine != 0 && !report.refused.isEmpty()) {
+            EXPECT_EQ(report.refused.first().number, c.refusedLine);
+        }
+    }
+}
+
+TEST_F(FileCheckTest, theProgramReportsAndExitsByWhetherTheFileWouldBeSent) {
+    const QString mixed = write(mixedFile());
+    auto [code, out] = run(mixed);
+    EXPECT_EQ(code, 6);
+    for (const char *row :
+         {"Lines:           12 (1 blank)\n",
+          "Records:         S0 1, S1 2, S2 1, S3 3, S5 1, S8 1\n",
+          "Address ranges:  0x00001000-0x0000101F, 0x00011FF8-0x00012007, 0x08000000-0x0800002F\n",
+          "Data:            112 bytes (96 bytes of address space; overlapping records write 16",
+          "Start address:   0x012000 (S8, line 12)\n", "Refused lines:   2\n",
+          "  line 8: bad checksum\n  line 9: no record mark\n"})
+        EXPECT_TRUE(out.contains(QString::fromLatin1(row))) << row << "\n" << out.toStdString();
+
+    // The digest against coreutils, when it is there.
+    const QString sha256sum = QStandardPaths::findExecutable(QStringLiteral("sha256sum"));
+    if (!sha256sum.isEmpty()) {
+        QProcess reference;
+        reference.start(sha256sum, {mixed});
+        ASSERT_TRUE(reference.waitForFinished(10'000));
+        const QString digest = QString::fromLatin1(reference.readAllStandardOutput().left(64));
+        EXPECT_TRUE(out.contains(QStringLiteral("SHA-256:         ") + digest + QLatin1Char('\n')))
+            << digest.toStdString() << "\n"
+            << out.toStdString();
+    }
+
+    // "abc", the standard's first test vector: not an S-record, so refused.
+    std::tie(code, out) = run(write("abc", QStringLiteral("abc.srec")));
+    EXPECT_EQ(code, 6);
+    EXPECT_TRUE(out.contains(
+        QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad")))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("line 1: no record mark")));
+
+    std::tie(code, out) =
+        run(write(SRecordWriter::file(bytes(100, 9), 0x4000), QStringLiteral("good.srec")));
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(out.contains(QStringLiteral("Address ranges:  0x4000-0x4063\n")));
+    EXPECT_TRUE(out.contains(QStringLiteral("Result:          would be sent\n")));
+
+    std::tie(code, out) = run(dir.filePath(QStringLiteral("missing.srec")));
+    EXPECT_EQ(code, 6);
+    EXPECT_TRUE(out.isEmpty());
+    EXPECT_TRUE(err.contains(QStringLiteral("no such file")));
+}
