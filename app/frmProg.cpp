@@ -7,7 +7,7 @@
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
 #include "session/Protocol.h"
-#include "session/QtTimers.h"
+#include "platform/QtTimers.h"
 #include "settings/ModuleReg.h"
 
 #include <QCloseEvent>
@@ -33,7 +33,6 @@ namespace {
 const QString Title = QString::fromLatin1(WindowLayout::Title);
 const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
 const QString RegValue = QString::fromLatin1(ModuleReg::ComPortValue);
-constexpr int LineSpeed = 57600;
 
 QIcon applicationIcon() {
     QIcon icon;
@@ -243,10 +242,7 @@ void frmProg::SetupPort() {
                                .arg(MinPortNumber)
                                .arg(MaxPortNumber);
     }
-    link_.PortSpeed = LineSpeed;
     control_->setCommPort(static_cast<qint16>(link_.PortNumber));
-    (void)control_->setSettings(lineSettingsFor(link_.PortSpeed));
-    control_->setRThreshold(1);
     TogglePort();
 }
 
@@ -261,17 +257,14 @@ void frmProg::TogglePort() {
     };
 
     if (!control_->portOpen()) {
-        control_->setOutBufferSize(16);
-        control_->setInputLen(1);
         if (!invalidPortText_.isEmpty())
             return trap(invalidPortText_);
-        if (const SerialStatus opened = control_->setPortOpen(true); !opened) {
+        if (const SerialStatus opened = link_.openForBootloader(); !opened) {
             trap(opened.description());
             return noteDevicesPresent();
         }
         Connected = true;
         btnCon_->setText(QStringLiteral("Disconnect"));
-        link_.PortError = false;
         ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
                                   numberText(leadingNumber(txtComPort_->text())));
     } else {

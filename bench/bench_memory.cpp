@@ -8,7 +8,7 @@
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
-#include "session/QtTimers.h"
+#include "platform/QtTimers.h"
 
 #include "BenchSupport.h"
 
@@ -93,12 +93,9 @@ int main(int argc, char **argv) {
     }
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());
-    control.setRThreshold(1);
-    control.setInputLen(1);
-    control.setOutBufferSize(16);
-    if (!control.setPortOpen(true))
-        return 1;
     SerialLink link(control);
+    if (!link.openForBootloader())
+        return 1;
     QtTimerFactory timers;
     EchoView view;
     ProgrammingSession session(link, timers, view);

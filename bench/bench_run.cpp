@@ -7,7 +7,7 @@
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
-#include "session/QtTimers.h"
+#include "platform/QtTimers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -63,14 +63,11 @@ int main(int argc, char **argv) {
     }
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());
-    control.setRThreshold(1);
-    control.setInputLen(1);
-    control.setOutBufferSize(16);
-    if (const SerialStatus opened = control.setPortOpen(true); !opened) {
+    SerialLink link(control);
+    if (const SerialStatus opened = link.openForBootloader(); !opened) {
         std::fprintf(stderr, "%s\n", qPrintable(opened.description()));
         return 1;
     }
-    SerialLink link(control);
     QtTimerFactory timers;
     ProgrammingSession session(link, timers, view);
     session.setPacing(Pacing::fromSpeedIndex(view.speed));

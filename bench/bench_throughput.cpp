@@ -15,7 +15,7 @@
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
-#include "session/QtTimers.h"
+#include "platform/QtTimers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -115,12 +115,9 @@ Timing runProgram(const QString &path, qint64 lines, const QStringList &simArgum
         return timing;
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());
-    control.setRThreshold(1);
-    control.setInputLen(1);
-    control.setOutBufferSize(16);
-    if (!control.setPortOpen(true))
-        return timing;
     SerialLink link(control);
+    if (!link.openForBootloader())
+        return timing;
     QtTimerFactory timers;
     DotClock view;
     view.expected = lines;

@@ -55,21 +55,10 @@ bool BoardRun::openPort() {
     } else {
         control_.setDeviceOverride(target_.device);
     }
-    link_.PortSpeed = LineSpeed;
-    if (const SerialStatus set = control_.setSettings(lineSettingsFor(LineSpeed)); !set) {
-        link_.PortError = true;
-        fail(ExitCode::PortError, set.description());
-        return false;
-    }
-    control_.setRThreshold(1);
-    control_.setOutBufferSize(16);
-    control_.setInputLen(1);
-    if (const SerialStatus opened = control_.setPortOpen(true); !opened) {
-        link_.PortError = true;
+    if (const SerialStatus opened = link_.openForBootloader(); !opened) {
         fail(ExitCode::PortError, opened.description());
         return false;
     }
-    link_.PortError = false;
     result_.device = control_.devicePath();
     return true;
 }

@@ -40,7 +40,6 @@ struct BoardResult {
 class BoardRun : public QObject {
     Q_OBJECT
 public:
-    static constexpr int LineSpeed = 57600;
     static constexpr int ResetPulseMs = 100;
     // After the end the port stays open until the device has been quiet this long (at most
     // LastWordsLimitMs), so that the log keeps its closing text.
@@ -53,8 +52,8 @@ public:
 
     // The device's bytes are appended to `path`; false, ending the board, when it cannot be opened.
     bool openLog(const QString &path);
-    // "57600,n,8,1", RThreshold 1, InputLen 1, OutBufferSize 16; false, ending the board with a
-    // port error, when the port does not open.
+    // The bootloader's line (SerialLink::openForBootloader); false, ending the board with a port
+    // error, when the port does not open.
     bool openPort();
     // Chooses the file and presses START PROGRAMMING; with a reset line, pulses it. The result is
     // the pulse's: on failure the operator must power-cycle the board.

@@ -1,12 +1,8 @@
 #include "cli/PortList.h"
 
 #include "serial/PortResolver.h"
-#include "settings/ModuleReg.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSettings>
-#include <algorithm>
 
 namespace {
 
@@ -21,23 +17,8 @@ QString devicesPresent(const QList<SerialDevice> &devices) {
 }
 
 QString portMap() {
-    const QString file = ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
-                                                    QString::fromLatin1(ModuleReg::SettingsPath));
-    QString text = QStringLiteral("Port numbers ([Ports] in %1):\n").arg(file);
-    QList<int> numbers;
-    if (QFileInfo(file).isFile()) {
-        QSettings store(file, QSettings::IniFormat);
-        store.beginGroup(QStringLiteral("Ports"));
-        static const QRegularExpression Key(QStringLiteral("^COM([0-9]+)$"));
-        for (const QString &key : store.childKeys()) {
-            const auto match = Key.match(key);
-            bool ok = false;
-            const int number = match.hasMatch() ? match.captured(1).toInt(&ok) : 0;
-            if (ok && number >= MinPortNumber && number <= MaxPortNumber)
-                numbers << number;
-        }
-    }
-    std::sort(numbers.begin(), numbers.end());
+    QString text = QStringLiteral("Port numbers ([Ports] in %1):\n").arg(portMapFile());
+    const QList<int> numbers = mappedPortNumbers();
     for (int number : numbers) {
         // The window's own resolution, so that what is shown is what --port opens.
         const QString device = resolvePortDevice(number);

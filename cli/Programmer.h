@@ -2,7 +2,7 @@
 
 #include "cli/BoardRun.h"
 #include "cli/CliOptions.h"
-#include "session/QtTimers.h"
+#include "platform/QtTimers.h"
 
 #include <QList>
 #include <QObject>

@@ -6,7 +6,7 @@
 #include "cli/PortList.h"
 #include "cli/Programmer.h"
 #include "cli/Report.h"
-#include "cli/SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 
 #include <QCoreApplication>
 #include <QTimer>

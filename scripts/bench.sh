@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release, in build/bench) and runs them with sizes that finish in a few
+# Builds the benchmarks (the bench preset, in build/bench) and runs them with sizes that finish in a few
 # minutes. The long forms take arguments:
 #   build/bench/bench/bench_throughput [repetitions] [lines]
 #   build/bench/bench/bench_throughput --wire [data-bytes] [bytes-per-record]   1 MiB: ~15 min
@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --preset bench >/dev/null
 cmake --build build/bench --target bench_throughput bench_memory bench_soak
 status=0
 run() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -8,6 +9,10 @@
 QString resolvePortDevice(int number);
 
 using PortResolver = std::function<QString(int)>;
+
+// The settings file that holds the [Ports] map, and the numbers it maps (valid ones, ascending).
+QString portMapFile();
+QList<int> mappedPortNumbers();
 
 // Port numbers the operator may use: 1 up to the largest 16-bit value.
 inline constexpr int MinPortNumber = 1;

@@ -11,6 +11,19 @@ void SerialLink::Send(int data, bool invert) {
     (void)control_.output(QByteArray(1, static_cast<char>(byte)));
 }
 
+SerialStatus SerialLink::openForBootloader() {
+    PortSpeed = BootloaderBaud;
+    SerialStatus status = control_.setSettings(lineSettingsFor(PortSpeed));
+    if (status) {
+        control_.setRThreshold(1);
+        control_.setOutBufferSize(16);
+        control_.setInputLen(1);
+        status = control_.setPortOpen(true);
+    }
+    PortError = !status;
+    return status;
+}
+
 SerialStatus SerialLink::reopenWith(const std::function<SerialStatus()> &apply) {
     if (!control_.portOpen())
         return apply();

@@ -31,6 +31,12 @@ public:
     SerialStatus BaudRate(int val);
     SerialStatus comPort(std::int16_t val);
 
+    // The bootloader's line on the port chosen beforehand: BootloaderBaud 8N1, a receive event per
+    // byte, one byte per read, a small output buffer; then the port is opened. PortError is
+    // cleared when it opens and set when it does not.
+    static constexpr int BootloaderBaud = 57600;
+    SerialStatus openForBootloader();
+
     // A string of bytes, in order. Fails on a closed port.
     SerialStatus Output(const QByteArray &bytes) { return control_.output(bytes); }
 

@@ -7,7 +7,7 @@
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
-#include "session/QtTimers.h"
+#include "platform/QtTimers.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -23,10 +23,8 @@ TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
         << sim.errorString().toStdString();
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());
-    control.setRThreshold(1);
-    control.setInputLen(1);
-    ASSERT_TRUE(control.setPortOpen(true).ok());
     SerialLink link(control);
+    ASSERT_TRUE(link.openForBootloader().ok());
     QtTimerFactory timers;
     QuietView view;
     ProgrammingSession session(link, timers, view);

@@ -1,4 +1,4 @@
-#include "session/QtTimers.h"
+#include "platform/QtTimers.h"
 
 #include <QTimer>
 
