@@ -1,5 +1,6 @@
 // The log box under load: the cost of one append as a line grows, floods of device text on the
-// event loop, and the size cap. Prints tables; a plain QPlainTextEdit is measured for comparison.
+// event loop, the size cap, and a run's acknowledgements one read at a time. Prints tables; a plain
+// QPlainTextEdit is measured for comparison.
 #include "app/LogView.h"
 
 #include <QApplication>
@@ -276,6 +277,61 @@ void capTable() {
     }
 }
 
+// A run of 32,770 lines: the device acknowledges each with one "." and the session hands each to
+// the log in its own read, on the event loop, with the window's paints in between.
+void dotsTable() {
+    constexpr int Reads = 32770;
+    std::printf(
+        "\n(d) %d single-\".\" reads on the event loop, one per zero-interval timer tick\n\n",
+        Reads);
+    std::printf("%8s %14s %14s %8s %11s %5s\n", "total s", "cpu s", "cpu us/read", "gap ms",
+                "gap cpu ms", "lost");
+    const auto edit = shown(Log);
+    auto &view = static_cast<LogView &>(*edit);
+    QEventLoop loop;
+    QTimer feeder;
+    feeder.setInterval(0);
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QElapsedTimer clock;
+    int sent = 0;
+    qint64 lastTick = -1;
+    qint64 lastTickCpu = 0;
+    qint64 longestGap = 0;
+    qint64 longestGapCpu = 0;
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        view.appendReceived(QByteArrayLiteral("."));
+        if (++sent == Reads) {
+            feeder.stop();
+            loop.quit();
+        }
+    });
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        const qint64 nowCpu = threadCpuNanos();
+        if (lastTick >= 0) {
+            longestGap = std::max(longestGap, now - lastTick);
+            longestGapCpu = std::max(longestGapCpu, nowCpu - lastTickCpu);
+        }
+        lastTick = now;
+        lastTickCpu = nowCpu;
+    });
+    const qint64 cpuBefore = threadCpuNanos();
+    clock.start();
+    probe.start();
+    feeder.start();
+    loop.exec();
+    // What the last reads left for the next frame is part of the run.
+    QCoreApplication::processEvents();
+    probe.stop();
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const double cpu = static_cast<double>(threadCpuNanos() - cpuBefore) / 1e9;
+    std::printf("%8.2f %14.2f %14.1f %8.2f %11.2f %5s\n", seconds, cpu, cpu * 1e6 / Reads,
+                static_cast<double>(longestGap) / 1e6, static_cast<double>(longestGapCpu) / 1e6,
+                view.text() == QString(Reads, QLatin1Char('.')) ? "none" : "LOST");
+}
+
 void peakMemory() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -308,6 +364,8 @@ int main(int argc, char **argv) {
         floodTable();
     if (wanted("c"))
         capTable();
+    if (wanted("d"))
+        dotsTable();
     peakMemory();
     return 0;
 }
