@@ -1,9 +1,11 @@
 #include "app/LogView.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <utility>
@@ -38,6 +40,7 @@ private:
 
 LogView::LogView(QWidget *parent) : QPlainTextEdit(parent) {
     setUndoRedoEnabled(false);
+    // A width that never changes keeps the cuts between blocks where the rows wrap.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFrameTimer(std::make_unique<FrameTimer>());
 }
@@ -100,8 +103,7 @@ void LogView::insertAtEnd(QStringView text) {
         while (pos < stop) {
             const int room = BlockLimit - (cursor.block().length() - 1);
             if (room <= 0) {
-                cursor.insertBlock();
-                cursor.block().setUserState(Continuation);
+                cutAtLastRow(cursor);
                 continue;
             }
             const qsizetype chunk = std::min<qsizetype>(room, stop - pos);
@@ -115,6 +117,27 @@ void LogView::insertAtEnd(QStringView text) {
         start = lineEnd + 1;
     }
     cursor.endEditBlock();
+}
+
+void LogView::cutAtLastRow(QTextCursor &cursor) {
+    // The block's rows are laid out only once the edit is over.
+    cursor.endEditBlock();
+    const QTextBlock block = cursor.block();
+    document()->documentLayout()->blockBoundingRect(block);
+    const QTextLayout *rows = block.layout();
+    // The last row moves to a block of its own and starts a row there as it did before: the view
+    // shows the same rows. Without wrapping (no width yet) the block ends where it is.
+    int cut = block.length() - 1;
+    if (rows->lineCount() > 1)
+        cut = rows->lineAt(rows->lineCount() - 1).textStart();
+    const int state = block.userState();
+    const int start = block.position();
+    cursor.beginEditBlock();
+    cursor.setPosition(start + cut);
+    cursor.insertBlock();
+    document()->findBlock(start).setUserState(state);
+    cursor.block().setUserState(Continuation);
+    cursor.movePosition(QTextCursor::EndOfBlock);
 }
 
 void LogView::prependText(const QString &text) {

@@ -12,7 +12,8 @@
 //
 // Appending costs the same however long the current line is: a line longer than BlockLimit
 // characters is kept as several blocks, the later ones marked as continuations, and the text given
-// back (text(), copy) joins them again.
+// back (text(), copy) joins them again. A block is cut where the view wraps its line anyway, so the
+// cut does not show.
 //
 // Received bytes are Latin-1 characters; CR, LF and CR LF each make one line break, also when CR
 // and LF arrive in separate appends. The log keeps at most CharacterLimit characters, dropping the
@@ -57,6 +58,8 @@ protected:
 private:
     void addPending(QStringView text);
     void insertAtEnd(QStringView text);
+    // Starts a continuation block at the cursor's block's last wrapped row.
+    void cutAtLastRow(QTextCursor &cursor);
     // Drops the oldest blocks, starting with the block at `from`.
     void trimToLimit(int from = 0);
     QString textBetween(int from, int to) const;

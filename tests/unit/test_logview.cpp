@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
@@ -420,4 +421,59 @@ TEST(LogViewFrames, aLargeReadGoesInWithoutWaitingAndClearingDropsWhatIsPending)
     log.view.appendReceived("\n");
     log.clock.advance(LogView::FrameMs);
     EXPECT_EQ(log.view.text(), QStringLiteral("\n"));
+}
+
+namespace {
+
+// The view as the window shows it, fed like a run: one read a character, a frame every 16 reads.
+void showAndFeed(QPlainTextEdit &edit, const QString &text, LogView *log) {
+    edit.resize(577, 409);
+    edit.show();
+    if (!log) {
+        edit.setPlainText(text);
+        return;
+    }
+    for (int i = 0; i < text.size(); ++i) {
+        log->appendReceived(QByteArray(1, text[i].toLatin1()));
+        if (i % 16 == 15)
+            log->flush();
+    }
+    log->flush();
+}
+
+QImage shownAt(QPlainTextEdit &edit, int row) {
+    // From the top each time: how far inside a block the view stands depends on where it came from.
+    edit.verticalScrollBar()->setValue(0);
+    edit.verticalScrollBar()->setValue(row);
+    return edit.grab().toImage();
+}
+
+} // namespace
+
+TEST(LogViewRows, aLongLineLooksTheSameAsOneUnbrokenLine) {
+    QString words;
+    for (int n = 0; words.size() < 9000; ++n)
+        words += QStringLiteral("S1%1 ").arg(n * 7919, 0, 16) + pattern(n % 13, n);
+    const QString dots(32770, QLatin1Char('.'));
+    for (const QString &line : {dots, words}) {
+        SCOPED_TRACE(line.left(8).toStdString());
+        LogView log;
+        showAndFeed(log, line, &log);
+        QPlainTextEdit plain;
+        plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        showAndFeed(plain, line, nullptr);
+        ASSERT_EQ(log.text(), line);
+        ASSERT_GT(log.document()->blockCount(), line.size() / LogView::BlockLimit);
+        expectShortBlocks(log);
+        ASSERT_EQ(log.verticalScrollBar()->maximum(), plain.verticalScrollBar()->maximum())
+            << "as many rows";
+        // The rows around every place where one block ends and the next goes on.
+        int row = 0;
+        for (QTextBlock b = log.document()->firstBlock(); b.next().isValid(); b = b.next()) {
+            row += b.layout()->lineCount();
+            ASSERT_EQ(shownAt(log, row - 3), shownAt(plain, row - 3)) << "row " << row;
+        }
+        EXPECT_EQ(shownAt(log, log.verticalScrollBar()->maximum()),
+                  shownAt(plain, plain.verticalScrollBar()->maximum()));
+    }
 }
