@@ -42,6 +42,8 @@ LogView::LogView(QWidget *parent) : QPlainTextEdit(parent) {
     setUndoRedoEnabled(false);
     // A width that never changes keeps the cuts between blocks where the rows wrap.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The log is read, not typed into: Tab walks the window's controls.
+    setTabChangesFocus(true);
     setFrameTimer(std::make_unique<FrameTimer>());
 }
 
