@@ -272,7 +272,8 @@ void floodTable() {
         "(gap: longest wall time between two ticks, including any time other processes "
         "held the core; gap cpu: the most CPU time this thread spent between two ticks; "
         "append cpu: the longest single append; frame cpu: the longest frame putting pending "
-        "text into the widget; chars: text() length, CR LF counted once; "
+        "text into the widget, 0 when the pending limit always put it in first; chars: text() "
+        "length, CR LF counted once; "
         "count: characterCount(), which also counts one separator per continuation "
         "block)\n");
 }
