@@ -425,20 +425,20 @@ TEST(LogViewFrames, aLargeReadGoesInWithoutWaitingAndClearingDropsWhatIsPending)
 
 namespace {
 
-// The view as the window shows it, fed like a run: one read a character, a frame every 16 reads.
-void showAndFeed(QPlainTextEdit &edit, const QString &text, LogView *log) {
+// The size of the log box in the window.
+void showAsInTheWindow(QPlainTextEdit &edit) {
     edit.resize(577, 409);
     edit.show();
-    if (!log) {
-        edit.setPlainText(text);
-        return;
-    }
+}
+
+// Fed like a run: one read a character, a frame every 16 reads.
+void feedLikeARun(LogView &log, const QString &text) {
     for (int i = 0; i < text.size(); ++i) {
-        log->appendReceived(QByteArray(1, text[i].toLatin1()));
+        log.appendReceived(QByteArray(1, text[i].toLatin1()));
         if (i % 16 == 15)
-            log->flush();
+            log.flush();
     }
-    log->flush();
+    log.flush();
 }
 
 QImage shownAt(QPlainTextEdit &edit, int row) {
@@ -458,10 +458,12 @@ TEST(LogViewRows, aLongLineLooksTheSameAsOneUnbrokenLine) {
     for (const QString &line : {dots, words}) {
         SCOPED_TRACE(line.left(8).toStdString());
         LogView log;
-        showAndFeed(log, line, &log);
+        showAsInTheWindow(log);
+        feedLikeARun(log, line);
         QPlainTextEdit plain;
         plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        showAndFeed(plain, line, nullptr);
+        showAsInTheWindow(plain);
+        plain.setPlainText(line);
         ASSERT_EQ(log.text(), line);
         ASSERT_GT(log.document()->blockCount(), line.size() / LogView::BlockLimit);
         expectShortBlocks(log);
