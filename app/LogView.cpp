@@ -1,38 +1,96 @@
 #include "app/LogView.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 // userState of a block that continues the line of the block before it.
 constexpr int Continuation = 1;
+
+// A frame needs no precision: a coarse timer wakes the process less often.
+class FrameTimer final : public Timer {
+public:
+    FrameTimer() {
+        timer_.setTimerType(Qt::CoarseTimer);
+        timer_.setInterval(LogView::FrameMs);
+        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+            if (onTick)
+                onTick();
+        });
+    }
+    void setEnabled(bool enabled) override {
+        if (enabled != timer_.isActive())
+            enabled ? timer_.start() : timer_.stop();
+    }
+    bool enabled() const override { return timer_.isActive(); }
+    void setInterval(int milliseconds) override { timer_.setInterval(milliseconds); }
+    int interval() const override { return timer_.interval(); }
+
+private:
+    QTimer timer_;
+};
 } // namespace
 
 LogView::LogView(QWidget *parent) : QPlainTextEdit(parent) {
     setUndoRedoEnabled(false);
+    // A width that never changes keeps the cuts between blocks where the rows wrap.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The log is read, not typed into: Tab walks the window's controls.
+    setTabChangesFocus(true);
+    setFrameTimer(std::make_unique<FrameTimer>());
 }
 
-void LogView::appendReceived(const QByteArray &latin1) { appendText(QString::fromLatin1(latin1)); }
+LogView::~LogView() = default;
+
+void LogView::setFrameTimer(std::unique_ptr<Timer> timer) {
+    const bool waiting = frame_ && frame_->enabled();
+    frame_ = std::move(timer);
+    frame_->onTick = [this] { flush(); };
+    frame_->setEnabled(waiting);
+}
+
+void LogView::appendReceived(const QByteArray &latin1) {
+    addPending(QString::fromLatin1(latin1));
+    if (pending_.size() >= PendingLimit)
+        flush();
+    else if (!pending_.isEmpty())
+        frame_->setEnabled(true);
+}
 
 void LogView::appendText(const QString &text) {
-    if (text.isEmpty())
-        return;
+    addPending(text);
+    flush();
+}
+
+void LogView::addPending(QStringView text) {
     // Line breaks become blocks: CR LF is one break, a lone CR or LF another.
-    QString normalised;
-    normalised.reserve(text.size());
     for (const QChar c : text) {
         if (c == QLatin1Char('\n') && pendingCarriageReturn_) {
             pendingCarriageReturn_ = false;
             continue;
         }
         pendingCarriageReturn_ = c == QLatin1Char('\r');
-        normalised.append(pendingCarriageReturn_ ? QChar(QLatin1Char('\n')) : c);
+        pending_.append(pendingCarriageReturn_ ? QChar(QLatin1Char('\n')) : c);
     }
-    insertAtEnd(normalised);
+}
+
+void LogView::flush() {
+    frame_->setEnabled(false);
+    if (pending_.isEmpty())
+        return;
+    insertAtEnd(std::exchange(pending_, QString()));
     trimToLimit();
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    setTextCursor(end);
+    ensureCursorVisible();
 }
 
 void LogView::insertAtEnd(QStringView text) {
@@ -47,9 +105,7 @@ void LogView::insertAtEnd(QStringView text) {
         while (pos < stop) {
             const int room = BlockLimit - (cursor.block().length() - 1);
             if (room <= 0) {
-                cursor.insertBlock();
-                QTextBlock block = cursor.block();
-                block.setUserState(Continuation);
+                cutAtLastRow(cursor);
                 continue;
             }
             const qsizetype chunk = std::min<qsizetype>(room, stop - pos);
@@ -63,17 +119,39 @@ void LogView::insertAtEnd(QStringView text) {
         start = lineEnd + 1;
     }
     cursor.endEditBlock();
-    setTextCursor(cursor);
-    ensureCursorVisible();
+}
+
+void LogView::cutAtLastRow(QTextCursor &cursor) {
+    // The block's rows are laid out only once the edit is over.
+    cursor.endEditBlock();
+    const QTextBlock block = cursor.block();
+    document()->documentLayout()->blockBoundingRect(block);
+    const QTextLayout *rows = block.layout();
+    // The last row moves to a block of its own and starts a row there as it did before: the view
+    // shows the same rows. Without wrapping (no width yet) the block ends where it is.
+    int cut = block.length() - 1;
+    if (rows->lineCount() > 1)
+        cut = rows->lineAt(rows->lineCount() - 1).textStart();
+    const int state = block.userState();
+    const int start = block.position();
+    cursor.beginEditBlock();
+    cursor.setPosition(start + cut);
+    cursor.insertBlock();
+    document()->findBlock(start).setUserState(state);
+    cursor.block().setUserState(Continuation);
+    cursor.movePosition(QTextCursor::EndOfBlock);
 }
 
 void LogView::prependText(const QString &text) {
+    // Pending text is older than the note; trimming below the note must see it.
+    flush();
     QString normalised = text;
     normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     normalised.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::Start);
-    // The first line keeps its continuation flag off; a note ending in a break starts a fresh block.
+    // The first line keeps its continuation flag off; a note ending in a break starts a fresh
+    // block.
     cursor.insertText(normalised);
     // The note is the newest text: over the limit, the oldest text below it goes, not the note.
     QTextBlock below = cursor.block();
@@ -83,11 +161,15 @@ void LogView::prependText(const QString &text) {
 }
 
 void LogView::clearLog() {
+    pending_.clear();
+    frame_->setEnabled(false);
     clear();
     pendingCarriageReturn_ = false;
 }
 
-qint64 LogView::characterCount() const { return document()->characterCount() - 1; }
+qint64 LogView::characterCount() const {
+    return document()->characterCount() - 1;
+}
 
 void LogView::trimToLimit(int from) {
     if (characterCount() <= CharacterLimit)
@@ -129,11 +211,24 @@ QString LogView::textBetween(int from, int to) const {
     return out;
 }
 
-QString LogView::text() const { return textBetween(0, document()->characterCount() - 1); }
+QString LogView::text() const {
+    return textBetween(0, document()->characterCount() - 1) + pending_;
+}
 
 QMimeData *LogView::createMimeDataFromSelection() const {
     const QTextCursor cursor = textCursor();
     auto *data = new QMimeData;
     data->setText(textBetween(cursor.selectionStart(), cursor.selectionEnd()));
     return data;
+}
+
+void LogView::keyPressEvent(QKeyEvent *event) {
+    // Select all, copy and typing act on everything received so far.
+    flush();
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent *event) {
+    flush();
+    QPlainTextEdit::contextMenuEvent(event);
 }

@@ -1,43 +1,70 @@
 #pragma once
 
-#include <QPlainTextEdit>
+#include "session/Timer.h"
 
-// The log box. Appending costs the same however long the current line is: a line longer than
-// BlockLimit characters is shown as several blocks, the later ones marked as continuations, and the
-// text given back (text(), copy) joins them again. A device that acknowledges every line with "." and
-// never sends a line break would otherwise make every append cost the whole line's length.
+#include <QPlainTextEdit>
+#include <memory>
+
+// The log box. Received text waits in a pending buffer and goes into the widget once a frame, with
+// one scroll to the end: a device that acknowledges every line with its own "." would otherwise
+// cost one layout and one scroll per byte. A note, a key press and the context menu put the pending
+// text in first, so the order never changes and select-all sees everything; text() includes it.
 //
-// Received bytes are Latin-1 characters; CR, LF and CR LF each make one line break, also when CR and
-// LF arrive in separate appends. The log keeps at most CharacterLimit characters, dropping the
+// Appending costs the same however long the current line is: a line longer than BlockLimit
+// characters is kept as several blocks, the later ones marked as continuations, and the text given
+// back (text(), copy) joins them again. A block is cut where the view wraps its line anyway, so the
+// cut does not show.
+//
+// Received bytes are Latin-1 characters; CR, LF and CR LF each make one line break, also when CR
+// and LF arrive in separate appends. The log keeps at most CharacterLimit characters, dropping the
 // oldest text first.
 class LogView : public QPlainTextEdit {
     Q_OBJECT
 public:
     static constexpr int BlockLimit = 1024;
     static constexpr qint64 CharacterLimit = 16 * 1024 * 1024;
+    static constexpr int FrameMs = 16;
+    // Pending text that goes in at once, without waiting for the frame: memory and the cost of one
+    // flush stay bounded while the event loop is held up.
+    static constexpr qsizetype PendingLimit = 16 * 1024;
 
     explicit LogView(QWidget *parent = nullptr);
+    ~LogView() override;
 
-    // Adds text at the end and moves the caret there.
+    // Adds received text at the end within a frame; the caret goes to the end then.
     void appendReceived(const QByteArray &latin1);
+    // Adds a note at the end at once, after any pending text, and moves the caret there.
     void appendText(const QString &text);
-    // Puts text in front of everything.
+    // Puts a note in front of everything, pending text first put at the end.
     void prependText(const QString &text);
-    // Empties the log.
+    // Empties the log, pending text too.
     void clearLog();
+    // Puts the pending text into the widget now and scrolls to the end.
+    void flush();
+    bool hasPending() const { return !pending_.isEmpty(); }
+    // Replaces the frame timer (one shot per frame, FrameMs); tests pass one in virtual time.
+    void setFrameTimer(std::unique_ptr<Timer> timer);
 
-    // The whole text, line breaks as "\n", continuation blocks joined.
+    // The whole text, pending text included, line breaks as "\n", continuation blocks joined.
     QString text() const;
+    // Characters in the widget, not counting pending text.
     qint64 characterCount() const;
 
 protected:
     QMimeData *createMimeDataFromSelection() const override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    void addPending(QStringView text);
     void insertAtEnd(QStringView text);
+    // Starts a continuation block at the cursor's block's last wrapped row.
+    void cutAtLastRow(QTextCursor &cursor);
     // Drops the oldest blocks, starting with the block at `from`.
     void trimToLimit(int from = 0);
     QString textBetween(int from, int to) const;
 
+    QString pending_;
     bool pendingCarriageReturn_ = false;
+    std::unique_ptr<Timer> frame_;
 };

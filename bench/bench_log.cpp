@@ -1,5 +1,6 @@
 // The log box under load: the cost of one append as a line grows, floods of device text on the
-// event loop, and the size cap. Prints tables; a plain QPlainTextEdit is measured for comparison.
+// event loop, the size cap, and a run's acknowledgements one read at a time. Prints tables; a plain
+// QPlainTextEdit is measured for comparison.
 #include "app/LogView.h"
 
 #include <QApplication>
@@ -39,7 +40,7 @@ qint64 threadCpuNanos() {
     return qint64{t.tv_sec} * 1000000000 + t.tv_nsec;
 }
 
-// What LogView does for an append, without its short blocks.
+// What LogView does for an append and its frame, without its short blocks.
 void plainAppend(QPlainTextEdit &edit, const QByteArray &bytes) {
     QTextCursor cursor(edit.document());
     cursor.movePosition(QTextCursor::End);
@@ -48,9 +49,38 @@ void plainAppend(QPlainTextEdit &edit, const QByteArray &bytes) {
     edit.ensureCursorVisible();
 }
 
-const Subject Log{
-    [] { return std::make_unique<LogView>(); },
-    [](QPlainTextEdit &e, const QByteArray &b) { static_cast<LogView &>(e).appendReceived(b); }};
+// Each append with its own frame: what one read costs when reads come slower than frames.
+const Subject Log{[] { return std::make_unique<LogView>(); },
+                  [](QPlainTextEdit &e, const QByteArray &b) {
+                      auto &log = static_cast<LogView &>(e);
+                      log.appendReceived(b);
+                      log.flush();
+                  }};
+
+// The log's frame timer, also timing the longest frame's CPU.
+class TimedFrames final : public Timer {
+public:
+    explicit TimedFrames(qint64 &longest) : longest_(longest) {
+        timer_.setTimerType(Qt::CoarseTimer);
+        timer_.setInterval(LogView::FrameMs);
+        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+            const qint64 before = threadCpuNanos();
+            onTick();
+            longest_ = std::max(longest_, threadCpuNanos() - before);
+        });
+    }
+    void setEnabled(bool enabled) override {
+        if (enabled != timer_.isActive())
+            enabled ? timer_.start() : timer_.stop();
+    }
+    bool enabled() const override { return timer_.isActive(); }
+    void setInterval(int milliseconds) override { timer_.setInterval(milliseconds); }
+    int interval() const override { return timer_.interval(); }
+
+private:
+    QTimer timer_;
+    qint64 &longest_;
+};
 const Subject Plain{[] {
                         auto edit = std::make_unique<QPlainTextEdit>();
                         edit->setUndoRedoEnabled(false);
@@ -96,7 +126,8 @@ double meanAppendMicros(const Subject &subject, int chunk, qint64 mark, qint64 m
 
 void appendCostTable() {
     std::printf(
-        "\n(a) Append cost on one line of '.' without breaks: mean CPU us per append over the "
+        "\n(a) Append cost on one line of '.' without breaks: mean CPU us per append and its frame "
+        "over the "
         "appends ending at the given line length\n\n");
     std::printf("%12s %14s %14s %18s %18s\n", "line length", "LogView 1 ch", "LogView 64 ch",
                 "QPlainTextEdit 1", "QPlainTextEdit 64");
@@ -171,8 +202,9 @@ void floodTable() {
     std::printf(
         "\n(b) Flood on the event loop: 256-byte appends from a zero-interval timer; a 1 ms "
         "precise timer measures the longest gap between its ticks\n\n");
-    std::printf("%8s %9s %8s %9s %7s %11s %14s %10s %10s %5s\n", "size", "text", "total s",
-                "chars/s", "gap ms", "gap cpu ms", "append cpu ms", "chars", "count", "lost");
+    std::printf("%8s %9s %8s %9s %7s %11s %14s %13s %10s %10s %5s\n", "size", "text", "total s",
+                "chars/s", "gap ms", "gap cpu ms", "append cpu ms", "frame cpu ms", "chars",
+                "count", "lost");
     struct Case {
         const char *kind;
         QByteArray (*make)(qint64);
@@ -182,6 +214,8 @@ void floodTable() {
             const QByteArray source = kind.make(size);
             const auto edit = shown(Log);
             auto &view = static_cast<LogView &>(*edit);
+            qint64 longestFrame = 0;
+            view.setFrameTimer(std::make_unique<TimedFrames>(longestFrame));
             QEventLoop loop;
             QTimer feeder;
             feeder.setInterval(0);
@@ -220,24 +254,28 @@ void floodTable() {
             feeder.start();
             loop.exec();
             probe.stop();
+            view.flush();
             const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
             const QString expected = expectedText(source);
-            std::printf("%4lld MiB %9s %8.2f %9.0f %7.2f %11.2f %14.2f %10lld %10lld %5s\n",
-                        static_cast<long long>(size >> 20), kind.kind, seconds,
-                        static_cast<double>(size) / seconds, static_cast<double>(longestGap) / 1e6,
-                        static_cast<double>(longestGapCpu) / 1e6,
-                        static_cast<double>(longestAppend) / 1e6,
-                        static_cast<long long>(view.text().size()),
-                        static_cast<long long>(view.characterCount()),
-                        holdsExactly(view, expected) ? "none" : "LOST");
+            std::printf(
+                "%4lld MiB %9s %8.2f %9.0f %7.2f %11.2f %14.2f %13.2f %10lld %10lld %5s\n",
+                static_cast<long long>(size >> 20), kind.kind, seconds,
+                static_cast<double>(size) / seconds, static_cast<double>(longestGap) / 1e6,
+                static_cast<double>(longestGapCpu) / 1e6, static_cast<double>(longestAppend) / 1e6,
+                static_cast<double>(longestFrame) / 1e6, static_cast<long long>(view.text().size()),
+                static_cast<long long>(view.characterCount()),
+                holdsExactly(view, expected) ? "none" : "LOST");
             std::fflush(stdout);
         }
     }
-    std::printf("(gap: longest wall time between two ticks, including any time other processes "
-                "held the core; gap cpu: the most CPU time this thread spent between two ticks; "
-                "append cpu: the longest single append; chars: text() length, CR LF counted once; "
-                "count: characterCount(), which also counts one separator per continuation "
-                "block)\n");
+    std::printf(
+        "(gap: longest wall time between two ticks, including any time other processes "
+        "held the core; gap cpu: the most CPU time this thread spent between two ticks; "
+        "append cpu: the longest single append; frame cpu: the longest frame putting pending "
+        "text into the widget, 0 when the pending limit always put it in first; chars: text() "
+        "length, CR LF counted once; "
+        "count: characterCount(), which also counts one separator per continuation "
+        "block)\n");
 }
 
 void capTable() {
@@ -263,6 +301,7 @@ void capTable() {
             view.appendReceived(source.mid(at, Chunk));
             longest = std::max(longest, threadCpuNanos() - before);
         }
+        view.flush();
         const double seconds = static_cast<double>(total.nsecsElapsed()) / 1e9;
         const QString kept = view.text();
         // Whole blocks go from the top, so what is left is exactly the end of what was sent.
@@ -274,6 +313,64 @@ void capTable() {
                     static_cast<long long>(kept.size()), intact ? "yes" : "NO");
         std::fflush(stdout);
     }
+}
+
+// A run of 32,770 lines: the device acknowledges each with one "." and the session hands each to
+// the log in its own read, on the event loop, with the window's paints in between.
+void dotsTable() {
+    constexpr int Reads = 32770;
+    std::printf(
+        "\n(d) %d single-\".\" reads on the event loop, one per zero-interval timer tick\n\n",
+        Reads);
+    std::printf("%8s %14s %14s %8s %11s %13s %5s\n", "total s", "cpu s", "cpu us/read", "gap ms",
+                "gap cpu ms", "frame cpu ms", "lost");
+    const auto edit = shown(Log);
+    auto &view = static_cast<LogView &>(*edit);
+    qint64 longestFrame = 0;
+    view.setFrameTimer(std::make_unique<TimedFrames>(longestFrame));
+    QEventLoop loop;
+    QTimer feeder;
+    feeder.setInterval(0);
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QElapsedTimer clock;
+    int sent = 0;
+    qint64 lastTick = -1;
+    qint64 lastTickCpu = 0;
+    qint64 longestGap = 0;
+    qint64 longestGapCpu = 0;
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        view.appendReceived(QByteArrayLiteral("."));
+        if (++sent == Reads) {
+            feeder.stop();
+            loop.quit();
+        }
+    });
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        const qint64 nowCpu = threadCpuNanos();
+        if (lastTick >= 0) {
+            longestGap = std::max(longestGap, now - lastTick);
+            longestGapCpu = std::max(longestGapCpu, nowCpu - lastTickCpu);
+        }
+        lastTick = now;
+        lastTickCpu = nowCpu;
+    });
+    const qint64 cpuBefore = threadCpuNanos();
+    clock.start();
+    probe.start();
+    feeder.start();
+    loop.exec();
+    // What the last reads left for the next frame is part of the run.
+    view.flush();
+    probe.stop();
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const double cpu = static_cast<double>(threadCpuNanos() - cpuBefore) / 1e9;
+    std::printf("%8.2f %14.2f %14.1f %8.2f %11.2f %13.2f %5s\n", seconds, cpu, cpu * 1e6 / Reads,
+                static_cast<double>(longestGap) / 1e6, static_cast<double>(longestGapCpu) / 1e6,
+                static_cast<double>(longestFrame) / 1e6,
+                view.text() == QString(Reads, QLatin1Char('.')) ? "none" : "LOST");
 }
 
 void peakMemory() {
@@ -308,6 +405,8 @@ int main(int argc, char **argv) {
         floodTable();
     if (wanted("c"))
         capTable();
+    if (wanted("d"))
+        dotsTable();
     peakMemory();
     return 0;
 }

@@ -1,10 +1,13 @@
 // The log box: line breaks across reads, Latin-1, long lines kept in short blocks but given back
 // whole, notes in front, clearing, the size cap, and what a hand edit leaves behind.
+#include "VirtualClock.h"
 #include "app/LogView.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -41,10 +44,15 @@ QString pattern(int length, int seed = 0) {
     return out;
 }
 
+// Ctrl+A as the operator presses it: also what arrived since the last frame.
+void selectAllByKey(LogView &view) {
+    QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+}
+
 QString viaClipboard(LogView &view) {
     QApplication::clipboard()->clear();
-    view.selectAll();
-    view.copy();
+    selectAllByKey(view);
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     return QApplication::clipboard()->text();
 }
 
@@ -79,6 +87,8 @@ TEST_P(LogViewLineBreaks, everyBreakIsOneLineAlsoWhenSplitAcrossReads) {
     LogView view;
     for (const QByteArray &read : GetParam().reads)
         view.appendReceived(read);
+    EXPECT_EQ(view.text(), GetParam().expected) << "before the frame";
+    view.flush();
     EXPECT_EQ(view.text(), GetParam().expected);
     EXPECT_EQ(view.document()->blockCount(), GetParam().expected.count(QLatin1Char('\n')) + 1);
     EXPECT_TRUE(caretAtEnd(view));
@@ -110,7 +120,7 @@ TEST(LogViewText, latin1BytesBecomeTheSameCodePointsInTextAndCopy) {
     CopyableLogView view;
     view.appendReceived(bytes);
     EXPECT_EQ(view.text(), expected);
-    view.selectAll();
+    selectAllByKey(view);
     // U+00A0 in particular must not come back as a plain space.
     EXPECT_EQ(view.copied(), expected);
 }
@@ -120,13 +130,16 @@ TEST(LogViewLongLines, aLineWithoutBreaksIsStoredInShortBlocksButGivenBackWhole)
     for (const int chunk : {1, 7, 1024, 5000}) {
         SCOPED_TRACE(chunk);
         CopyableLogView view;
-        for (int at = 0; at < line.size(); at += chunk)
+        // Each read in its own frame: the line grows across flushes.
+        for (int at = 0; at < line.size(); at += chunk) {
             view.appendReceived(line.mid(at, chunk).toLatin1());
+            view.flush();
+        }
         EXPECT_EQ(view.document()->blockCount(), 5); // 4 x 1024 + 904
         expectShortBlocks(view);
         EXPECT_TRUE(caretAtEnd(view));
         EXPECT_EQ(view.text(), line);
-        view.selectAll();
+        selectAllByKey(view);
         EXPECT_EQ(view.copied(), line);
     }
 }
@@ -143,6 +156,7 @@ TEST(LogViewLongLines, aPartialSelectionCopiesOnlyRealLineBreaks) {
     const QString line = pattern(2000);
     CopyableLogView view;
     view.appendReceived(line.toLatin1() + "\nxyz");
+    view.flush();
     const int second = view.document()->findBlockByNumber(1).position();
     ASSERT_EQ(second, 1025);
     const int third = view.document()->findBlockByNumber(2).position();
@@ -169,12 +183,14 @@ TEST(LogViewLongLines, aLineBreakAfterExactlyBlockLimitCharactersStartsANewLine)
     view.appendReceived("\r\n");
     view.appendReceived("x");
     EXPECT_EQ(view.text(), line + QStringLiteral("\nx"));
+    view.flush();
     EXPECT_EQ(view.document()->blockCount(), 2);
 }
 
 TEST(LogViewHandEdit, appendingAfterTheOperatorTypedInTheMiddleGoesToTheEnd) {
     LogView view;
     view.appendReceived("first\r\nsecond");
+    view.flush();
     QTextCursor cursor = view.textCursor();
     cursor.setPosition(2);
     view.setTextCursor(cursor);
@@ -182,6 +198,7 @@ TEST(LogViewHandEdit, appendingAfterTheOperatorTypedInTheMiddleGoesToTheEnd) {
     ASSERT_EQ(view.text(), QStringLiteral("fiXYrst\nsecond"));
 
     view.appendReceived("!\r\nthird");
+    view.flush();
     EXPECT_EQ(view.text(), QStringLiteral("fiXYrst\nsecond!\nthird"));
     EXPECT_TRUE(caretAtEnd(view));
 }
@@ -204,11 +221,13 @@ TEST(LogViewHandEdit, aBreakTypedByTheOperatorInsideALongLineIsKept) {
         SCOPED_TRACE(c.what);
         LogView view;
         view.appendReceived(line.toLatin1());
+        view.flush();
         QTextCursor cursor = view.textCursor();
         cursor.setPosition(c.position);
         view.setTextCursor(cursor);
         QTest::keyClick(&view, Qt::Key_Return);
         view.appendReceived(tail.toLatin1());
+        view.flush();
         EXPECT_EQ(view.text(), line.left(c.at) + QLatin1Char('\n') + line.mid(c.at) + tail);
         EXPECT_TRUE(caretAtEnd(view));
     }
@@ -220,6 +239,7 @@ TEST(LogViewHandEdit, typingPastTheBlockLimitStillKeepsAppendsShort) {
     view.appendReceived(line.toLatin1());
     QTest::keyClicks(&view, QStringLiteral("typed"));
     view.appendReceived(pattern(3000).toLatin1());
+    view.flush();
     EXPECT_EQ(view.text(), line + QStringLiteral("typed") + pattern(3000));
     EXPECT_LE(view.document()->lastBlock().length() - 1, LogView::BlockLimit);
 }
@@ -232,11 +252,12 @@ TEST(LogViewPrepend, aNoteGoesInFrontAndLeavesLongLinesWhole) {
     const QString expected =
         QStringLiteral("Note one\nNote two\n\n") + line + QStringLiteral("\ntail");
     EXPECT_EQ(view.text(), expected);
-    view.selectAll();
+    selectAllByKey(view);
     EXPECT_EQ(view.copied(), expected);
     EXPECT_NE(view.document()->firstBlock().userState(), 1);
 
     view.appendReceived(" more");
+    view.flush();
     EXPECT_EQ(view.text(), expected + QStringLiteral(" more"));
     EXPECT_TRUE(caretAtEnd(view));
 }
@@ -261,6 +282,7 @@ TEST(LogViewClear, clearingForgetsTextLongLinesAndAPendingCarriageReturn) {
     EXPECT_EQ(view.text(), QStringLiteral("\n"));
     view.clearLog();
     view.appendReceived("x");
+    view.flush();
     EXPECT_EQ(view.text(), QStringLiteral("x"));
     EXPECT_NE(view.document()->firstBlock().userState(), 1);
 }
@@ -286,6 +308,7 @@ TEST(LogViewCap, theOldestTextGoesFirstAndANoteJustPutInFrontStays) {
         view.appendReceived(fullRead(letter));
     const QByteArray last = fullRead('p', 11); // ends without a break
     view.appendReceived(last);
+    view.flush();
     ASSERT_EQ(view.characterCount(), LogView::CharacterLimit - 11) << "not trimmed yet";
 
     // The note is the newest text even though it is on top: the read after it goes instead.
@@ -303,6 +326,7 @@ TEST(LogViewCap, theOldestTextGoesFirstAndANoteJustPutInFrontStays) {
     // Appends past the cap drop from the top again.
     const QByteArray newest = fullRead('q') + fullRead('r');
     view.appendReceived(newest);
+    view.flush();
     EXPECT_LE(view.characterCount(), LogView::CharacterLimit);
     EXPECT_GE(view.characterCount(), LogView::CharacterLimit / 2) << "not everything";
     text = view.text();
@@ -310,4 +334,148 @@ TEST(LogViewCap, theOldestTextGoesFirstAndANoteJustPutInFrontStays) {
     EXPECT_FALSE(text.contains(lineOf('b')));
     EXPECT_FALSE(text.startsWith(note));
     EXPECT_TRUE(caretAtEnd(view));
+}
+
+namespace {
+
+// A log whose frames run in virtual time.
+struct FramedLog {
+    VirtualClock clock;
+    CopyableLogView view;
+    FramedLog() { view.setFrameTimer(clock.createTimer(LogView::FrameMs)); }
+    // What the widget holds, without the pending text.
+    QString shown() const { return view.document()->toPlainText(); }
+};
+
+} // namespace
+
+TEST(LogViewFrames, receivedTextReachesTheWidgetOnceAFrameAndAStreamDoesNotPostponeIt) {
+    FramedLog log;
+    log.view.appendReceived("a");
+    log.clock.advance(10);
+    log.view.appendReceived("b\r");
+    log.clock.advance(LogView::FrameMs - 11);
+    EXPECT_EQ(log.shown(), QString()) << "not before the frame";
+    EXPECT_EQ(log.view.text(), QStringLiteral("ab\n")) << "but text() has it";
+    log.clock.advance(1);
+    EXPECT_EQ(log.shown(), QStringLiteral("ab\n"));
+    EXPECT_TRUE(caretAtEnd(log.view));
+    EXPECT_EQ(log.clock.nextDeadline(), -1) << "nothing pending, no frame";
+
+    // The LF completing the CR of the last frame is no second break.
+    log.view.appendReceived("\nc");
+    EXPECT_EQ(log.clock.nextDeadline(), log.clock.now() + LogView::FrameMs);
+    log.clock.advance(LogView::FrameMs);
+    EXPECT_EQ(log.shown(), QStringLiteral("ab\nc"));
+}
+
+TEST(LogViewFrames, aFrameScrollsToTheEndOnce) {
+    FramedLog log;
+    log.view.resize(577, 409);
+    log.view.show();
+    int scrolls = 0;
+    QObject::connect(&log.view, &QPlainTextEdit::updateRequest,
+                     [&](const QRect &, int dy) { scrolls += dy != 0; });
+    for (int i = 0; i < 300; ++i)
+        log.view.appendReceived("S1130000" + QByteArray::number(i) + "\r\n");
+    EXPECT_EQ(scrolls, 0);
+    log.clock.advance(LogView::FrameMs);
+    EXPECT_EQ(scrolls, 1);
+    EXPECT_GT(log.view.verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(log.view.viewport()->rect().contains(log.view.cursorRect()));
+}
+
+TEST(LogViewFrames, notesAndKeysPutPendingTextInFirst) {
+    FramedLog log;
+    log.view.appendReceived("abc\r");
+    log.view.appendText(QStringLiteral("\r\nRestart to bootprogram failled!"));
+    EXPECT_EQ(log.shown(), QStringLiteral("abc\n\nRestart to bootprogram failled!"));
+    EXPECT_EQ(log.clock.nextDeadline(), -1);
+
+    log.view.appendReceived("tail");
+    log.view.prependText(QStringLiteral("Cancelled.\r\n"));
+    EXPECT_EQ(log.shown(),
+              QStringLiteral("Cancelled.\nabc\n\nRestart to bootprogram failled!tail"));
+    EXPECT_FALSE(log.view.hasPending());
+
+    // What arrived since the last frame is selected and copied too, and typing goes after it.
+    log.view.appendReceived("\r\nnew");
+    EXPECT_EQ(viaClipboard(log.view), log.view.text());
+    EXPECT_TRUE(log.view.text().endsWith(QStringLiteral("tail\nnew")));
+    log.view.appendReceived("er");
+    QTest::keyClick(&log.view, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(&log.view, QStringLiteral("!"));
+    EXPECT_TRUE(log.shown().endsWith(QStringLiteral("tail\nnewer!")));
+}
+
+TEST(LogViewFrames, aLargeReadGoesInWithoutWaitingAndClearingDropsWhatIsPending) {
+    FramedLog log;
+    log.view.appendReceived(QByteArray(LogView::PendingLimit, 'x'));
+    EXPECT_EQ(log.view.characterCount(), LogView::PendingLimit + LogView::PendingLimit / 1024 - 1)
+        << "in the widget, one separator per continuation block";
+    EXPECT_FALSE(log.view.hasPending());
+
+    log.view.appendReceived("y\r");
+    log.view.clearLog();
+    log.clock.advance(LogView::FrameMs);
+    log.view.appendReceived("\n");
+    log.clock.advance(LogView::FrameMs);
+    EXPECT_EQ(log.view.text(), QStringLiteral("\n"));
+}
+
+namespace {
+
+// The size of the log box in the window.
+void showAsInTheWindow(QPlainTextEdit &edit) {
+    edit.resize(577, 409);
+    edit.show();
+}
+
+// Fed like a run: one read a character, a frame every 16 reads.
+void feedLikeARun(LogView &log, const QString &text) {
+    for (int i = 0; i < text.size(); ++i) {
+        log.appendReceived(QByteArray(1, text[i].toLatin1()));
+        if (i % 16 == 15)
+            log.flush();
+    }
+    log.flush();
+}
+
+QImage shownAt(QPlainTextEdit &edit, int row) {
+    // From the top each time: how far inside a block the view stands depends on where it came from.
+    edit.verticalScrollBar()->setValue(0);
+    edit.verticalScrollBar()->setValue(row);
+    return edit.grab().toImage();
+}
+
+} // namespace
+
+TEST(LogViewRows, aLongLineLooksTheSameAsOneUnbrokenLine) {
+    QString words;
+    for (int n = 0; words.size() < 9000; ++n)
+        words += QStringLiteral("S1%1 ").arg(n * 7919, 0, 16) + pattern(n % 13, n);
+    const QString dots(32770, QLatin1Char('.'));
+    for (const QString &line : {dots, words}) {
+        SCOPED_TRACE(line.left(8).toStdString());
+        LogView log;
+        showAsInTheWindow(log);
+        feedLikeARun(log, line);
+        QPlainTextEdit plain;
+        plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        showAsInTheWindow(plain);
+        plain.setPlainText(line);
+        ASSERT_EQ(log.text(), line);
+        ASSERT_GT(log.document()->blockCount(), line.size() / LogView::BlockLimit);
+        expectShortBlocks(log);
+        ASSERT_EQ(log.verticalScrollBar()->maximum(), plain.verticalScrollBar()->maximum())
+            << "as many rows";
+        // The rows around every place where one block ends and the next goes on.
+        int row = 0;
+        for (QTextBlock b = log.document()->firstBlock(); b.next().isValid(); b = b.next()) {
+            row += b.layout()->lineCount();
+            ASSERT_EQ(shownAt(log, row - 3), shownAt(plain, row - 3)) << "row " << row;
+        }
+        EXPECT_EQ(shownAt(log, log.verticalScrollBar()->maximum()),
+                  shownAt(plain, plain.verticalScrollBar()->maximum()));
+    }
 }

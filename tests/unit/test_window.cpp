@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -137,6 +138,41 @@ TEST_F(WindowTest, tabOrderSkipsHiddenAndLabelsAndStartsAtTheSpeedBox) {
     EXPECT_EQ(order, (QStringList{"txtSpeed", "txtComPort", "btnCon", "txtbuffer", "btnopenFile",
                                   "Command4", "Combospeed", "Command5"}));
     EXPECT_EQ(window->focusWidget(), window->findChild<QWidget *>(QStringLiteral("txtSpeed")));
+}
+
+TEST_F(WindowTest, tabAndShiftTabKeysWalkEveryControlBothWaysAlsoThroughTheLog) {
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    window->setStartEnabled(true); // the start button is in the chain once a file is chosen
+    window->log().appendReceived("device text\r\n");
+    window->log().flush();
+    // A combo box's focus sits on its line edit; name it after the control.
+    const auto focused = [&] {
+        QWidget *w = window->focusWidget();
+        while (w && w->objectName().isEmpty())
+            w = w->parentWidget();
+        return w ? w->objectName() : QString();
+    };
+    // From txtbuffer on, one lap forward, then one lap back from where it ended.
+    const QStringList lap{"txtbuffer", "btnopenFile", "btnFlash",   "Command4", "Combospeed",
+                          "Command5",  "txtSpeed",    "txtComPort", "btnCon",   "txtbuffer"};
+    window->log().setFocus();
+    ASSERT_EQ(focused(), QStringLiteral("txtbuffer"));
+    QStringList forward{focused()};
+    for (int i = 1; i < lap.size(); ++i) {
+        QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+        forward << focused();
+    }
+    EXPECT_EQ(forward.join(' ').toStdString(), lap.join(' ').toStdString());
+    QStringList backward{focused()};
+    for (int i = 1; i < lap.size(); ++i) {
+        QTest::keyClick(window->focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        backward << focused();
+    }
+    const QStringList reversed(lap.rbegin(), lap.rend());
+    EXPECT_EQ(backward.join(' ').toStdString(), reversed.join(' ').toStdString());
+    EXPECT_EQ(window->log().text(), QStringLiteral("device text\n")) << "no tab typed";
 }
 
 TEST_F(WindowTest, startUpFillsTheSpeedListAndFirstValues) {
