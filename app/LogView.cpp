@@ -1,12 +1,13 @@
 #include "app/LogView.h"
 
+#include "platform/QtTimers.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextLayout>
-#include <QTimer>
 
 #include <utility>
 
@@ -14,28 +15,6 @@ namespace {
 // userState of a block that continues the line of the block before it.
 constexpr int Continuation = 1;
 
-// A frame needs no precision: a coarse timer wakes the process less often.
-class FrameTimer final : public Timer {
-public:
-    FrameTimer() {
-        timer_.setTimerType(Qt::CoarseTimer);
-        timer_.setInterval(LogView::FrameMs);
-        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
-            if (onTick)
-                onTick();
-        });
-    }
-    void setEnabled(bool enabled) override {
-        if (enabled != timer_.isActive())
-            enabled ? timer_.start() : timer_.stop();
-    }
-    bool enabled() const override { return timer_.isActive(); }
-    void setInterval(int milliseconds) override { timer_.setInterval(milliseconds); }
-    int interval() const override { return timer_.interval(); }
-
-private:
-    QTimer timer_;
-};
 } // namespace
 
 LogView::LogView(QWidget *parent) : QPlainTextEdit(parent) {
@@ -44,7 +23,7 @@ LogView::LogView(QWidget *parent) : QPlainTextEdit(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The log is read, not typed into: Tab walks the window's controls.
     setTabChangesFocus(true);
-    setFrameTimer(std::make_unique<FrameTimer>());
+    setFrameTimer(QtTimerFactory(Qt::CoarseTimer).createTimer(FrameMs));
 }
 
 LogView::~LogView() = default;

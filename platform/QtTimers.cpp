@@ -6,8 +6,8 @@ namespace {
 
 class QtTimer final : public Timer {
 public:
-    explicit QtTimer(int interval) {
-        timer_.setTimerType(Qt::PreciseTimer);
+    QtTimer(int interval, Qt::TimerType type) {
+        timer_.setTimerType(type);
         timer_.setInterval(interval);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             if (onTick)
@@ -31,5 +31,5 @@ private:
 } // namespace
 
 std::unique_ptr<Timer> QtTimerFactory::createTimer(int intervalMilliseconds) {
-    return std::make_unique<QtTimer>(intervalMilliseconds);
+    return std::make_unique<QtTimer>(intervalMilliseconds, type_);
 }

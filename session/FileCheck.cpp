@@ -11,19 +11,6 @@ namespace FileCheck {
 
 namespace {
 
-int addressBytes(char type) {
-    switch (type) {
-    case '2':
-    case '6':
-    case '8':
-        return 3;
-    case '3':
-    case '7':
-        return 4;
-    default:
-        return 2;
-    }
-}
 
 // Ranges keyed by their first address; a new range swallows every one it overlaps or touches.
 // Files mostly run upwards, so the map stays small however many records there are.
@@ -49,7 +36,7 @@ void takeRecord(Report &report, std::map<quint64, quint64> &ranges, const QByteA
                 qint64 number) {
     const char type = line[1];
     ++report.records[static_cast<std::size_t>(type - '0')];
-    const int width = addressBytes(type);
+    const int width = SRecordCheck::addressBytes(type);
     const quint64 address = line.mid(4, 2 * width).toULongLong(nullptr, 16);
     const qint64 data = (line.size() - 2) / 2 - width - 2;
     if (type >= '1' && type <= '3' && data > 0) {

@@ -14,6 +14,8 @@ int hexValue(char c) {
     return -1;
 }
 
+} // namespace
+
 int addressBytes(char type) {
     switch (type) {
     case '0':
@@ -32,8 +34,6 @@ int addressBytes(char type) {
         return 0;
     }
 }
-
-} // namespace
 
 QString problem(QByteArrayView line) {
     if (line.isEmpty() || line[0] != 'S')

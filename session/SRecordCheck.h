@@ -9,6 +9,9 @@
 // (order, overlaps, the end record).
 namespace SRecordCheck {
 
+// Bytes of the address field of a record type ('0'..'9'); 0 for a type that does not exist.
+int addressBytes(char type);
+
 // Empty when `line` (without its terminator) is a well-formed record, else what is wrong with it.
 QString problem(QByteArrayView line);
 
