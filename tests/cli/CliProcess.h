@@ -14,8 +14,9 @@
 // One run of tarnix-pellora-cli; every wait is bounded.
 class Cli {
 public:
-    explicit Cli(const QStringList &arguments, const QString &stderrFile = {},
-                 const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
+    explicit Cli(
+        const QStringList &arguments, const QString &stderrFile = {},
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
         if (!stderrFile.isEmpty())
             process_.setStandardErrorFile(stderrFile);
         process_.setProcessEnvironment(environment);

@@ -130,14 +130,21 @@ TEST_F(CliHistory, everyEndOfARunWritesOneLineWithTheFileAsItWasRead) {
          5,
          true},
         {"file refused", {}, refused, {}, "file error", 6, true},
-        {"ctrl-c", {}, srec, {QStringLiteral("--speed"), QStringLiteral("100")}, "cancelled", 130,
-         true, true},
+        {"ctrl-c",
+         {},
+         srec,
+         {QStringLiteral("--speed"), QStringLiteral("100")},
+         "cancelled",
+         130,
+         true,
+         true},
     };
     int expectedLines = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         SimProcess &sim = startSim(c.sim);
-        const QString file = writeFile(c.file, QString::fromLatin1(c.name) + QStringLiteral(".srec"));
+        const QString file =
+            writeFile(c.file, QString::fromLatin1(c.name) + QStringLiteral(".srec"));
         Cli cli(QStringList{QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
                             file} +
                     c.extra,
@@ -153,18 +160,20 @@ TEST_F(CliHistory, everyEndOfARunWritesOneLineWithTheFileAsItWasRead) {
         const QJsonObject line = lines.constLast();
         EXPECT_EQ(line.value(QStringLiteral("program")).toString(),
                   QStringLiteral("tarnix-pellora-cli"));
-        EXPECT_EQ(line.value(QStringLiteral("version")).toString(), QStringLiteral(PELLORA_VERSION));
+        EXPECT_EQ(line.value(QStringLiteral("version")).toString(),
+                  QStringLiteral(PELLORA_VERSION));
         EXPECT_EQ(line.value(QStringLiteral("host")).toString(), QSysInfo::machineHostName());
         EXPECT_EQ(line.value(QStringLiteral("device")).toString(), sim.slavePath());
         EXPECT_TRUE(line.value(QStringLiteral("port")).isNull());
         EXPECT_EQ(line.value(QStringLiteral("file")).toString(), file);
         EXPECT_EQ(line.value(QStringLiteral("result")).toString(), QLatin1String(c.result));
         EXPECT_EQ(line.value(QStringLiteral("exit_code")).toInt(-1), c.exitCode);
-        const QDateTime start = QDateTime::fromString(line.value(QStringLiteral("start")).toString(),
-                                                      Qt::ISODateWithMs);
+        const QDateTime start = QDateTime::fromString(
+            line.value(QStringLiteral("start")).toString(), Qt::ISODateWithMs);
         const QDateTime end =
             QDateTime::fromString(line.value(QStringLiteral("end")).toString(), Qt::ISODateWithMs);
-        ASSERT_TRUE(start.isValid() && end.isValid()) << line.value(QStringLiteral("start")).toString().toStdString();
+        ASSERT_TRUE(start.isValid() && end.isValid())
+            << line.value(QStringLiteral("start")).toString().toStdString();
         EXPECT_EQ(start.timeSpec(), Qt::UTC);
         EXPECT_LE(start, end);
         EXPECT_NEAR(line.value(QStringLiteral("seconds")).toDouble(),
@@ -193,8 +202,8 @@ TEST_F(CliHistory, everyEndOfARunWritesOneLineWithTheFileAsItWasRead) {
                 path(QStringLiteral("missing.srec"))},
                {}, environment);
     EXPECT_EQ(noFile.finish(), 6);
-    Cli noPort({QStringLiteral("--device"), path(QStringLiteral("ttyUSB7")), QStringLiteral("--file"),
-                writeFile(srec)},
+    Cli noPort({QStringLiteral("--device"), path(QStringLiteral("ttyUSB7")),
+                QStringLiteral("--file"), writeFile(srec)},
                {}, environment);
     EXPECT_EQ(noPort.finish(), 5);
     EXPECT_EQ(historyLines(history()).size(), before);
@@ -220,27 +229,31 @@ TEST_F(CliHistory, historyShowsTheLastRunsAndOtherFilesOrNoneCanBeChosen) {
     QFile file(other);
     ASSERT_TRUE(file.open(QIODevice::Append));
     for (const char *result : {"no boot prompt", "port error", "cancelled"})
-        file.write(QStringLiteral(R"({"start":"2030-01-02T03:04:05.000Z","program":"tarnix-pellora",)"
-                                  R"("device":"/dev/ttyS8","file":"/x/a.srec","result":"%1",)"
-                                  R"("exit_code":null,"lines_sent":7,"bytes_sent":9,"seconds":1.25})"
-                                  "\n")
-                       .arg(QLatin1String(result))
-                       .toUtf8());
+        file.write(
+            QStringLiteral(R"({"start":"2030-01-02T03:04:05.000Z","program":"tarnix-pellora",)"
+                           R"("device":"/dev/ttyS8","file":"/x/a.srec","result":"%1",)"
+                           R"("exit_code":null,"lines_sent":7,"bytes_sent":9,"seconds":1.25})"
+                           "\n")
+                .arg(QLatin1String(result))
+                .toUtf8());
     file.write("not json\n");
     file.close();
-    Cli shown({QStringLiteral("--history"), QStringLiteral("2"), QStringLiteral("--history-file"),
-               other},
-              {}, environment);
+    Cli shown(
+        {QStringLiteral("--history"), QStringLiteral("2"), QStringLiteral("--history-file"), other},
+        {}, environment);
     ASSERT_EQ(shown.finish(5000), 0) << shown.err.toStdString();
-    const QStringList rows = QString::fromUtf8(shown.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList rows =
+        QString::fromUtf8(shown.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 3) << shown.out.toStdString();
     EXPECT_TRUE(rows[0].startsWith(QStringLiteral("Start (UTC)")));
     EXPECT_TRUE(rows[1].contains(QStringLiteral("port error")));
-    EXPECT_TRUE(rows[2].startsWith(QStringLiteral("2030-01-02 03:04:05  window   /dev/ttyS8  a.srec")))
+    EXPECT_TRUE(
+        rows[2].startsWith(QStringLiteral("2030-01-02 03:04:05  window   /dev/ttyS8  a.srec")))
         << rows[2].toStdString();
     EXPECT_TRUE(rows[2].contains(QStringLiteral("cancelled")));
 
-    Cli all({QStringLiteral("--history-file"), other, QStringLiteral("--history")}, {}, environment);
+    Cli all({QStringLiteral("--history-file"), other, QStringLiteral("--history")}, {},
+            environment);
     ASSERT_EQ(all.finish(5000), 0);
     // The default count reaches into the file before: 1 + 3 runs and the header.
     EXPECT_EQ(all.out.count('\n'), 5) << all.out.toStdString();
@@ -289,7 +302,8 @@ TEST_F(CliStation, twoBoardsInARowWithOneConfirmationBetween) {
     cli.type("q\n");
     ASSERT_EQ(cli.finish(5000), 0) << cli.err.toStdString();
     EXPECT_TRUE(cli.err.contains("Station closed: 2 programmed, 0 failed"));
-    EXPECT_TRUE(cli.err.contains(("The file has changed since the last board: SHA-256 " + secondSha).toLatin1()));
+    EXPECT_TRUE(cli.err.contains(
+        ("The file has changed since the last board: SHA-256 " + secondSha).toLatin1()));
     // Two boards, no third run: nothing was probed after the last confirmation but the one board.
     ASSERT_TRUE(sim.waitForRuns(2));
     EXPECT_EQ(sim.image(), second);

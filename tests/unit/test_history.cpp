@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -174,7 +174,8 @@ TEST_F(RunHistoryTest, eightWritersAtOnceLeaveEveryLineWhole) {
 
 TEST_F(RunHistoryTest, theFileRotatesPastItsLimitKeepingOnePreviousFile) {
     const QString file = path(QStringLiteral("history.jsonl"));
-    const qsizetype lineSize = QJsonDocument(entry(0, 1, 250)).toJson(QJsonDocument::Compact).size() + 1;
+    const qsizetype lineSize =
+        QJsonDocument(entry(0, 1, 250)).toJson(QJsonDocument::Compact).size() + 1;
     RunHistory history(file, 3 * lineSize + 10);
     for (int n = 1; n <= 7; ++n)
         ASSERT_TRUE(history.append(entry(0, n, 250)));
@@ -220,10 +221,11 @@ TEST_F(RunHistoryTest, anUnwritableHistoryFailsEachLineButWarnsOnce) {
     if (::geteuid() == 0)
         return; // root writes into a read-only folder
     QDir().mkpath(path(QStringLiteral("ro")));
-    QFile::setPermissions(path(QStringLiteral("ro")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(path(QStringLiteral("ro")),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     RunHistory readOnly(path(QStringLiteral("ro/history.jsonl")));
     EXPECT_FALSE(readOnly.append(entry(0, 1)));
     EXPECT_TRUE(readOnly.takeWarning().contains(QStringLiteral("Permission denied")));
-    QFile::setPermissions(path(QStringLiteral("ro")), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                          QFileDevice::ExeOwner);
+    QFile::setPermissions(path(QStringLiteral("ro")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
