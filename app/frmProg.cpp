@@ -75,9 +75,24 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
     session_ = std::make_unique<ProgrammingSession>(link_, *timers_, *this);
     // Only well-formed S-records reach the device: binary, cut or half-written files are refused.
     session_->setCheckRecords(true);
+    connect(session_.get(), &ProgrammingSession::runEnded, this, &frmProg::recordRun);
     buildControls();
     connect(control_.get(), &SerialControl::portLost, this, &frmProg::onPortLost);
     Form_Load();
+}
+
+void frmProg::recordRun() {
+    const RunSummary *run = session_->lastRun();
+    if (!run)
+        return;
+    const RunOrigin origin{.program = QStringLiteral("tarnix-pellora"),
+                           .version = QStringLiteral(PELLORA_VERSION),
+                           .device = control_->devicePath(),
+                           .portNumber = link_.PortNumber,
+                           .exitCode = std::nullopt};
+    history_.append(historyLine(*run, origin));
+    if (const QString warning = history_.takeWarning(); !warning.isEmpty() && txtbuffer_)
+        appendNote(QStringLiteral("\r\nThe run history cannot be written: %1").arg(warning));
 }
 
 frmProg::~frmProg() {

@@ -4,6 +4,7 @@
 #include "serial/SerialDevices.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
+#include "session/RunHistory.h"
 #include "session/SessionView.h"
 
 #include <QVariant>
@@ -98,6 +99,8 @@ private:
     void showPortMenu(const QPoint &pos);
     void noteDevicesPresent();
     void showBox(QMessageBox *box);
+    // Appends the ended run to the run history; the first failure to do so is noted in the log.
+    void recordRun();
 
     std::unique_ptr<SerialControl> control_;
     std::unique_ptr<TimerFactory> timers_;
@@ -108,6 +111,7 @@ private:
     // A port number the serial layer cannot take (outside 16 bits): the next open fails with this.
     QString invalidPortText_;
     bool shutDown_ = false;
+    RunHistory history_{RunHistory::defaultPath()};
 
     QGroupBox *Frame9_ = nullptr;
     QLineEdit *txtRefresh_ = nullptr;

@@ -98,6 +98,7 @@ void BoardRun::onLineSent(qint64 line, qint64 total, qint64 bytes) {
 void BoardRun::onRunEnded(RunResult result) {
     result_.exitCode = ExitCode::forResult(result);
     result_.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    recordRun();
     console_.boardEnded(result_.board);
     if (interrupted_)
         return; // interrupt() closes at once
@@ -107,6 +108,26 @@ void BoardRun::onRunEnded(RunResult result) {
         session_.abort();
         waitForLastWords();
     });
+}
+
+void BoardRun::recordRun() {
+    const RunSummary *run = session_.lastRun();
+    if (!run)
+        return;
+    if (run->facts)
+        result_.sha256 = QString::fromLatin1(run->facts->sha256.toHex());
+    if (!settings_.history)
+        return;
+    const RunOrigin origin{.program = QStringLiteral("tarnix-pellora-cli"),
+                           .version = QStringLiteral(PELLORA_VERSION),
+                           .device = result_.device,
+                           .portNumber = result_.portNumber,
+                           .exitCode = result_.exitCode};
+    settings_.history->append(historyLine(*run, origin));
+    // Once per history, however many boards share it.
+    if (const QString warning = settings_.history->takeWarning(); !warning.isEmpty())
+        console_.message(
+            QStringLiteral("warning: the run history cannot be written: %1").arg(warning));
 }
 
 void BoardRun::waitForLastWords() {

@@ -5,6 +5,7 @@
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
+#include "session/RunHistory.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +20,7 @@ struct RunSettings {
     int speedIndex = 2;
     int bootTimeoutSeconds = ProgrammingSession::DefaultBootTimeoutSeconds;
     ResetLine reset = ResetLine::None;
+    RunHistory *history = nullptr; // where each run's end is recorded; none when null
 };
 
 // How one board's run went.
@@ -32,6 +34,7 @@ struct BoardResult {
     qint64 linesTotal = 0;
     qint64 bytes = 0; // bytes sent, line ends included
     double seconds = 0;
+    QString sha256; // of the file as the run read it (hex); empty when it never did
 };
 
 // One board: its own serial control, link (and so its own PortError), terminal view and the very
@@ -73,6 +76,7 @@ Q_SIGNALS:
 
 private:
     void onRunEnded(RunResult result);
+    void recordRun();
     void onLineSent(qint64 line, qint64 total, qint64 bytes);
     void waitForLastWords();
     void finish();

@@ -2,6 +2,7 @@
 
 #include "serial/PortResolver.h"
 #include "session/Pacing.h"
+#include "session/RunHistory.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -54,16 +55,44 @@ ParsedArguments parseArguments(const QStringList &arguments) {
     const QCommandLineOption reset(QStringLiteral("reset"), QString(), QStringLiteral("LINE"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption history(QStringLiteral("history"));
+    const QCommandLineOption historyFile(QStringLiteral("history-file"), QString(),
+                                         QStringLiteral("PATH"));
+    const QCommandLineOption noHistory(QStringLiteral("no-history"));
+    const QCommandLineOption repeat(QStringLiteral("repeat"));
     parser.addOptions({port, device, file, speed, bootTimeout, log, json, listPorts, check, reset,
-                       help, version});
+                       help, version, history, historyFile, noHistory, repeat});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument \"%1\"")
-                              .arg(parser.positionalArguments().constFirst()));
-
     CliOptions options;
+    if (parser.isSet(historyFile)) {
+        options.historyPath = parser.value(historyFile);
+        if (options.historyPath.isEmpty())
+            return usageError(QStringLiteral("--history-file expects a file name"));
+    } else {
+        options.historyPath = RunHistory::defaultPath();
+    }
+    // --history takes an optional count, which the parser sees as a positional argument.
+    QStringList positional = parser.positionalArguments();
+    if (parser.isSet(history) && !parser.isSet(help) && !parser.isSet(version)) {
+        options.action = CliOptions::Action::History;
+        if (!positional.isEmpty()) {
+            const auto count = numberIn(positional.takeFirst(), 1, 1'000'000);
+            if (!count)
+                return usageError(
+                    QStringLiteral("--history expects a number of runs from 1 to 1000000"));
+            options.historyCount = *count;
+        }
+        if (!positional.isEmpty())
+            return usageError(
+                QStringLiteral("unexpected argument \"%1\"").arg(positional.constFirst()));
+        return {options, {}};
+    }
+    if (!positional.isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument \"%1\"").arg(positional.constFirst()));
+
     if (parser.isSet(help)) {
         options.action = CliOptions::Action::Help;
         return {options, {}};
@@ -153,6 +182,9 @@ ParsedArguments parseArguments(const QStringList &arguments) {
     if (parser.isSet(log) && options.logPath.isEmpty())
         return usageError(QStringLiteral("--log expects a file name"));
     options.json = parser.isSet(json);
+    options.repeat = parser.isSet(repeat);
+    if (parser.isSet(noHistory))
+        options.historyPath.clear();
     return {options, {}};
 }
 
@@ -171,6 +203,7 @@ QString usageText() {
         R"(Usage: tarnix-pellora-cli (--port N | --device PATH)... --file F [options]
        tarnix-pellora-cli --check F
        tarnix-pellora-cli --list-ports
+       tarnix-pellora-cli --history [N]
 
 Loads a Motorola S-record file into boards through their serial bootloader, as the window does,
 from a terminal. Switch each board off and on again when asked (or use --reset).
@@ -189,17 +222,26 @@ Run:
   --log FILE             append every byte the board sends to FILE (FILE.1, FILE.2... for
                          several boards)
   --json                 print a JSON array with one result object per board on stdout
+                         (with --repeat: one object per line for each board run)
+  --repeat               station mode: after each run show the tally and wait; Enter programs
+                         the next board on the same port(s) with the file read afresh, q or
+                         Ctrl-C ends. The board just programmed is not probed before Enter.
+  --history-file PATH    the run history to append to (and --history to read) instead of
+                         $XDG_STATE_HOME/tarnix-pellora/history.jsonl
+  --no-history           write no run history
 
 Other:
   --check F              read F as a run would and show what would be sent: lines, record
                          types, address ranges, data bytes, start address, SHA-256 and every
                          line that would be refused; no port is opened
   --list-ports           show the serial devices present and the [Ports] map
+  --history [N]          show the last N runs of the run history (default 20), of both programs
   -h, --help             show this text
   --version              show the version
 
 Exit status: 0 programmed, 2 usage error, 3 no boot prompt in time, 4 acknowledgement timeout,
-5 port error, 6 file error, 130 interrupted. Several boards: the highest of their codes.
+5 port error, 6 file error, 130 interrupted. Several boards (or --repeat runs): the highest of
+their codes.
 --check: 0 when the file would be sent, 6 when it would be refused or cannot be read.
 )");
 }

@@ -16,7 +16,7 @@ struct BoardTarget {
 enum class ResetLine { None, Dtr, Rts };
 
 struct CliOptions {
-    enum class Action { Program, Help, Version, ListPorts, Check };
+    enum class Action { Program, Help, Version, ListPorts, Check, History };
     Action action = Action::Program;
     QString checkFile;         // --check: the file to look at
     QList<BoardTarget> boards; // in the order given
@@ -26,6 +26,11 @@ struct CliOptions {
     QString logPath;
     bool json = false;
     ResetLine reset = ResetLine::None;
+    // The run history every run appends to (and --history reads); empty: none is written.
+    QString historyPath;
+    int historyCount = 20; // --history [N]
+    // Station mode: after each board the operator confirms the next one on the same ports.
+    bool repeat = false;
 };
 
 // The options, or a usage error (exit status 2). `arguments` starts with the program name. A port

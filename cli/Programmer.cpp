@@ -10,12 +10,18 @@
 
 Programmer::Programmer(const CliOptions &options, Console &console, QObject *parent)
     : QObject(parent), options_(options), console_(console) {
-    const RunSettings settings{options.file, options.speedIndex, options.bootTimeoutSeconds,
-                               options.reset};
+    if (!options.historyPath.isEmpty())
+        history_ = std::make_unique<RunHistory>(options.historyPath);
+    makeBoards();
+}
+
+void Programmer::makeBoards() {
+    const RunSettings settings{options_.file, options_.speedIndex, options_.bootTimeoutSeconds,
+                               options_.reset, history_.get()};
     QStringList labels;
-    for (int i = 0; i < options.boards.size(); ++i) {
+    for (int i = 0; i < options_.boards.size(); ++i) {
         auto board =
-            std::make_unique<BoardRun>(i, options.boards.at(i), settings, console, timers_);
+            std::make_unique<BoardRun>(i, options_.boards.at(i), settings, console_, timers_);
         connect(board.get(), &BoardRun::finished, this, &Programmer::boardFinished);
         labels << board->label();
         boards_.push_back(std::move(board));
@@ -101,6 +107,18 @@ void Programmer::start() {
                 .arg(byHand == 1 ? QStringLiteral("the board") : QStringLiteral("the boards"))
                 .arg(options_.bootTimeoutSeconds)
                 .arg(byHand == 1 ? QStringLiteral("its") : QStringLiteral("their")));
+}
+
+void Programmer::startNextRound() {
+    if (!started_ || !finishing_)
+        return;
+    // Called from the event loop: nothing of the last round's boards is on the stack.
+    boards_.clear();
+    started_ = false;
+    interrupted_ = false;
+    finishing_ = false;
+    makeBoards();
+    start();
 }
 
 void Programmer::interrupt() {

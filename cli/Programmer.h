@@ -20,12 +20,16 @@ public:
     ~Programmer() override;
 
     void start();
+    // Station mode: the same boards again, each with a fresh port, session and run. Only once the
+    // last round has finished.
+    void startNextRound();
     // Ctrl-C: every board still running stops at once.
     void interrupt();
 
     bool isDone() const;
     // 0 when every board was programmed, else the highest of the boards' codes.
     int exitCode() const;
+    // Of the last round.
     QList<BoardResult> results() const;
 
     // The firmware file's problem, or nothing when it can be read.
@@ -34,15 +38,17 @@ public:
     static QString openFailureHint(const QString &description);
 
 Q_SIGNALS:
-    // Always from the event loop, once.
+    // Always from the event loop, once per round.
     void finished(int exitCode);
 
 private:
+    void makeBoards();
     void boardFinished();
 
     CliOptions options_;
     Console &console_;
     QtTimerFactory timers_;
+    std::unique_ptr<RunHistory> history_;
     std::vector<std::unique_ptr<BoardRun>> boards_;
     bool started_ = false;
     bool interrupted_ = false;

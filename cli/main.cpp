@@ -6,13 +6,16 @@
 #include "cli/PortList.h"
 #include "cli/Programmer.h"
 #include "cli/Report.h"
+#include "cli/Station.h"
 #include "platform/SignalWatcher.h"
+#include "session/RunHistory.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 void print(std::FILE *stream, const QByteArray &text) {
@@ -58,6 +61,23 @@ int main(int argc, char *argv[]) {
         print(stdout, checkReportText(options.checkFile, report).toLocal8Bit());
         return checkExitCode(report);
     }
+    case CliOptions::Action::History: {
+        QString error;
+        const QList<QJsonObject> lines =
+            RunHistory::readLast(options.historyPath, options.historyCount, &error);
+        if (!error.isEmpty()) {
+            print(stderr, QStringLiteral("tarnix-pellora-cli: %1\n").arg(error).toLocal8Bit());
+            return ExitCode::FileError;
+        }
+        if (lines.isEmpty()) {
+            print(
+                stderr,
+                QStringLiteral("No runs recorded in %1\n").arg(options.historyPath).toLocal8Bit());
+            return 0;
+        }
+        print(stdout, historyTable(lines).toLocal8Bit());
+        return 0;
+    }
     case CliOptions::Action::Program:
         break;
     }
@@ -67,6 +87,16 @@ int main(int argc, char *argv[]) {
     Console console(Console::standardError(), Console::standardErrorIsTerminal());
     Programmer programmer(options, console);
     SignalWatcher interrupts({SIGINT, SIGTERM});
+    if (options.repeat) {
+        Station station(programmer, console, STDIN_FILENO,
+                        options.json
+                            ? Station::Sink([](const QByteArray &line) { print(stdout, line); })
+                            : Station::Sink());
+        QObject::connect(&interrupts, &SignalWatcher::received, &station, &Station::interrupt);
+        QObject::connect(&station, &Station::finished, &app, &QCoreApplication::exit);
+        QTimer::singleShot(0, &station, &Station::start);
+        return QCoreApplication::exec();
+    }
     QObject::connect(&interrupts, &SignalWatcher::received, &programmer, &Programmer::interrupt);
     QObject::connect(&programmer, &Programmer::finished, &app, &QCoreApplication::exit);
     QTimer::singleShot(0, &programmer, &Programmer::start);

@@ -3,6 +3,7 @@
 #include "session/Protocol.h"
 #include "session/SRecordCheck.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
@@ -69,31 +70,8 @@ void FileStreamer::start(const QString &path, Extent extent) {
     lineLimit_ = extent == Extent::FirstLineAsIs ? 1 : 0;
     checking_ = checkRecords_ && extent == Extent::WholeFile;
 
-    // Counting pass.
-    auto counting = opener_(path_);
-    if (!counting)
-        return fail(
-            RunResult::FileError,
-            QStringLiteral("\r\n%1: cannot read the file (%2)").arg(path_, whyNotOpened(path_)));
-    total_ = 0;
-    {
-        // One look at the size: asking the system for it on every line made counting a large file
-        // slow enough for the watchdog to fail the run before the first line.
-        const qint64 size = counting->size();
-        LineReader reader(*counting);
-        QByteArray line;
-        while (moreLines(reader.position(), size)) {
-            const qint64 before = reader.position();
-            if (!reader.readLine(line))
-                return failReading(*counting);
-            if (reader.position() == before)
-                break; // the file shrank under us
-            ++total_;
-            if (refused(line, total_))
-                return;
-        }
-    }
-    counting.reset();
+    if (!count())
+        return;
 
     // Sending pass.
     file_ = opener_(path_);
@@ -104,6 +82,65 @@ void FileStreamer::start(const QString &path, Extent extent) {
     reader_ = std::make_unique<LineReader>(*file_);
     sent_ = 0;
     sendNextLine();
+}
+
+bool FileStreamer::count() {
+    auto counting = opener_(path_);
+    if (!counting) {
+        fail(RunResult::FileError,
+             QStringLiteral("\r\n%1: cannot read the file (%2)").arg(path_, whyNotOpened(path_)));
+        return false;
+    }
+    total_ = 0;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    FileFacts facts;
+    facts.path = path_;
+    qint64 refusedLine = 0;
+    QString problem;
+    // One look at the size: asking the system for it on every line made counting a large file slow
+    // enough for the watchdog to fail the run before the first line.
+    const qint64 size = counting->size();
+    LineReader reader(*counting, &hash);
+    QByteArray line;
+    while (moreLines(reader.position(), size)) {
+        const qint64 before = reader.position();
+        if (!reader.readLine(line)) {
+            failReading(*counting);
+            return false;
+        }
+        if (reader.position() == before)
+            break; // the file shrank under us
+        ++total_;
+        if (checking_ && !line.isEmpty())
+            problem = SRecordCheck::problem(line);
+        if (!problem.isEmpty()) {
+            refusedLine = total_;
+            break;
+        }
+        if (line.startsWith('S'))
+            ++facts.records;
+    }
+    // The rest the reader left unread (a last byte that is no line, or what follows a refused
+    // line) belongs to the digest all the same.
+    char chunk[16 * 1024];
+    for (qint64 got; (got = counting->read(chunk, sizeof chunk)) != 0;) {
+        if (got < 0) {
+            failReading(*counting);
+            return false;
+        }
+        hash.addData(QByteArrayView(chunk, got));
+    }
+    facts.size = counting->pos();
+    facts.sha256 = hash.result();
+    facts.lines = refusedLine > 0 ? refusedLine - 1 : total_;
+    facts.complete = refusedLine == 0;
+    if (events_.counted)
+        events_.counted(facts);
+    if (refusedLine > 0) {
+        refuse(refusedLine, problem);
+        return false;
+    }
+    return true;
 }
 
 void FileStreamer::sendNextLine() {
@@ -229,9 +266,13 @@ bool FileStreamer::refused(const QByteArray &line, qint64 number) {
     const QString problem = SRecordCheck::problem(line);
     if (problem.isEmpty())
         return false;
+    refuse(number, problem);
+    return true;
+}
+
+void FileStreamer::refuse(qint64 number, const QString &problem) {
     fail(RunResult::FileError,
          QStringLiteral("\r\nFile refused: line %1 is not a valid S-record (%2) in %3")
              .arg(number)
              .arg(problem, path_));
-    return true;
 }

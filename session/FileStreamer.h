@@ -3,6 +3,7 @@
 #include "serial/SerialLink.h"
 #include "session/LineReader.h"
 #include "session/Pacing.h"
+#include "session/RunSummary.h"
 #include "session/SessionTypes.h"
 #include "session/Timer.h"
 
@@ -33,6 +34,9 @@ public:
         // After each line, the share of the file sent so far, in percent.
         std::function<void(double percent)> progress;
         std::function<void(const StreamFailure &failure)> failed;
+        // Once per transfer, when the counting pass has read the whole file (also when it refused a
+        // line: before `failed`).
+        std::function<void(const FileFacts &facts)> counted;
     };
 
     enum class Extent {
@@ -46,7 +50,8 @@ public:
     FileStreamer(const FileStreamer &) = delete;
     FileStreamer &operator=(const FileStreamer &) = delete;
 
-    // One complete transfer of `path`: counts its lines, then sends them. A transfer already
+    // One complete transfer of `path`: counts its lines (and digests the file on the way), then
+    // sends them. A transfer already
     // running is left alone: two would interleave their files on the line.
     void start(const QString &path, Extent extent = Extent::WholeFile);
     bool running() const { return file_ != nullptr; }
@@ -84,6 +89,9 @@ private:
     void failReading(const QIODevice &file);
     // True, after failing the transfer, when line `number` must not be sent.
     bool refused(const QByteArray &line, qint64 number);
+    void refuse(qint64 number, const QString &problem);
+    // The counting pass; false when it failed the transfer.
+    bool count();
     void arm(Timer &timer, int milliseconds, Wait wait);
 
     SerialLink &link_;

@@ -14,6 +14,8 @@ bool LineReader::fill() {
         return false;
     }
     buffer_.resize(kept + got);
+    if (hash_ && got > 0)
+        hash_->addData(QByteArrayView(buffer_.constData() + kept, got));
     return got > 0;
 }
 

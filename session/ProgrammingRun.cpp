@@ -13,11 +13,14 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
       streamer_(link, timers, std::move(opener),
                 {.lineSent =
                      [this](qint64 line, qint64 total, qint64 bytes) {
+                         ++summary_.linesSent;
+                         summary_.bytesSent += bytes;
                          if (events_.lineSent)
                              events_.lineSent(line, total, bytes);
                      },
                  .progress = [this](double percent) { view_.showProgress(percent); },
-                 .failed = [this](const StreamFailure &failure) { streamFailed(failure); }}) {
+                 .failed = [this](const StreamFailure &failure) { streamFailed(failure); },
+                 .counted = [this](const FileFacts &facts) { summary_.facts = facts; }}) {
     countdownTimer_->onTick = [this] { countdownTick(); };
     probeTimer_->onTick = [this] { probeTick(); };
     fileCommandTimer_->onTick = [this] { fileCommandTick(); };
@@ -41,6 +44,8 @@ void ProgrammingRun::setState(SessionState state) {
 }
 
 void ProgrammingRun::begin() {
+    summary_.file = settings_.file;
+    summary_.started = QDateTime::currentDateTimeUtc();
     view_.setStartEnabled(false);
     view_.showCountdown(settings_.shownCountdown);
     countdown_ = settings_.bootTimeoutSeconds;
@@ -53,6 +58,8 @@ void ProgrammingRun::finish(RunResult result) {
     if (ended_)
         return;
     ended_ = true;
+    summary_.ended = QDateTime::currentDateTimeUtc();
+    summary_.result = result;
     for (Timer *timer : {countdownTimer_.get(), probeTimer_.get(), fileCommandTimer_.get(),
                          watchdog_.get(), fileStartTimer_.get()})
         timer->setEnabled(false);

@@ -2,6 +2,7 @@
 
 #include "serial/SerialLink.h"
 #include "session/FileStreamer.h"
+#include "session/RunSummary.h"
 #include "session/SessionTypes.h"
 #include "session/SessionView.h"
 #include "session/Timer.h"
@@ -62,6 +63,8 @@ public:
     bool ended() const { return ended_; }
     bool transferRunning() const { return streamer_.running(); }
     int countdown() const { return countdown_; }
+    // What the run did so far; complete once it has ended.
+    const RunSummary &summary() const { return summary_; }
 
 private:
     void setState(SessionState state);
@@ -85,6 +88,7 @@ private:
     std::unique_ptr<Timer> watchdog_;
     std::unique_ptr<Timer> fileStartTimer_;
     FileStreamer streamer_;
+    RunSummary summary_;
     SessionState state_ = SessionState::Idle;
     int countdown_ = 0;
     bool ended_ = false;

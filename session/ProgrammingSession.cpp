@@ -42,7 +42,8 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
             .lineSent = [this](qint64 line, qint64 total,
                                qint64 bytes) { Q_EMIT lineSent(line, total, bytes); },
             .progress = [this](double percent) { view_.showProgress(percent); },
-            .failed = [this](const StreamFailure &failure) { view_.appendNote(failure.note); }});
+            .failed = [this](const StreamFailure &failure) { view_.appendNote(failure.note); },
+            .counted = nullptr});
     tryOutTimer_->onTick = [this] {
         tryOutTimer_->setEnabled(false);
         tryOut_->setPacing(pacing_);
@@ -77,6 +78,12 @@ void ProgrammingSession::setPacing(const Pacing &pacing) {
     if (run_)
         run_->setPacing(pacing);
     tryOut_->setPacing(pacing);
+}
+
+const RunSummary *ProgrammingSession::lastRun() const {
+    if (const ProgrammingRun *run = run_ ? run_.get() : ended_.get())
+        return &run->summary();
+    return nullptr;
 }
 
 bool ProgrammingSession::transferRunning() const {

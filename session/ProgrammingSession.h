@@ -57,6 +57,10 @@ public:
     // left.
     int countdown() const { return run_ ? run_->countdown() : countdown_; }
 
+    // The running run's summary, else the last ended one's (complete when runEnded is emitted);
+    // null before the first run.
+    const RunSummary *lastRun() const;
+
     static QString cancelNote();
 
 Q_SIGNALS:

@@ -59,6 +59,7 @@ fi
 
 # Both programs from the unpacked tree, with settings and runtime folders of their own.
 export XDG_CONFIG_HOME="$scratch/config"
+export XDG_STATE_HOME="$scratch/state"
 export XDG_RUNTIME_DIR="$scratch/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 

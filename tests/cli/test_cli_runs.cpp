@@ -1,5 +1,6 @@
 // tarnix-pellora-cli as the operator runs it, against the device simulator on pseudo-terminals: the
 // real program, the real serial layer and session, real time.
+#include "CliProcess.h"
 #include "SRecordWriter.h"
 #include "SimProcess.h"
 #include "TestPty.h"
@@ -46,51 +47,6 @@ void mapPort(int number, const QString &device) {
     ini.setValue(QStringLiteral("Ports/COM%1").arg(number), device);
     ini.sync();
 }
-
-// One run of the program; every wait is bounded.
-class Cli {
-public:
-    explicit Cli(const QStringList &arguments, const QString &stderrFile = {}) {
-        if (!stderrFile.isEmpty())
-            process_.setStandardErrorFile(stderrFile);
-        process_.start(QStringLiteral(PELLORA_CLI_PATH), arguments);
-        process_.waitForStarted(5000);
-    }
-    ~Cli() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(3000);
-        }
-    }
-
-    bool waitForError(QByteArrayView text, int timeoutMs) {
-        return waitUntil(
-            [&] {
-                err += process_.readAllStandardError();
-                return err.contains(text);
-            },
-            timeoutMs);
-    }
-    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
-    void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
-
-    // The exit status, or -1 when it did not end by itself in time.
-    int finish(int timeoutMs = 30'000) {
-        const bool ended = !isRunning() || process_.waitForFinished(timeoutMs);
-        err += process_.readAllStandardError();
-        out += process_.readAllStandardOutput();
-        if (!ended || process_.exitStatus() != QProcess::NormalExit)
-            return -1;
-        return process_.exitCode();
-    }
-    QJsonArray json() const { return QJsonDocument::fromJson(out).array(); }
-
-    QByteArray out;
-    QByteArray err;
-
-private:
-    QProcess process_;
-};
 
 class CliTest : public ::testing::Test {
 protected:
@@ -395,8 +351,31 @@ TEST_F(CliParallel, eightBoardsAtOnceFromOneProcess) {
             arguments << QStringLiteral("--device") << sim.slavePath();
         }
     }
-    Cli cli(arguments);
+    // The eight boards append to one history at the same moment.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+    Cli cli(arguments, {}, environment);
     ASSERT_EQ(cli.finish(), 0) << cli.err.toStdString();
+
+    QFile history(path(QStringLiteral("state/tarnix-pellora/history.jsonl")));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
+    const QByteArray content = history.readAll();
+    EXPECT_TRUE(content.endsWith('\n'));
+    QStringList devices;
+    for (const QByteArray &line : content.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        EXPECT_EQ(entry.value(QStringLiteral("result")).toString(), QStringLiteral("programmed"))
+            << line.toStdString();
+        devices << entry.value(QStringLiteral("device")).toString();
+    }
+    QStringList expected;
+    for (const auto &sim : sims)
+        expected << sim->slavePath();
+    devices.sort();
+    expected.sort();
+    EXPECT_EQ(devices, expected);
 
     const QJsonArray results = cli.json();
     ASSERT_EQ(results.size(), Boards);

@@ -5,12 +5,15 @@
 #include "TestPty.h"
 #include "app/LogView.h"
 #include "app/frmProg.h"
+#include "session/RunHistory.h"
 #include "settings/ModuleReg.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -33,6 +36,25 @@ QByteArray randomData(int size, quint32 seed) {
     for (char &c : data)
         c = static_cast<char>(random.bounded(256));
     return data;
+}
+
+QList<QJsonObject> historyLines(const QString &file) {
+    QList<QJsonObject> lines;
+    QFile history(file);
+    if (history.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : history.readAll().split('\n'))
+            if (!line.isEmpty())
+                lines << QJsonDocument::fromJson(line).object();
+    return lines;
+}
+
+// The digest as coreutils computes it, not as the program does.
+QString sha256sum(const QString &file) {
+    QProcess tool;
+    tool.start(QStringLiteral("sha256sum"), {file});
+    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
+        return {};
+    return QString::fromLatin1(tool.readAllStandardOutput().left(64));
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -187,4 +209,47 @@ TEST_F(EndToEndTest, theAdapterPulledMidRunIsOneErrorAndConnectWorksAgain) {
         if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible() && box->text().startsWith(QStringLiteral("COM error")))
             ++comErrors;
     EXPECT_EQ(comErrors, 1);
+}
+
+TEST_F(EndToEndTest, aCompleteRunLeavesItsLineInTheRunHistory) {
+    // The test's own state folder (see test_main.cpp), never the user's.
+    const QString history = RunHistory::defaultPath();
+    ASSERT_TRUE(history.startsWith(qEnvironmentVariable("XDG_STATE_HOME")))
+        << history.toStdString();
+    const qsizetype before = historyLines(history).size();
+    startSim({QStringLiteral("--boot-delay"), QStringLiteral("50")});
+    const QByteArray data = randomData(2048, 7);
+    const QByteArray srec = SRecordWriter::file(data, 0x3000);
+    const QString file = writeFile(srec);
+    choose(file, 5);
+    ASSERT_EQ(run(20'000), Programmed);
+
+    const QList<QJsonObject> lines = historyLines(history);
+    ASSERT_EQ(lines.size(), before + 1);
+    const QJsonObject line = lines.constLast();
+    EXPECT_EQ(line.value(QStringLiteral("program")).toString(), QStringLiteral("tarnix-pellora"));
+    EXPECT_EQ(line.value(QStringLiteral("device")).toString(), sim.slavePath());
+    EXPECT_EQ(line.value(QStringLiteral("port")).toInt(), SimPort);
+    EXPECT_EQ(line.value(QStringLiteral("file")).toString(), file);
+    const QString sha = sha256sum(file);
+    ASSERT_FALSE(sha.isEmpty()) << "sha256sum is needed";
+    EXPECT_EQ(line.value(QStringLiteral("sha256")).toString(), sha);
+    EXPECT_EQ(line.value(QStringLiteral("file_size")).toInteger(), srec.size());
+    EXPECT_EQ(line.value(QStringLiteral("bytes_sent")).toInteger(), srec.size());
+    EXPECT_EQ(line.value(QStringLiteral("result")).toString(), QStringLiteral("programmed"));
+    EXPECT_TRUE(line.value(QStringLiteral("exit_code")).isNull());
+}
+
+TEST_F(EndToEndTest, anUnwritableRunHistoryIsNotedOnceAndFailsNoRun) {
+    const QByteArray saved = qgetenv("XDG_STATE_HOME");
+    writeFile("", QStringLiteral("state")); // a file where the folder should be
+    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
+    startSim({QStringLiteral("--boot-delay"), QStringLiteral("50")});
+    qputenv("XDG_STATE_HOME", saved);
+    choose(writeFile(SRecordWriter::file(randomData(256, 8), 0)), 5);
+    EXPECT_EQ(run(20'000), Programmed);
+    window->setWindowTitle(QString());
+    EXPECT_EQ(run(20'000), Programmed);
+    EXPECT_EQ(window->log().text().count(QStringLiteral("The run history cannot be written")), 1)
+        << window->log().text().toStdString();
 }

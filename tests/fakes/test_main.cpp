@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 // Every test binary runs with a widget-capable application on the offscreen platform and with a
-// configuration folder of its own, so that no test touches the user's real settings.
+// configuration and a state folder of its own, so that no test touches the user's real settings or
+// run history (the programs a test starts inherit both).
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -13,6 +14,8 @@ int main(int argc, char **argv) {
         qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

@@ -1,0 +1,123 @@
+#include "cli/Station.h"
+
+#include "cli/Console.h"
+#include "cli/ExitCodes.h"
+#include "cli/Programmer.h"
+#include "cli/Report.h"
+
+#include <QJsonDocument>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <unistd.h>
+
+Station::Station(Programmer &programmer, Console &console, int inputFd, Sink json, QObject *parent)
+    : QObject(parent), programmer_(programmer), console_(console), inputFd_(inputFd),
+      json_(std::move(json)) {
+    connect(&programmer_, &Programmer::finished, this, &Station::roundFinished);
+    notifier_ = new QSocketNotifier(static_cast<qintptr>(inputFd_), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &Station::readInput);
+}
+
+Station::~Station() = default;
+
+void Station::start() {
+    if (phase_ != Phase::Idle)
+        return;
+    phase_ = Phase::Running;
+    round_ = 1;
+    programmer_.start();
+}
+
+void Station::interrupt() {
+    if (phase_ == Phase::Running) {
+        interrupted_ = true;
+        programmer_.interrupt(); // ends the round; roundFinished() ends the station
+    } else if (phase_ == Phase::Waiting || phase_ == Phase::Idle) {
+        end();
+    }
+}
+
+void Station::roundFinished() {
+    if (phase_ != Phase::Running)
+        return;
+    const QList<BoardResult> results = programmer_.results();
+    for (const BoardResult &r : results) {
+        (r.exitCode == ExitCode::Programmed ? programmed_ : failed_) += 1;
+        exitCode_ = std::max(exitCode_, r.exitCode);
+        if (json_) {
+            QJsonObject object = resultObject(r);
+            object.insert(QStringLiteral("run"), round_);
+            json_(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+        }
+        // The file is read afresh for every board: a new build between boards is worth a word.
+        const QByteArray sha = r.sha256.toLatin1();
+        if (!sha.isEmpty()) {
+            if (!lastSha256_.isEmpty() && sha != lastSha256_)
+                console_.message(QStringLiteral("The file has changed since the last board: "
+                                                "SHA-256 %1")
+                                     .arg(r.sha256));
+            lastSha256_ = sha;
+        }
+    }
+    for (const QString &line : resultTable(results).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        console_.message(line);
+    console_.message(
+        QStringLiteral("Tally: %1 programmed, %2 failed").arg(programmed_).arg(failed_));
+    if (interrupted_ || inputClosed_)
+        return end();
+    phase_ = Phase::Waiting;
+    console_.message(QStringLiteral("Next board: connect it and press Enter (q to quit)."));
+}
+
+void Station::readInput() {
+    char buffer[1024];
+    const ssize_t got = ::read(inputFd_, buffer, sizeof buffer);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (got <= 0) {
+        // The end of the input: nothing more can confirm a board.
+        notifier_->setEnabled(false);
+        inputClosed_ = true;
+        if (!pending_.isEmpty())
+            takeLine(std::exchange(pending_, QByteArray()));
+        if (phase_ == Phase::Waiting)
+            end();
+        return;
+    }
+    pending_.append(buffer, got);
+    for (qsizetype end; (end = pending_.indexOf('\n')) >= 0;) {
+        const QByteArray line = pending_.left(end);
+        pending_.remove(0, end + 1);
+        takeLine(line);
+    }
+}
+
+void Station::takeLine(const QByteArray &line) {
+    if (phase_ != Phase::Waiting)
+        return; // typed ahead while a board was on: it confirms nothing
+    const QByteArray word = line.trimmed().toLower();
+    if (word.isEmpty()) {
+        phase_ = Phase::Running;
+        ++round_;
+        programmer_.startNextRound();
+    } else if (word == "q" || word == "quit") {
+        end();
+    } else {
+        console_.message(QStringLiteral("Enter programs the next board, q quits."));
+    }
+}
+
+void Station::end() {
+    if (phase_ == Phase::Ended)
+        return;
+    const bool tallied = phase_ == Phase::Waiting || phase_ == Phase::Running;
+    phase_ = Phase::Ended;
+    notifier_->setEnabled(false);
+    if (tallied)
+        console_.message(QStringLiteral("Station closed: %1 programmed, %2 failed")
+                             .arg(programmed_)
+                             .arg(failed_));
+    QTimer::singleShot(0, this, [this] { Q_EMIT finished(exitCode_); });
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <functional>
+
+class Console;
+class Programmer;
+class QSocketNotifier;
+
+// Station mode (--repeat): one board after another on the same ports. After each round the
+// results and a running tally go to the operator, who presses Enter for the next board or q to end.
+// The next round starts only on Enter: the board just programmed restarts into its application and
+// must not be probed again. Input is read as the event loop reports it (a terminal, or a pipe);
+// lines typed while a board is being programmed are dropped.
+class Station : public QObject {
+    Q_OBJECT
+public:
+    using Sink = std::function<void(const QByteArray &)>;
+
+    // `json`, when set, gets one compact JSON object per board run, each on its own line.
+    Station(Programmer &programmer, Console &console, int inputFd, Sink json = {},
+            QObject *parent = nullptr);
+    ~Station() override;
+
+    void start();
+    // Ctrl-C: a round on stops at once and the station ends after it; at the prompt it ends now.
+    void interrupt();
+
+    int programmed() const { return programmed_; }
+    int failed() const { return failed_; }
+    // The highest exit status of every board run so far.
+    int exitCode() const { return exitCode_; }
+
+Q_SIGNALS:
+    // Once, from the event loop.
+    void finished(int exitCode);
+
+private:
+    enum class Phase { Idle, Running, Waiting, Ended };
+
+    void roundFinished();
+    void readInput();
+    void takeLine(const QByteArray &line);
+    void end();
+
+    Programmer &programmer_;
+    Console &console_;
+    int inputFd_;
+    Sink json_;
+    QSocketNotifier *notifier_ = nullptr;
+    QByteArray pending_;
+    QByteArray lastSha256_;
+    Phase phase_ = Phase::Idle;
+    int round_ = 0;
+    int programmed_ = 0;
+    int failed_ = 0;
+    int exitCode_ = 0;
+    bool interrupted_ = false;
+    bool inputClosed_ = false;
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "session/RunSummary.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// Where a run was made: the program that ran it and the port it ran on.
+struct RunOrigin {
+    QString program; // "tarnix-pellora" (the window) or "tarnix-pellora-cli"
+    QString version;
+    QString device;              // the device path opened
+    int portNumber = 0;          // 0 when the device was not given by number
+    std::optional<int> exitCode; // the command line's
+};
+
+// The line the history keeps for an ended run: start, end, program, version, host, device, port,
+// file, file_size, sha256, records, lines_sent, bytes_sent, result, exit_code, seconds. What the
+// run never learnt (the file's facts before the device asked for it, a port number, the window's
+// exit code) is null.
+QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin);
+
+// The run history: one JSON object per line in a file both front ends append to. Each line goes out
+// in one write to the file opened for appending, so the lines of several writers (processes, or
+// boards of one process) never interleave. Past a size limit the file becomes "<path>.1" (the one
+// before is dropped) under an exclusive lock, so that two writers never both rotate. A history
+// that cannot be written never fails a run: the caller reports the first failure and carries on.
+class RunHistory {
+public:
+    static constexpr qint64 DefaultRotateBytes = 10 * 1024 * 1024;
+
+    // $XDG_STATE_HOME/tarnix-pellora/history.jsonl, ~/.local/state/... when that is unset.
+    static QString defaultPath();
+
+    explicit RunHistory(QString path, qint64 rotateBytes = DefaultRotateBytes);
+
+    const QString &path() const { return path_; }
+    QString previousPath() const { return path_ + QStringLiteral(".1"); }
+
+    // False when the line could not be written (the folder cannot be made, the file opened or
+    // written).
+    bool append(const QJsonObject &line);
+    // Why the history could not be written, the first time only; empty otherwise.
+    QString takeWarning();
+
+    // The last `count` lines that hold a JSON object, oldest first, from the file and, when it has
+    // fewer, the one before it. A missing file holds none; nothing (and `error` set) when the file
+    // exists and cannot be read.
+    static QList<QJsonObject> readLast(const QString &path, int count, QString *error = nullptr);
+
+private:
+    QString appendLine(const QByteArray &line);
+
+    QString path_;
+    qint64 rotateBytes_;
+    QString warning_;
+    bool failedOnce_ = false;
+};

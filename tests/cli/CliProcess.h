@@ -1,0 +1,65 @@
+#pragma once
+
+#include "TestPty.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <csignal>
+
+// One run of tarnix-pellora-cli; every wait is bounded.
+class Cli {
+public:
+    explicit Cli(
+        const QStringList &arguments, const QString &stderrFile = {},
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
+        if (!stderrFile.isEmpty())
+            process_.setStandardErrorFile(stderrFile);
+        process_.setProcessEnvironment(environment);
+        process_.start(QStringLiteral(PELLORA_CLI_PATH), arguments);
+        process_.waitForStarted(5000);
+    }
+    ~Cli() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(3000);
+        }
+    }
+
+    bool waitForError(QByteArrayView text, int timeoutMs) {
+        return waitUntil(
+            [&] {
+                err += process_.readAllStandardError();
+                return err.contains(text);
+            },
+            timeoutMs);
+    }
+    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+    void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
+    // What the operator types.
+    void type(const QByteArray &text) {
+        process_.write(text);
+        process_.waitForBytesWritten(1000);
+    }
+
+    // The exit status, or -1 when it did not end by itself in time.
+    int finish(int timeoutMs = 30'000) {
+        const bool ended = !isRunning() || process_.waitForFinished(timeoutMs);
+        err += process_.readAllStandardError();
+        out += process_.readAllStandardOutput();
+        if (!ended || process_.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process_.exitCode();
+    }
+    QJsonArray json() const { return QJsonDocument::fromJson(out).array(); }
+
+    QByteArray out;
+    QByteArray err;
+
+private:
+    QProcess process_;
+};

@@ -1,0 +1,231 @@
+// What a run records of itself (the file as the counting pass read it, lines and bytes sent), and
+// the run history file: whole lines from concurrent writers, rotation, an unwritable folder.
+#include "FakeSerialControl.h"
+#include "RecordingView.h"
+#include "VirtualClock.h"
+#include "session/ProgrammingSession.h"
+#include "session/RunHistory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The digest as coreutils computes it, not as the program does.
+QByteArray sha256sum(const QString &file) {
+    QProcess tool;
+    tool.start(QStringLiteral("sha256sum"), {file});
+    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
+        return {};
+    return QByteArray::fromHex(tool.readAllStandardOutput().left(64));
+}
+
+class RunSummaryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        control.setInputLen(1);
+        (void)control.setPortOpen(true);
+        session = std::make_unique<ProgrammingSession>(link, clock, view);
+        session->setPacing(Pacing::fromSpeedIndex(-1)); // back to back
+    }
+    QString useFile(const QByteArray &content) {
+        QFile file(dir.filePath(QStringLiteral("f.srec")));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        session->chooseFile(file.fileName());
+        return file.fileName();
+    }
+    // Prompt, file request, and the transfer a second later.
+    void runToTheEnd() {
+        session->start();
+        control.feed(">");
+        clock.advance(333);
+        control.feed("_");
+        control.written.clear(); // the file's bytes only
+        clock.advance(1000);
+        clock.settle();
+    }
+
+    FakeSerialControl control;
+    SerialLink link{control};
+    VirtualClock clock;
+    RecordingView view;
+    QTemporaryDir dir;
+    std::unique_ptr<ProgrammingSession> session;
+};
+
+class RunHistoryTest : public ::testing::Test {
+protected:
+    QString path(const QString &name) const { return dir.filePath(name); }
+    static QJsonObject entry(int writer, int number, qsizetype padding = 0) {
+        return {{QStringLiteral("writer"), writer},
+                {QStringLiteral("number"), number},
+                {QStringLiteral("padding"), QString(padding, QLatin1Char('x'))}};
+    }
+    static QList<QByteArray> linesOf(const QString &file) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QList<QByteArray> lines = f.readAll().split('\n');
+        if (!lines.isEmpty() && lines.constLast().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(RunSummaryTest, aRunRecordsTheWholeFileAsReadAndWhatItSent) {
+    if (sha256sum(QStringLiteral("/dev/null")).isEmpty())
+        GTEST_SKIP() << "no sha256sum here";
+    // Past the reader's 64 KiB chunks, CR LF ends, a blank line, a line that is no record, and a
+    // last single byte that is neither counted nor sent but is part of the file.
+    QByteArray content;
+    int lines = 0;
+    for (; content.size() < 150'000; ++lines)
+        content += "S113" + QByteArray::number(lines, 16).rightJustified(4, '0') +
+                   "000102030405060708090A0B0C0D0E0F00\r\n";
+    content += "\r\nnot a record\r\nS";
+    const QString file = useFile(content);
+    runToTheEnd();
+    control.feed("P");
+
+    const RunSummary *run = session->lastRun();
+    ASSERT_NE(run, nullptr);
+    EXPECT_EQ(run->result, RunResult::Programmed);
+    ASSERT_TRUE(run->facts.has_value());
+    EXPECT_EQ(run->facts->sha256, sha256sum(file));
+    EXPECT_EQ(run->facts->size, content.size());
+    EXPECT_EQ(run->facts->records, lines);
+    EXPECT_EQ(run->facts->lines, lines + 2);
+    EXPECT_TRUE(run->facts->complete);
+    EXPECT_EQ(run->linesSent, lines + 2);
+    EXPECT_EQ(run->bytesSent, control.written.size());
+    EXPECT_TRUE(run->started.isValid() && run->ended.isValid());
+    EXPECT_LE(run->started, run->ended);
+}
+
+TEST_F(RunSummaryTest, aRefusedFileIsStillDigestedWholeAndARunThatNeverReadItHasNoFacts) {
+    if (sha256sum(QStringLiteral("/dev/null")).isEmpty())
+        GTEST_SKIP() << "no sha256sum here";
+    session->setCheckRecords(true);
+    const QString file = useFile("S1130000000102030405060708090A0B0C0D0E0F74\nhello\n"
+                                 "S1130010000102030405060708090A0B0C0D0E0F64\nS9030000FC\n");
+    runToTheEnd();
+    const RunSummary *refused = session->lastRun();
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->result, RunResult::FileError);
+    ASSERT_TRUE(refused->facts.has_value());
+    EXPECT_FALSE(refused->facts->complete);
+    EXPECT_EQ(refused->facts->lines, 1);
+    EXPECT_EQ(refused->facts->sha256, sha256sum(file));
+    EXPECT_EQ(refused->linesSent, 0);
+
+    // Cancelled before the device asked for the file.
+    session->start();
+    session->cancel();
+    const RunSummary *cancelled = session->lastRun();
+    ASSERT_NE(cancelled, nullptr);
+    EXPECT_EQ(cancelled->result, RunResult::Cancelled);
+    EXPECT_FALSE(cancelled->facts.has_value());
+    EXPECT_EQ(cancelled->file, file);
+}
+
+TEST_F(RunHistoryTest, eightWritersAtOnceLeaveEveryLineWhole) {
+    constexpr int Writers = 8;
+    constexpr int LinesEach = 40;
+    const QString file = path(QStringLiteral("deep/folder/history.jsonl"));
+    std::vector<std::thread> threads;
+    for (int w = 0; w < Writers; ++w)
+        threads.emplace_back([&file, w] {
+            RunHistory history(file, qint64(1) << 40); // no rotation here
+            // Lines far longer than a pipe buffer or a stdio buffer: a writer that split them
+            // would interleave.
+            for (int n = 0; n < LinesEach; ++n)
+                EXPECT_TRUE(history.append(entry(w, n, 40'000 + w * 1000 + n)));
+        });
+    for (std::thread &t : threads)
+        t.join();
+
+    std::set<std::pair<int, int>> seen;
+    const QList<QByteArray> lines = linesOf(file);
+    ASSERT_EQ(lines.size(), Writers * LinesEach);
+    for (const QByteArray &line : lines) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        const int w = o.value(QStringLiteral("writer")).toInt(-1);
+        const int n = o.value(QStringLiteral("number")).toInt(-1);
+        ASSERT_EQ(o.value(QStringLiteral("padding")).toString().size(), 40'000 + w * 1000 + n);
+        seen.insert({w, n});
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(Writers * LinesEach));
+}
+
+TEST_F(RunHistoryTest, theFileRotatesPastItsLimitKeepingOnePreviousFile) {
+    const QString file = path(QStringLiteral("history.jsonl"));
+    const qsizetype lineSize =
+        QJsonDocument(entry(0, 1, 250)).toJson(QJsonDocument::Compact).size() + 1;
+    RunHistory history(file, 3 * lineSize + 10);
+    for (int n = 1; n <= 7; ++n)
+        ASSERT_TRUE(history.append(entry(0, n, 250)));
+    const auto numbers = [](const QList<QByteArray> &lines) {
+        QList<int> list;
+        for (const QByteArray &line : lines)
+            list << QJsonDocument::fromJson(line).object().value(QStringLiteral("number")).toInt();
+        return list;
+    };
+    // 1-3 filled the first file; 4 rotated it; 7 rotated again and dropped 1-3.
+    EXPECT_EQ(numbers(linesOf(history.previousPath())), QList<int>({4, 5, 6}));
+    EXPECT_EQ(numbers(linesOf(file)), QList<int>({7}));
+
+    // Reading reaches into the previous file only as far as needed, and skips what is no object.
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("{ cut\n");
+    f.close();
+    const auto read = [&](int count) {
+        QList<int> list;
+        for (const QJsonObject &o : RunHistory::readLast(file, count))
+            list << o.value(QStringLiteral("number")).toInt();
+        return list;
+    };
+    EXPECT_EQ(read(2), QList<int>({6, 7}));
+    EXPECT_EQ(read(20), QList<int>({4, 5, 6, 7}));
+    QString error;
+    EXPECT_TRUE(RunHistory::readLast(path(QStringLiteral("none.jsonl")), 5, &error).isEmpty());
+    EXPECT_TRUE(error.isEmpty()) << "no history yet is no error";
+}
+
+TEST_F(RunHistoryTest, anUnwritableHistoryFailsEachLineButWarnsOnce) {
+    QFile blocker(path(QStringLiteral("state")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+    blocker.close();
+    RunHistory history(path(QStringLiteral("state/tarnix-pellora/history.jsonl")));
+    EXPECT_FALSE(history.append(entry(0, 1)));
+    const QString warning = history.takeWarning();
+    EXPECT_TRUE(warning.contains(path(QStringLiteral("state")))) << warning.toStdString();
+    EXPECT_FALSE(history.append(entry(0, 2)));
+    EXPECT_TRUE(history.takeWarning().isEmpty());
+
+    if (::geteuid() == 0)
+        return; // root writes into a read-only folder
+    QDir().mkpath(path(QStringLiteral("ro")));
+    QFile::setPermissions(path(QStringLiteral("ro")),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    RunHistory readOnly(path(QStringLiteral("ro/history.jsonl")));
+    EXPECT_FALSE(readOnly.append(entry(0, 1)));
+    EXPECT_TRUE(readOnly.takeWarning().contains(QStringLiteral("Permission denied")));
+    QFile::setPermissions(path(QStringLiteral("ro")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
