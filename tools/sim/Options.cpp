@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "Hex.h"
+
 #include <charconv>
 #include <functional>
 #include <map>
@@ -15,16 +17,6 @@ std::optional<std::uint64_t> parseNumber(std::string_view text, std::uint64_t ma
     if (text.empty() || ec != std::errc{} || ptr != end || value > max)
         return std::nullopt;
     return value;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 constexpr std::uint64_t MaxMillis = 24ull * 3600 * 1000;
