@@ -178,7 +178,10 @@ public:
     void hangup() override { ++hangups; }
     void rebooting() override { output += "<reboot>"; }
     void log(const std::string &) override {}
+    std::optional<std::string> lineMismatch() override { return mismatch; }
     std::string take() { return std::exchange(output, {}); }
+
+    std::optional<std::string> mismatch;
 
     std::string output;
     int runs = 0;
@@ -242,6 +245,19 @@ TEST_F(SimDevice, AcceptsEveryLineEndingAndCountsBlankLines) {
     EXPECT_EQ(device->run().blankLines, 3u); // "\n", "\r" and "\r\n" after the third line
     EXPECT_EQ(events.runs, 1);
     EXPECT_EQ(device->state(), Device::State::Idle);
+}
+
+TEST_F(SimDevice, ProbesOverAWronglySetLineAreNeverAnswered) {
+    make({.bootDelay = Millis{0}});
+    events.mismatch = "host line 115200 8N1, expected 57600 8N1";
+    at(0, "iii");
+    EXPECT_EQ(events.take(), "");
+    EXPECT_EQ(device->state(), Device::State::Idle);
+    EXPECT_EQ(device->refusedProbes(), 3u);
+    events.mismatch.reset(); // the host sets its line right
+    at(10, "i");
+    EXPECT_EQ(events.take(), "<reboot>>\r\n");
+    EXPECT_EQ(device->refusedProbes(), 3u);
 }
 
 } // namespace

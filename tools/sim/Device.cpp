@@ -43,6 +43,8 @@ void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
     switch (state_) {
     case State::Idle:
         if (c == WakeByte && !config_.neverBoot) {
+            if (!lineMatches())
+                return;
             startBooting(now, "wake byte");
             // A zero boot delay answers this very byte.
             if (config_.bootDelay.count() == 0)
@@ -193,6 +195,20 @@ void Device::enterIdle(Clock::time_point now) {
 bool Device::isPowerCycle(char c, Clock::duration quiet) const {
     return c == WakeByte && !config_.neverBoot && config_.resetGap.count() > 0 &&
            quiet >= config_.resetGap;
+}
+
+bool Device::lineMatches() {
+    const std::optional<std::string> mismatch = events_.lineMismatch();
+    if (!mismatch) {
+        refusing_ = false;
+        return true;
+    }
+    // A probe at the wrong speed or framing reaches a real bootloader as garbage: it stays silent.
+    ++refusedProbes_;
+    if (!refusing_)
+        log("idle: probe refused, " + *mismatch);
+    refusing_ = true;
+    return false;
 }
 
 std::string Device::garbageBytes() {

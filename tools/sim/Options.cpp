@@ -200,14 +200,18 @@ std::string usage(std::string_view program) {
 Plays the device's serial bootloader on a pseudo-terminal. The first line on stdout is
 "PTY <slave path>"; open that path as the serial port. Each completed run adds a line
 "SUMMARY runs=N lines=N bad_lines=N data_bytes=N"; a simulated hang-up adds "HANGUP lines=N".
-The summary file's counters other than "runs" describe the latest run.
+The summary file's counters other than "runs" and "refused_probes" describe the latest run.
+
+A probe is answered only while the host's line is set as the bootloader's (57600 8N1 unless
+--baud says otherwise); the others are never answered, and counted as "refused_probes".
 
 Link and runs:
   --link PATH            also make PATH a symlink to the pty slave (removed at exit)
   --runs N               exit 0 after N completed runs (0 = run forever, the default)
   --image PATH           write the programmed image after each run (0xFF in gaps)
   --summary PATH         write run counters as JSON after each run and at exit
-  --baud RATE            pace both directions at RATE baud, 8N1 (default: no pacing)
+  --baud RATE            the line's rate: pace both directions at RATE baud, 8N1, and
+                         expect the host at RATE (default: no pacing, expect 57600)
   --verbose              log every event to stderr
 
 Boot:

@@ -8,15 +8,17 @@
 
 namespace pellora::sim {
 
-std::string summaryJson(std::uint64_t runs, const RunStats &run) {
+std::string summaryJson(std::uint64_t runs, std::uint64_t refusedProbes, const RunStats &run) {
     auto field = [](const char *name, std::uint64_t value) {
         return std::string{"\""} + name + "\":" + std::to_string(value);
     };
-    return "{" + field("runs", runs) + "," + field("lines", run.lines) + "," +
-           field("bad_lines", run.badLines) + "," + field("blank_lines", run.blankLines) + "," +
-           field("data_bytes", run.dataBytes) + "," + field("min_address", run.image.lowest()) +
-           "," + field("max_address", run.image.highest()) + "," +
-           field("image_size", run.image.span()) + "}\n";
+    std::string json =
+        "{" + field("runs", runs) + "," + field("refused_probes", refusedProbes) + "," +
+        field("lines", run.lines) + "," + field("bad_lines", run.badLines) + "," +
+        field("blank_lines", run.blankLines) + "," + field("data_bytes", run.dataBytes) + "," +
+        field("min_address", run.image.lowest()) + "," + field("max_address", run.image.highest()) +
+        "," + field("image_size", run.image.span());
+    return json + "}\n";
 }
 
 std::string summaryLine(std::uint64_t runs, const RunStats &run) {
