@@ -2,10 +2,13 @@
 // layer, the real timers, the real session. What a misbehaving device, file or port does to a run
 // is in tests/faults.
 #include "SRecordWriter.h"
+#include "Wait.h"
 #include "WindowRig.h"
 
+#include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
+#include <QSet>
 #include <QStandardPaths>
 
 namespace {
@@ -75,4 +78,44 @@ TEST_F(EndToEndTest, aFileMadeByObjcopy) {
     choose(file);
     EXPECT_EQ(run(30'000), Programmed);
     expectImage(1, data);
+}
+
+// The protocol's delays as the device saw them, in a run slow enough (each "." 150 ms after its
+// line) to outlast the 3 s watchdog: the unit tests check these rules in virtual time, this checks
+// that the real timers and serial layer keep them. The bounds allow for a loaded machine; the
+// device's clock can only see a delay longer than the host's, never shorter.
+TEST_F(EndToEndTest, aSlowRunKeepsTheProtocolsDelays) {
+    startDevice({QStringLiteral("--ack-delay"), QStringLiteral("150")});
+    openWindow();
+    const QByteArray data = randomData(40 * 32, 5);
+    choose(writeFile(srec(data)));
+
+    // The start button from the prompt to the end: the countdown stopped at the prompt.
+    QSet<QString> shownAfterPrompt;
+    button("btnFlash")->click();
+    waitUntil(
+        [&] {
+            const SessionState state = window->session().state();
+            if (state == SessionState::WaitFileRequest || state == SessionState::SendingFile)
+                shownAfterPrompt << button("btnFlash")->text();
+            return caption() == Programmed || caption() == Failed;
+        },
+        30'000);
+    ASSERT_EQ(caption(), Programmed) << sim->log().toStdString();
+    EXPECT_EQ(shownAfterPrompt, QSet<QString>{QStringLiteral("CANCEL")});
+    expectImage(1, data);
+
+    const QJsonObject summary = sim->summary().value_or(QJsonObject{});
+    const auto ms = [&summary](const char *name) {
+        return summary.value(QLatin1String(name)).toInteger(-1);
+    };
+    // "f" 333 ms after the prompt.
+    EXPECT_GE(ms("flash_after_prompt_ms"), 330);
+    EXPECT_LE(ms("flash_after_prompt_ms"), 700);
+    // The first line a second after "_".
+    EXPECT_GE(ms("first_line_after_ready_ms"), 990);
+    EXPECT_LE(ms("first_line_after_ready_ms"), 1500);
+    // Lines went on well past the watchdog's 3 s: each "." restarted it.
+    EXPECT_GE(ms("lines_span_ms"), 4000);
+    EXPECT_LT(ms("longest_line_gap_ms"), 3000);
 }

@@ -4,6 +4,7 @@
 #include "SRecordWriter.h"
 #include "sim/Device.h"
 #include "sim/Options.h"
+#include "sim/Report.h"
 #include "sim/SRecordLine.h"
 #include "sim/SparseImage.h"
 
@@ -258,6 +259,22 @@ TEST_F(SimDevice, ProbesOverAWronglySetLineAreNeverAnswered) {
     at(10, "i");
     EXPECT_EQ(events.take(), "<reboot>>\r\n");
     EXPECT_EQ(device->refusedProbes(), 3u);
+}
+
+TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSaw) {
+    make({.bootDelay = Millis{0}});
+    at(0, "i");
+    EXPECT_EQ(summaryJson(0, 0, device->run()).find("_ms"), std::string::npos) << "no run yet";
+    at(340, "f");
+    at(1350, "S1031234B6\n");
+    at(1500, "S1031234B6\n");
+    at(4400, "S1031234B6\n");
+    at(4500, "S9030000FC\n");
+    const std::string json = summaryJson(device->completedRuns(), 2, device->run());
+    for (const char *field : {"\"runs\":1,", "\"refused_probes\":2,",
+                              "\"flash_after_prompt_ms\":340", "\"first_line_after_ready_ms\":1010",
+                              "\"lines_span_ms\":3150", "\"longest_line_gap_ms\":2900"})
+        EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
 }
 
 } // namespace

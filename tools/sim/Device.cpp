@@ -2,6 +2,7 @@
 
 #include "SRecordLine.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -66,6 +67,8 @@ void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
     case State::Prompted:
         if (c == FlashByte) {
             run_ = RunStats{};
+            run_.promptSent = promptTime_;
+            run_.flashReceived = now;
             line_.clear();
             lineTooLong_ = false;
             lastWasCR_ = false;
@@ -119,6 +122,11 @@ void Device::finishLine(Clock::time_point now) {
         return;
     }
     ++run_.lines;
+    if (run_.lastLine)
+        run_.longestLineGap = std::max(run_.longestLineGap, now - *run_.lastLine);
+    else
+        run_.firstLine = now;
+    run_.lastLine = now;
     const bool tooLong = lineTooLong_;
     const LineResult result = tooLong ? LineResult{} : checkLine(line_);
     line_.clear();

@@ -52,6 +52,12 @@ struct RunStats {
     std::uint64_t blankLines = 0;
     std::uint64_t dataBytes = 0;
     SparseImage image;
+    // When the run's steps happened, so a test can check the host's delays from the device's side.
+    std::optional<Clock::time_point> promptSent;
+    std::optional<Clock::time_point> flashReceived; // the ready token goes out at once
+    std::optional<Clock::time_point> firstLine;
+    std::optional<Clock::time_point> lastLine;
+    Clock::duration longestLineGap{0};
 };
 
 class DeviceEvents {

@@ -200,7 +200,9 @@ std::string usage(std::string_view program) {
 Plays the device's serial bootloader on a pseudo-terminal. The first line on stdout is
 "PTY <slave path>"; open that path as the serial port. Each completed run adds a line
 "SUMMARY runs=N lines=N bad_lines=N data_bytes=N"; a simulated hang-up adds "HANGUP lines=N".
-The summary file's counters other than "runs" and "refused_probes" describe the latest run.
+The summary file's counters other than "runs" and "refused_probes" describe the latest run,
+with its delays in ms as the device saw them: "flash_after_prompt_ms", "first_line_after_ready_ms",
+"lines_span_ms" and "longest_line_gap_ms".
 
 A probe is answered only while the host's line is set as the bootloader's (57600 8N1 unless
 --baud says otherwise); the others are never answered, and counted as "refused_probes".

@@ -18,6 +18,18 @@ std::string summaryJson(std::uint64_t runs, std::uint64_t refusedProbes, const R
         field("blank_lines", run.blankLines) + "," + field("data_bytes", run.dataBytes) + "," +
         field("min_address", run.image.lowest()) + "," + field("max_address", run.image.highest()) +
         "," + field("image_size", run.image.span());
+    auto millis = [&](const char *name, Clock::duration span) {
+        json += "," + field(name, static_cast<std::uint64_t>(
+                                      std::chrono::duration_cast<Millis>(span).count()));
+    };
+    if (run.promptSent && run.flashReceived)
+        millis("flash_after_prompt_ms", *run.flashReceived - *run.promptSent);
+    if (run.flashReceived && run.firstLine)
+        millis("first_line_after_ready_ms", *run.firstLine - *run.flashReceived);
+    if (run.firstLine && run.lastLine) {
+        millis("lines_span_ms", *run.lastLine - *run.firstLine);
+        millis("longest_line_gap_ms", run.longestLineGap);
+    }
     return json + "}\n";
 }
 
