@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TestPty.h"
+#include "Wait.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -26,7 +27,7 @@ public:
     ~Cli() {
         if (process_.state() != QProcess::NotRunning) {
             process_.kill();
-            process_.waitForFinished(3000);
+            waitForEnd(process_, 3000);
         }
     }
 
@@ -48,7 +49,7 @@ public:
 
     // The exit status, or -1 when it did not end by itself in time.
     int finish(int timeoutMs = 30'000) {
-        const bool ended = !isRunning() || process_.waitForFinished(timeoutMs);
+        const bool ended = waitForEnd(process_, timeoutMs);
         err += process_.readAllStandardError();
         out += process_.readAllStandardOutput();
         if (!ended || process_.exitStatus() != QProcess::NormalExit)

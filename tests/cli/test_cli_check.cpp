@@ -1,6 +1,7 @@
 // --check: a file read as the streamer reads it, what its records hold, and the program's report
 // and exit status.
 #include "SRecordWriter.h"
+#include "Wait.h"
 #include "session/FileCheck.h"
 
 #include <QFile>
@@ -55,7 +56,7 @@ protected:
     std::pair<int, QString> run(const QString &path) {
         QProcess cli;
         cli.start(QStringLiteral(PELLORA_CLI_PATH), {QStringLiteral("--check"), path});
-        EXPECT_TRUE(cli.waitForFinished(10'000));
+        EXPECT_TRUE(waitForEnd(cli, 10'000));
         err = QString::fromLocal8Bit(cli.readAllStandardError());
         return {cli.exitCode(), QString::fromLocal8Bit(cli.readAllStandardOutput())};
     }
@@ -110,7 +111,7 @@ TEST_F(FileCheckTest, theProgramReportsAndExitsByWhetherTheFileWouldBeSent) {
     if (!sha256sum.isEmpty()) {
         QProcess reference;
         reference.start(sha256sum, {mixed});
-        ASSERT_TRUE(reference.waitForFinished(10'000));
+        ASSERT_TRUE(waitForEnd(reference, 10'000));
         const QString digest = QString::fromLatin1(reference.readAllStandardOutput().left(64));
         EXPECT_TRUE(out.contains(QStringLiteral("SHA-256:         ") + digest + QLatin1Char('\n')))
             << digest.toStdString() << "\n"

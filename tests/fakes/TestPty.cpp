@@ -1,8 +1,6 @@
 #include "TestPty.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -33,7 +31,8 @@ TestPty::~TestPty() {
 void TestPty::write(const QByteArray &bytes) {
     qsizetype done = 0;
     while (done < bytes.size() && master_ >= 0) {
-        const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t n =
+            ::write(master_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0) {
             done += n;
         } else if (errno == EAGAIN) {
@@ -74,15 +73,4 @@ void TestPty::hangUp() {
     if (slave_ >= 0)
         ::close(slave_);
     slave_ = -1;
-}
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "Wait.h"
+
 #include <QByteArray>
 #include <QString>
-#include <functional>
 
 // A pseudo-terminal for tests: the test holds the master side (the "device"), the program opens the
 // slave path as its serial port.
@@ -30,6 +31,3 @@ private:
     int slave_ = -1;
     QString slavePath_;
 };
-
-// Processes Qt events until `done` holds; false when `timeoutMs` passed first.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 3000);

@@ -54,7 +54,8 @@ TEST_F(FaultDevice, theAdapterPulledMidRunIsOneErrorAndConnectWorksAgain) {
     EXPECT_EQ(button("btnCon")->text(), QStringLiteral("Connect"));
     EXPECT_EQ(window->session().state(), SessionState::Idle);
     EXPECT_EQ(results, QList<RunResult>{RunResult::PortError});
-    EXPECT_TRUE(logText().contains(QStringLiteral(": the device disappeared"))) << logText().toStdString();
+    EXPECT_TRUE(logText().contains(QStringLiteral(": the device disappeared")))
+        << logText().toStdString();
     ASSERT_TRUE(sim->waitForExit());
     EXPECT_EQ(sim->exitCode(), 3) << "the simulator hung up";
     expectNoBadLines();
@@ -76,6 +77,7 @@ TEST_F(FaultDevice, aDeviceThatStopsAcknowledgingFailsWithOneBox) {
     EXPECT_EQ(boxes().first()->icon(), QMessageBox::Critical);
     EXPECT_EQ(results, QList<RunResult>{RunResult::AckTimeout});
     EXPECT_EQ(button("btnFlash")->text(), QStringLiteral("START PROGRAMMING"));
+    EXPECT_TRUE(button("btnFlash")->isEnabled());
     // "Auto - fast" goes on after 200 ms without a ".", until the watchdog ends the run.
     EXPECT_GE(sim->linesReceived(), 4);
     replaceDevice();
@@ -185,7 +187,8 @@ TEST_F(FaultDevice, aRunStartedRightAfterACancelSendsTheWholeFileWhenAsked) {
 TEST_F(FaultDevice, afterCancelNoLineReachesTheDeviceAndNothingFails) {
     ScriptedDevice device(linkPath());
     openWindow();
-    const QList<QByteArray> lines = SRecordWriter::lines(randomData(256, 12), 0x1000, SRecordWriter::Options{});
+    const QList<QByteArray> lines =
+        SRecordWriter::lines(randomData(256, 12), 0x1000, SRecordWriter::Options{});
     ASSERT_GE(lines.size(), 6);
     choose(writeFile(lines.join('\n') + '\n'));
     // From a run that is probing.
@@ -194,7 +197,8 @@ TEST_F(FaultDevice, afterCancelNoLineReachesTheDeviceAndNothingFails) {
         device.pty.write(">");
         ASSERT_TRUE(device.waitFor([](const QByteArray &r) { return r.endsWith('f'); }));
         device.pty.write("_");
-        ASSERT_TRUE(waitUntil([&] { return window->session().state() == SessionState::SendingFile; }));
+        ASSERT_TRUE(
+            waitUntil([&] { return window->session().state() == SessionState::SendingFile; }));
     };
     const auto cancelAndProbeAgain = [&] {
         const QString captionBefore = caption();
@@ -206,7 +210,9 @@ TEST_F(FaultDevice, afterCancelNoLineReachesTheDeviceAndNothingFails) {
         device.received += device.pty.readAvailable();
         const qsizetype atCancel = device.received.count('\n');
         button("btnFlash")->click(); // START again: its probes show time passing
-        EXPECT_TRUE(waitUntil([&] { return button("btnFlash")->text() == QStringLiteral("Waiting restart: 56"); }, 8000));
+        EXPECT_TRUE(waitUntil(
+            [&] { return button("btnFlash")->text() == QStringLiteral("Waiting restart: 56"); },
+            8000));
         device.received += device.pty.readAvailable();
         EXPECT_EQ(device.received.count('\n'), atCancel) << "a line went out after CANCEL";
         EXPECT_EQ(caption(), captionBefore) << "a cancel is no failure";
@@ -255,6 +261,7 @@ TEST_F(FaultDevice, aDeviceThatNeverBootsLeavesTheFailureInTheLog) {
     EXPECT_EQ(button("btnFlash")->text(), QStringLiteral("START PROGRAMMING"));
     EXPECT_TRUE(button("btnFlash")->isEnabled());
     EXPECT_TRUE(boxes().isEmpty());
+    EXPECT_EQ(caption(), QStringLiteral("Tarnix Pellora, Connect: True")) << "no failure caption";
     EXPECT_EQ(sim->linesReceived(), 0);
     replaceDevice();
     programAfterwards();

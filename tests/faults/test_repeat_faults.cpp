@@ -1,9 +1,9 @@
 // Many complete runs back to back in one program instance, headless: the real serial layer, timers
 // and session, as a front end without widgets drives them. Nothing may build up from run to run.
-#include "DeviceSim.h"
 #include "QuietView.h"
 #include "SRecordWriter.h"
-#include "TestPty.h"
+#include "SimProcess.h"
+#include "Wait.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
@@ -17,9 +17,9 @@
 TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
     constexpr int Runs = 20;
     QTemporaryDir dir;
-    DeviceSim sim;
-    ASSERT_TRUE(sim.start(dir.filePath(QStringLiteral("board")),
-                          {QStringLiteral("--boot-delay"), QStringLiteral("50")}))
+    SimProcess sim;
+    ASSERT_TRUE(sim.start(
+        {QStringLiteral("--boot-delay"), QStringLiteral("50"), QStringLiteral("--verbose")}))
         << sim.errorString().toStdString();
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());

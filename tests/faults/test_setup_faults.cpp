@@ -103,7 +103,7 @@ TEST_F(FaultSetup, aPortWithoutPermissionIsRefusedWithItsReason) {
     ::chmod(device.constData(), 0666);
     probe.write("\n");
     EXPECT_EQ(nextCaption(), QStringLiteral("Tarnix Pellora, Connect: True"));
-    EXPECT_TRUE(probe.waitForFinished(5000));
+    EXPECT_TRUE(waitForEnd(probe, 5000));
     EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(probe.exitCode(), 0);
 }

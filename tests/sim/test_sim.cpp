@@ -28,11 +28,20 @@ class PtyHost {
 public:
     explicit PtyHost(const QString &path) {
         fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        setLine(B57600);
+    }
+    // Raw, at `speed`, with `framing` (CSIZE, PARENB, PARODD, CSTOPB bits) in place of 8N1.
+    // False when the tty did not keep that framing.
+    bool setLine(speed_t speed, tcflag_t framing = CS8) {
+        constexpr tcflag_t Framing = CSIZE | PARENB | PARODD | CSTOPB;
         termios mode{};
-        if (fd_ >= 0 && ::tcgetattr(fd_, &mode) == 0) {
-            ::cfmakeraw(&mode);
-            ::tcsetattr(fd_, TCSANOW, &mode);
-        }
+        if (fd_ < 0 || ::tcgetattr(fd_, &mode) != 0)
+            return false;
+        ::cfmakeraw(&mode);
+        ::cfsetspeed(&mode, speed);
+        mode.c_cflag = (mode.c_cflag & ~Framing) | framing;
+        ::tcsetattr(fd_, TCSANOW, &mode);
+        return ::tcgetattr(fd_, &mode) == 0 && (mode.c_cflag & Framing) == framing;
     }
     ~PtyHost() {
         if (fd_ >= 0)
@@ -353,6 +362,44 @@ TEST(SimPty, GarbageAnswersCarryNoToken) {
         EXPECT_FALSE(answer.empty());
         EXPECT_EQ(answer.find_first_of("._>P"), std::string::npos) << answer;
     }
+}
+
+TEST(SimPty, AnswersOnlyAHostAtTheBootloadersLineSettings) {
+    const struct {
+        const char *name;
+        speed_t speed;
+        tcflag_t framing;
+        const char *logged;
+    } wrong[] = {
+        {"115200 baud", B115200, CS8, "host line 115200 8N1, expected 57600 8N1"},
+        {"left at 9600", B9600, CS8, "host line 9600 8N1"}, // the pty's speed until set
+        {"7 data bits", B57600, CS7, "host line 57600 7N1"},
+        {"even parity", B57600, CS8 | PARENB, "host line 57600 8E1"},
+        {"2 stop bits", B57600, CS8 | CSTOPB, "host line 57600 8N2"},
+    };
+    for (const auto &line : wrong) {
+        SCOPED_TRACE(line.name);
+        START_SIM(sim, "--boot-delay", "0", "--verbose");
+        if (!sim.host->setLine(line.speed, line.framing))
+            continue; // a Linux pty keeps 8 data bits and no parity whatever the host asks
+        EXPECT_FALSE(sim.host->boot(300ms)) << "a bootloader hears garbage and stays silent";
+        // The same host set right is answered: only the line was refused.
+        sim.host->setLine(B57600);
+        EXPECT_TRUE(sim.host->bootAndFlash());
+        EXPECT_TRUE(sim.process.stop());
+        EXPECT_GT(field(sim.process, "refused_probes"), 0);
+        EXPECT_TRUE(sim.process.log().contains(QLatin1String(line.logged)))
+            << sim.process.log().toStdString();
+        EXPECT_EQ(sim.process.log().count(QStringLiteral("probe refused")), 1) << "logged once";
+    }
+
+    // --baud names another rate: a host at 115200 is answered, one at 57600 is not.
+    START_SIM(sim, "--boot-delay", "0", "--baud", "115200");
+    EXPECT_FALSE(sim.host->boot(300ms));
+    sim.host->setLine(B115200);
+    EXPECT_TRUE(sim.host->bootAndFlash());
+    EXPECT_TRUE(sim.process.stop());
+    EXPECT_GT(field(sim.process, "refused_probes"), 0);
 }
 
 TEST(SimPty, LinkNamesThePtyUntilExit) {

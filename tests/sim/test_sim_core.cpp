@@ -4,6 +4,7 @@
 #include "SRecordWriter.h"
 #include "sim/Device.h"
 #include "sim/Options.h"
+#include "sim/Report.h"
 #include "sim/SRecordLine.h"
 #include "sim/SparseImage.h"
 
@@ -178,7 +179,10 @@ public:
     void hangup() override { ++hangups; }
     void rebooting() override { output += "<reboot>"; }
     void log(const std::string &) override {}
+    std::optional<std::string> lineMismatch() override { return mismatch; }
     std::string take() { return std::exchange(output, {}); }
+
+    std::optional<std::string> mismatch;
 
     std::string output;
     int runs = 0;
@@ -242,6 +246,35 @@ TEST_F(SimDevice, AcceptsEveryLineEndingAndCountsBlankLines) {
     EXPECT_EQ(device->run().blankLines, 3u); // "\n", "\r" and "\r\n" after the third line
     EXPECT_EQ(events.runs, 1);
     EXPECT_EQ(device->state(), Device::State::Idle);
+}
+
+TEST_F(SimDevice, ProbesOverAWronglySetLineAreNeverAnswered) {
+    make({.bootDelay = Millis{0}});
+    events.mismatch = "host line 115200 8N1, expected 57600 8N1";
+    at(0, "iii");
+    EXPECT_EQ(events.take(), "");
+    EXPECT_EQ(device->state(), Device::State::Idle);
+    EXPECT_EQ(device->refusedProbes(), 3u);
+    events.mismatch.reset(); // the host sets its line right
+    at(10, "i");
+    EXPECT_EQ(events.take(), "<reboot>>\r\n");
+    EXPECT_EQ(device->refusedProbes(), 3u);
+}
+
+TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSaw) {
+    make({.bootDelay = Millis{0}});
+    at(0, "i");
+    EXPECT_EQ(summaryJson(0, 0, device->run()).find("_ms"), std::string::npos) << "no run yet";
+    at(340, "f");
+    at(1350, "S1031234B6\n");
+    at(1500, "S1031234B6\n");
+    at(4400, "S1031234B6\n");
+    at(4500, "S9030000FC\n");
+    const std::string json = summaryJson(device->completedRuns(), 2, device->run());
+    for (const char *field : {"\"runs\":1,", "\"refused_probes\":2,",
+                              "\"flash_after_prompt_ms\":340", "\"first_line_after_ready_ms\":1010",
+                              "\"lines_span_ms\":3150", "\"longest_line_gap_ms\":2900"})
+        EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "SimProcess.h"
 
+#include "Wait.h"
+
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -38,9 +41,11 @@ bool SimProcess::start(const QStringList &arguments, int timeoutMs) {
     summaryPath_ =
         pathOption(QStringLiteral("--summary"), tempPath(QStringLiteral("summary.json")));
     imagePath_ = pathOption(QStringLiteral("--image"), tempPath(QStringLiteral("image.bin")));
+    keepLog_ = args.contains(QStringLiteral("--verbose"));
 
     process_ = std::make_unique<QProcess>();
-    process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (!keepLog_)
+        process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_->start(executablePath(), args);
     if (!process_->waitForStarted(timeoutMs)) {
         error_ =
@@ -49,7 +54,7 @@ bool SimProcess::start(const QStringList &arguments, int timeoutMs) {
     }
     const std::optional<QByteArray> pty = waitForLine("PTY ", timeoutMs);
     if (!pty) {
-        error_ = QStringLiteral("no PTY line from the simulator");
+        error_ = QStringLiteral("no PTY line from the simulator: ") + log();
         return false;
     }
     slavePath_ = QString::fromLocal8Bit(pty->mid(4));
@@ -65,33 +70,56 @@ void SimProcess::collectOutput() {
         lines_.append(partial_.left(end));
         partial_.remove(0, end + 1);
     }
+    if (keepLog_)
+        log_ += process_->readAllStandardError();
 }
 
 std::optional<QByteArray> SimProcess::waitForLine(QByteArrayView prefix, int timeoutMs) {
-    const QDeadlineTimer deadline(timeoutMs);
     qsizetype searched = 0;
-    for (;;) {
+    std::optional<QByteArray> found;
+    const auto seen = [&] {
         collectOutput();
         for (; searched < lines_.size(); ++searched) {
-            if (lines_.at(searched).startsWith(prefix))
-                return lines_.at(searched);
+            if (lines_.at(searched).startsWith(prefix)) {
+                found = lines_.at(searched);
+                return true;
+            }
         }
-        if (!process_ || deadline.hasExpired())
-            return std::nullopt;
-        if (process_->state() != QProcess::Running) {
-            // Output may still be buffered after the exit.
-            collectOutput();
-            if (searched == lines_.size())
-                return std::nullopt;
-            continue;
-        }
-        process_->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        return false;
+    };
+    if (!process_)
+        return std::nullopt;
+    if (QCoreApplication::instance()) {
+        waitUntil(
+            [&] {
+                if (seen())
+                    return true;
+                if (isRunning())
+                    return false;
+                seen(); // what the process wrote before it ended
+                return true;
+            },
+            timeoutMs);
+    } else {
+        // Without an event loop only QProcess's own waits move data into its buffers.
+        QDeadlineTimer deadline(timeoutMs);
+        while (!seen() && isRunning() && !deadline.hasExpired())
+            process_->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
     }
+    return found;
 }
 
 bool SimProcess::waitForRuns(int runs, int timeoutMs) {
     return waitForLine(QByteArray("SUMMARY runs=") + QByteArray::number(runs) + ' ', timeoutMs)
         .has_value();
+}
+
+int SimProcess::completedRuns() {
+    int runs = 0;
+    for (const QByteArray &line : outputLines())
+        if (line.startsWith("SUMMARY runs="))
+            ++runs;
+    return runs;
 }
 
 QByteArrayList SimProcess::outputLines() {
@@ -116,14 +144,35 @@ std::optional<QByteArray> SimProcess::image() const {
     return file.readAll();
 }
 
+int SimProcess::badLines() {
+    collectOutput();
+    return static_cast<int>(log_.count(": bad ("));
+}
+
+int SimProcess::linesReceived() {
+    collectOutput();
+    int lines = 0;
+    for (const QByteArray &line : log_.split('\n'))
+        if (line.startsWith("sim: line ") && !line.contains("not answered"))
+            ++lines;
+    return lines;
+}
+
+QString SimProcess::log() {
+    collectOutput();
+    return QString::fromLocal8Bit(log_.right(4000));
+}
+
 bool SimProcess::isRunning() const {
     return process_ && process_->state() != QProcess::NotRunning;
 }
 
 bool SimProcess::waitForExit(int timeoutMs) {
-    if (!isRunning())
+    if (!process_)
         return true;
-    const bool exited = process_->waitForFinished(timeoutMs);
+    const bool exited = QCoreApplication::instance()
+                            ? waitUntil([this] { return !isRunning(); }, timeoutMs)
+                            : waitForEnd(*process_, timeoutMs);
     collectOutput();
     return exited;
 }
@@ -139,9 +188,10 @@ bool SimProcess::stop(int timeoutMs) {
         return false;
     if (isRunning()) {
         process_->terminate();
-        if (!process_->waitForFinished(timeoutMs)) {
+        if (!waitForEnd(*process_, timeoutMs)) {
             process_->kill();
-            process_->waitForFinished(timeoutMs);
+            waitForEnd(*process_, timeoutMs);
+            collectOutput();
             return false;
         }
     }

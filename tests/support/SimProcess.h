@@ -10,8 +10,10 @@
 #include <memory>
 #include <optional>
 
-// Runs the device simulator for a test. Every wait is bounded by the timeout it is given. The
-// simulator's stderr is forwarded, so --verbose logs land in the test output.
+// Runs the device simulator for a test or a benchmark. Every wait is bounded by the timeout it is
+// given and processes Qt events meanwhile, so a window or session in the same process keeps
+// running. Without --verbose the simulator's stderr is forwarded to the caller's; with it, the log
+// is kept for log(), badLines() and linesReceived().
 class SimProcess {
 public:
     SimProcess();
@@ -36,11 +38,22 @@ public:
     std::optional<QByteArray> waitForLine(QByteArrayView prefix, int timeoutMs = 5000);
     // Waits for the stdout report of completed run number `runs`.
     bool waitForRuns(int runs, int timeoutMs = 5000);
+    // Runs completed so far, from the stdout reports.
+    int completedRuns();
     QByteArrayList outputLines();
 
     // The summary JSON and image as last written, nothing when missing or unreadable.
     std::optional<QJsonObject> summary() const;
     std::optional<QByteArray> image() const;
+
+    // From the --verbose log. The summary describes the latest run only, and a run that a fault
+    // cut short is replaced by the next one, so these count over every run so far.
+    // Lines the device found malformed.
+    int badLines();
+    // Lines the device took in, good or bad.
+    int linesReceived();
+    // The end of the log, for failure messages.
+    QString log();
 
     bool isRunning() const;
     bool waitForExit(int timeoutMs = 5000);
@@ -54,8 +67,10 @@ private:
 
     QTemporaryDir dir_;
     std::unique_ptr<QProcess> process_;
+    bool keepLog_ = false;
     QByteArray partial_;
     QByteArrayList lines_;
+    QByteArray log_;
     QString slavePath_;
     QString summaryPath_;
     QString imagePath_;

@@ -2,6 +2,7 @@
 
 #include "SRecordLine.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -43,6 +44,8 @@ void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
     switch (state_) {
     case State::Idle:
         if (c == WakeByte && !config_.neverBoot) {
+            if (!lineMatches())
+                return;
             startBooting(now, "wake byte");
             // A zero boot delay answers this very byte.
             if (config_.bootDelay.count() == 0)
@@ -64,6 +67,8 @@ void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
     case State::Prompted:
         if (c == FlashByte) {
             run_ = RunStats{};
+            run_.promptSent = promptTime_;
+            run_.flashReceived = now;
             line_.clear();
             lineTooLong_ = false;
             lastWasCR_ = false;
@@ -117,6 +122,11 @@ void Device::finishLine(Clock::time_point now) {
         return;
     }
     ++run_.lines;
+    if (run_.lastLine)
+        run_.longestLineGap = std::max(run_.longestLineGap, now - *run_.lastLine);
+    else
+        run_.firstLine = now;
+    run_.lastLine = now;
     const bool tooLong = lineTooLong_;
     const LineResult result = tooLong ? LineResult{} : checkLine(line_);
     line_.clear();
@@ -193,6 +203,20 @@ void Device::enterIdle(Clock::time_point now) {
 bool Device::isPowerCycle(char c, Clock::duration quiet) const {
     return c == WakeByte && !config_.neverBoot && config_.resetGap.count() > 0 &&
            quiet >= config_.resetGap;
+}
+
+bool Device::lineMatches() {
+    const std::optional<std::string> mismatch = events_.lineMismatch();
+    if (!mismatch) {
+        refusing_ = false;
+        return true;
+    }
+    // A probe at the wrong speed or framing reaches a real bootloader as garbage: it stays silent.
+    ++refusedProbes_;
+    if (!refusing_)
+        log("idle: probe refused, " + *mismatch);
+    refusing_ = true;
+    return false;
 }
 
 std::string Device::garbageBytes() {

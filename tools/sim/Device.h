@@ -22,6 +22,8 @@ inline constexpr std::string_view ReadyToken = "_";
 inline constexpr std::string_view LineAck = ".";
 inline constexpr std::string_view ClosingText =
     "Programmed successfully! Restarting device....\r\n";
+// The bootloader's line: 57600 baud, 8 data bits, no parity, 1 stop bit.
+inline constexpr std::uint32_t LineRate = 57600;
 inline constexpr char WakeByte = 'i';
 inline constexpr char FlashByte = 'f';
 inline constexpr char GoByte = 'g';
@@ -50,6 +52,12 @@ struct RunStats {
     std::uint64_t blankLines = 0;
     std::uint64_t dataBytes = 0;
     SparseImage image;
+    // When the run's steps happened, so a test can check the host's delays from the device's side.
+    std::optional<Clock::time_point> promptSent;
+    std::optional<Clock::time_point> flashReceived; // the ready token goes out at once
+    std::optional<Clock::time_point> firstLine;
+    std::optional<Clock::time_point> lastLine;
+    Clock::duration longestLineGap{0};
 };
 
 class DeviceEvents {
@@ -62,6 +70,9 @@ public:
     virtual void rebooting() = 0;
     virtual void hangup() = 0;
     virtual void log(const std::string &message) = 0;
+    // Why the host's line settings would garble its probes (speed, data bits, parity, stop bits),
+    // or nothing when they match the bootloader's.
+    virtual std::optional<std::string> lineMismatch() { return std::nullopt; }
 };
 
 class Device {
@@ -79,6 +90,8 @@ public:
     // The run in progress, or the last one when none is.
     const RunStats &run() const { return run_; }
     std::uint64_t completedRuns() const { return completedRuns_; }
+    // Probes that arrived while the host's line settings differed, never answered.
+    std::uint64_t refusedProbes() const { return refusedProbes_; }
 
 private:
     void receiveByte(char c, Clock::time_point now, Clock::duration quiet);
@@ -88,6 +101,7 @@ private:
     void sendPrompt(Clock::time_point now);
     void enterIdle(Clock::time_point now);
     bool isPowerCycle(char c, Clock::duration quiet) const;
+    bool lineMatches();
     std::string garbageBytes();
     void log(const std::string &message);
 
@@ -107,6 +121,8 @@ private:
     bool lastWasCR_ = false;
     RunStats run_;
     std::uint64_t completedRuns_ = 0;
+    std::uint64_t refusedProbes_ = 0;
+    bool refusing_ = false;
 };
 
 } // namespace pellora::sim

@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "Hex.h"
+
 #include <charconv>
 #include <functional>
 #include <map>
@@ -15,16 +17,6 @@ std::optional<std::uint64_t> parseNumber(std::string_view text, std::uint64_t ma
     if (text.empty() || ec != std::errc{} || ptr != end || value > max)
         return std::nullopt;
     return value;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 constexpr std::uint64_t MaxMillis = 24ull * 3600 * 1000;
@@ -208,14 +200,20 @@ std::string usage(std::string_view program) {
 Plays the device's serial bootloader on a pseudo-terminal. The first line on stdout is
 "PTY <slave path>"; open that path as the serial port. Each completed run adds a line
 "SUMMARY runs=N lines=N bad_lines=N data_bytes=N"; a simulated hang-up adds "HANGUP lines=N".
-The summary file's counters other than "runs" describe the latest run.
+The summary file's counters other than "runs" and "refused_probes" describe the latest run,
+with its delays in ms as the device saw them: "flash_after_prompt_ms", "first_line_after_ready_ms",
+"lines_span_ms" and "longest_line_gap_ms".
+
+A probe is answered only while the host's line is set as the bootloader's (57600 8N1 unless
+--baud says otherwise); the others are never answered, and counted as "refused_probes".
 
 Link and runs:
   --link PATH            also make PATH a symlink to the pty slave (removed at exit)
   --runs N               exit 0 after N completed runs (0 = run forever, the default)
   --image PATH           write the programmed image after each run (0xFF in gaps)
   --summary PATH         write run counters as JSON after each run and at exit
-  --baud RATE            pace both directions at RATE baud, 8N1 (default: no pacing)
+  --baud RATE            the line's rate: pace both directions at RATE baud, 8N1, and
+                         expect the host at RATE (default: no pacing, expect 57600)
   --verbose              log every event to stderr
 
 Boot:

@@ -8,15 +8,29 @@
 
 namespace pellora::sim {
 
-std::string summaryJson(std::uint64_t runs, const RunStats &run) {
+std::string summaryJson(std::uint64_t runs, std::uint64_t refusedProbes, const RunStats &run) {
     auto field = [](const char *name, std::uint64_t value) {
         return std::string{"\""} + name + "\":" + std::to_string(value);
     };
-    return "{" + field("runs", runs) + "," + field("lines", run.lines) + "," +
-           field("bad_lines", run.badLines) + "," + field("blank_lines", run.blankLines) + "," +
-           field("data_bytes", run.dataBytes) + "," + field("min_address", run.image.lowest()) +
-           "," + field("max_address", run.image.highest()) + "," +
-           field("image_size", run.image.span()) + "}\n";
+    std::string json =
+        "{" + field("runs", runs) + "," + field("refused_probes", refusedProbes) + "," +
+        field("lines", run.lines) + "," + field("bad_lines", run.badLines) + "," +
+        field("blank_lines", run.blankLines) + "," + field("data_bytes", run.dataBytes) + "," +
+        field("min_address", run.image.lowest()) + "," + field("max_address", run.image.highest()) +
+        "," + field("image_size", run.image.span());
+    auto millis = [&](const char *name, Clock::duration span) {
+        json += "," + field(name, static_cast<std::uint64_t>(
+                                      std::chrono::duration_cast<Millis>(span).count()));
+    };
+    if (run.promptSent && run.flashReceived)
+        millis("flash_after_prompt_ms", *run.flashReceived - *run.promptSent);
+    if (run.flashReceived && run.firstLine)
+        millis("first_line_after_ready_ms", *run.firstLine - *run.flashReceived);
+    if (run.firstLine && run.lastLine) {
+        millis("lines_span_ms", *run.lastLine - *run.firstLine);
+        millis("longest_line_gap_ms", run.longestLineGap);
+    }
+    return json + "}\n";
 }
 
 std::string summaryLine(std::uint64_t runs, const RunStats &run) {

@@ -1,20 +1,8 @@
 #include "SRecordLine.h"
 
+#include "Hex.h"
+
 namespace pellora::sim {
-
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-} // namespace
 
 const char *describe(LineError error) {
     switch (error) {

@@ -79,7 +79,9 @@ struct Pty {
         termios mode{};
         if (::tcgetattr(slave, &mode) == 0) {
             ::cfmakeraw(&mode);
-            ::cfsetspeed(&mode, B57600);
+            // A port keeps whatever speed it had until the host sets one: a host that never sets
+            // the bootloader's speed must not get through by luck.
+            ::cfsetspeed(&mode, B9600);
             ::tcsetattr(slave, TCSANOW, &mode);
         }
         ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
@@ -125,6 +127,49 @@ void removeLink(const std::string &link, const std::string &target) {
         ::unlink(link.c_str());
 }
 
+struct Speed {
+    speed_t code;
+    std::uint32_t rate;
+};
+constexpr Speed Speeds[] = {
+    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+    {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+    {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+    {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+    {B115200, 115200},   {B230400, 230400},
+#ifdef B460800
+    {B460800, 460800},   {B500000, 500000},   {B576000, 576000},   {B921600, 921600},
+    {B1000000, 1000000}, {B1152000, 1152000}, {B1500000, 1500000}, {B2000000, 2000000},
+    {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000},
+#endif
+};
+
+std::optional<std::uint32_t> rateOf(speed_t code) {
+    for (const Speed &speed : Speeds)
+        if (speed.code == code)
+            return speed.rate;
+    return std::nullopt;
+}
+
+std::optional<speed_t> codeOf(std::uint32_t rate) {
+    for (const Speed &speed : Speeds)
+        if (speed.rate == rate)
+            return speed.code;
+    return std::nullopt;
+}
+
+// "57600 8N1"
+std::string describeLine(const termios &mode) {
+    const std::optional<std::uint32_t> rate = rateOf(::cfgetospeed(&mode));
+    std::string text = rate ? std::to_string(*rate) : std::string{"a non-standard speed"};
+    const tcflag_t size = mode.c_cflag & CSIZE;
+    text += ' ';
+    text += size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+    text += !(mode.c_cflag & PARENB) ? 'N' : (mode.c_cflag & PARODD) ? 'O' : 'E';
+    text += (mode.c_cflag & CSTOPB) ? '2' : '1';
+    return text;
+}
+
 int millisUntil(Clock::time_point deadline, Clock::time_point now) {
     if (deadline <= now)
         return 0;
@@ -141,6 +186,22 @@ public:
             byteTime_ = std::chrono::duration_cast<Clock::duration>(
                 std::chrono::nanoseconds{10'000'000'000LL / *options_.baud});
         }
+    }
+
+    std::optional<std::string> lineMismatch() override {
+        termios mode{};
+        if (::tcgetattr(pty_.slave, &mode) != 0)
+            return std::nullopt; // nothing to judge by
+        const std::uint32_t expected = options_.baud.value_or(LineRate);
+        // A rate without a termios code cannot be told apart here: only the framing is checked.
+        const std::optional<speed_t> code = codeOf(expected);
+        const bool speedOk = !code || ::cfgetospeed(&mode) == *code;
+        const bool framingOk =
+            (mode.c_cflag & CSIZE) == CS8 && !(mode.c_cflag & PARENB) && !(mode.c_cflag & CSTOPB);
+        if (speedOk && framingOk)
+            return std::nullopt;
+        return "host line " + describeLine(mode) + ", expected " + std::to_string(expected) +
+               " 8N1";
     }
 
     int run();
@@ -326,7 +387,8 @@ private:
             }
         }
         if (!options_.summaryPath.empty()) {
-            const std::string json = summaryJson(device_.completedRuns(), stats);
+            const std::string json =
+                summaryJson(device_.completedRuns(), device_.refusedProbes(), stats);
             if (!writeFileAtomically(options_.summaryPath, json, error))
                 std::fprintf(stderr, "sim: %s\n", error.c_str());
         }

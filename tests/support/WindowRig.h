@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceSim.h"
+#include "SimProcess.h"
 #include "app/frmProg.h"
 
 #include <QByteArray>
@@ -22,9 +22,9 @@ inline void PrintTo(RunResult result, std::ostream *os) {
 class QMessageBox;
 class QPushButton;
 
-// The window against a device on a pseudo-terminal, driven as the operator would. The port number
-// is mapped to a link that every device of a test takes over in turn, so a replaced device comes
-// back under the same path.
+// The window against a device on a pseudo-terminal, driven as the operator would: the real serial
+// layer, timers and session. The port number is mapped to a link that every device of a test takes
+// over in turn, so a replaced device comes back under the same path.
 class WindowRig : public ::testing::Test {
 protected:
     // A number whose fallback device (/dev/ttyS<N-1>) exists on no machine.
@@ -40,7 +40,8 @@ protected:
     static void mapPort(const QString &device);
     static QString settingsFile();
 
-    // A simulator linked at linkPath(); --boot-delay 50 unless the arguments name one.
+    // A simulator linked at linkPath(), keeping its log; --boot-delay 50 unless the arguments name
+    // one.
     void startDevice(QStringList arguments = {});
     // A new window with the port number typed in; openWindow() also connects it.
     void newWindow();
@@ -73,7 +74,7 @@ protected:
     void expectNoBadLines();
 
     QTemporaryDir dir;
-    std::unique_ptr<DeviceSim> sim;
+    std::unique_ptr<SimProcess> sim;
     std::unique_ptr<frmProg> window;
     // How each run of the current window ended.
     QList<RunResult> results;

@@ -1,7 +1,7 @@
 #include "WindowRig.h"
 
 #include "SRecordWriter.h"
-#include "TestPty.h"
+#include "Wait.h"
 #include "app/LogView.h"
 #include "settings/ModuleReg.h"
 
@@ -50,8 +50,9 @@ void WindowRig::mapPort(const QString &device) {
 void WindowRig::startDevice(QStringList arguments) {
     if (!arguments.contains(QStringLiteral("--boot-delay")))
         arguments << QStringLiteral("--boot-delay") << QStringLiteral("50");
-    sim = std::make_unique<DeviceSim>();
-    ASSERT_TRUE(sim->start(linkPath(), arguments)) << sim->errorString().toStdString();
+    arguments << QStringLiteral("--verbose") << QStringLiteral("--link") << linkPath();
+    sim = std::make_unique<SimProcess>();
+    ASSERT_TRUE(sim->start(arguments)) << sim->errorString().toStdString();
 }
 
 void WindowRig::newWindow() {

@@ -1,9 +1,0 @@
-// GoogleTest main with a QCoreApplication, for tests that use QProcess, timers or signals.
-#include <QCoreApplication>
-#include <gtest/gtest.h>
-
-int main(int argc, char **argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}

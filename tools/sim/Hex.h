@@ -1,0 +1,16 @@
+#pragma once
+
+namespace pellora::sim {
+
+// The value of one hex digit, either case; -1 for anything else.
+constexpr int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace pellora::sim
