@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
@@ -47,10 +48,29 @@ void mapPort(int number, const QString &device) {
     ini.sync();
 }
 
+// The environment of a run: the caller's, less all that shapes what the program shows, which is set
+// here instead: the terminal type (a "dumb" one gets no bar), the locale, no NO_COLOR, a width.
+QProcessEnvironment runEnvironment(const QString &term) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : env.keys()) {
+        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") ||
+            name == QLatin1String("LANGUAGE"))
+            env.remove(name);
+    }
+    env.remove(QStringLiteral("NO_COLOR"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("TERM"), term);
+    env.insert(QStringLiteral("COLUMNS"), QStringLiteral("80"));
+    env.insert(QStringLiteral("LINES"), QStringLiteral("24"));
+    return env;
+}
+
 // One run of the program; every wait is bounded.
 class Cli {
 public:
-    explicit Cli(const QStringList &arguments, const QString &stderrFile = {}) {
+    explicit Cli(const QStringList &arguments, const QString &stderrFile = {},
+                 const QString &term = QStringLiteral("xterm-256color")) {
+        process_.setProcessEnvironment(runEnvironment(term));
         if (!stderrFile.isEmpty())
             process_.setStandardErrorFile(stderrFile);
         process_.start(QStringLiteral(PELLORA_CLI_PATH), arguments);
@@ -120,6 +140,29 @@ protected:
         EXPECT_EQ(sim.image(), data);
     }
 
+    // A run whose standard error is a terminal of type `term`; what the terminal showed.
+    QByteArray runOnTerminal(SimProcess &sim, const QByteArray &data, const QString &term) {
+        TestPty terminal;
+        EXPECT_TRUE(terminal.ok());
+        Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
+                 writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"),
+                 QStringLiteral("20")},
+                terminal.slavePath(), term);
+        // Read while it runs: a full terminal buffer would stall the program.
+        QByteArray shown;
+        waitUntil(
+            [&] {
+                shown += terminal.readAvailable();
+                return !cli.isRunning();
+            },
+            30'000);
+        const int status = cli.finish(1000);
+        shown += terminal.readAvailable();
+        EXPECT_EQ(status, 0) << shown.toStdString();
+        expectProgrammed(sim, data);
+        return shown;
+    }
+
     QTemporaryDir dir;
     std::vector<std::unique_ptr<SimProcess>> sims;
 };
@@ -180,30 +223,22 @@ TEST_F(CliRun, programsABoardByItsPortNumberAndReportsTheRun) {
 
 TEST_F(CliRun, aTerminalGetsAProgressBarRedrawnInPlace) {
     SimProcess &sim = startSim();
-    TestPty terminal;
-    ASSERT_TRUE(terminal.ok());
     const QByteArray data = randomData(1024, 2);
-    Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
-             writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"),
-             QStringLiteral("20")},
-            terminal.slavePath());
-    // Read while it runs: a full terminal buffer would stall the program.
-    QByteArray shown;
-    waitUntil(
-        [&] {
-            shown += terminal.readAvailable();
-            return !cli.isRunning();
-        },
-        30'000);
-    const int status = cli.finish(1000);
-    shown += terminal.readAvailable();
-    ASSERT_EQ(status, 0) << shown.toStdString();
-    expectProgrammed(sim, data);
+    const QByteArray shown = runOnTerminal(sim, data, QStringLiteral("xterm-256color"));
     EXPECT_TRUE(shown.contains("\r\x1b[K["));
     EXPECT_TRUE(shown.contains(" lines/s")) << shown.toStdString();
     EXPECT_TRUE(shown.contains(" left"));
     EXPECT_TRUE(shown.contains("PROGRAMMED"));
     EXPECT_FALSE(shown.contains("progress ")) << "no plain progress lines on a terminal";
+}
+
+TEST_F(CliRun, aDumbTerminalGetsPlainProgressLinesWithoutEscapes) {
+    SimProcess &sim = startSim();
+    const QByteArray data = randomData(1024, 12);
+    const QByteArray shown = runOnTerminal(sim, data, QStringLiteral("dumb"));
+    EXPECT_TRUE(shown.contains("progress ")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("PROGRAMMED"));
+    EXPECT_FALSE(shown.contains('\x1b')) << shown.toStdString();
 }
 
 TEST_F(CliRun, aResetLineThePortCannotDriveFallsBackToAPowerCycle) {
