@@ -12,12 +12,29 @@
 
 #include <csignal>
 
+// The environment of a run: the caller's, less all that shapes what the program shows, which is set
+// here instead: the terminal type (a "dumb" one gets no bar), the locale, no NO_COLOR, a width.
+inline QProcessEnvironment runEnvironment(const QString &term = QStringLiteral("xterm-256color")) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : env.keys()) {
+        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") ||
+            name == QLatin1String("LANGUAGE"))
+            env.remove(name);
+    }
+    env.remove(QStringLiteral("NO_COLOR"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("TERM"), term);
+    env.insert(QStringLiteral("COLUMNS"), QStringLiteral("80"));
+    env.insert(QStringLiteral("LINES"), QStringLiteral("24"));
+    return env;
+}
+
 // One run of tarnix-pellora-cli; every wait is bounded.
 class Cli {
 public:
     explicit Cli(
         const QStringList &arguments, const QString &stderrFile = {},
-        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
+        const QProcessEnvironment &environment = runEnvironment()) {
         if (!stderrFile.isEmpty())
             process_.setStandardErrorFile(stderrFile);
         process_.setProcessEnvironment(environment);

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Builds the Debian package from a build tree, unpacks it into a scratch root (nothing is installed
-# on the system) and starts both programs from there.
+# Builds the Debian package from a build tree, checks it with lintian, unpacks it into a scratch root
+# (nothing is installed on the system) and starts both programs from there.
 #   package_test.sh BUILD_DIR CPACK
-# Exit 77 (skipped) when the Debian tools are missing.
+# Exit 77 (skipped) without dpkg-deb, that is on a system that is not Debian's; there the checkers
+# lintian, desktop-file-validate and groff are required too (scripts/install-deps.sh --test).
 set -u
 build_dir=$1
 cpack=$2
@@ -12,6 +13,9 @@ fail() { echo "FAILED: $*"; exit 1; }
 
 [ -x "$cpack" ] || skip "cpack not found ($cpack)"
 command -v dpkg-deb >/dev/null 2>&1 || skip "dpkg-deb not found (apt-get install dpkg)"
+for tool in lintian desktop-file-validate groff; do
+    command -v $tool >/dev/null 2>&1 || fail "$tool not found: scripts/install-deps.sh --test installs it"
+done
 [ -f "$build_dir/CPackConfig.cmake" ] || fail "$build_dir has no CPackConfig.cmake: configure it first"
 for program in app/tarnix-pellora cli/tarnix-pellora-cli; do
     [ -x "$build_dir/$program" ] || fail "$build_dir/$program is not built"
@@ -41,21 +45,36 @@ for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 qt6-qpa-p
     case "$depends" in *"$package"*) ;; *) fail "Depends lacks $package" ;; esac
 done
 
+# Debian's own checks, every error and warning counts. An override needs a reason written above it
+# in the package's /usr/share/lintian/overrides/tarnix-pellora.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1
+status=$?
+if [ $status -ne 0 ] || grep -q '^[EW]: ' "$scratch/lintian.log"; then
+    cat "$scratch/lintian.log"
+    fail "lintian (status $status)"
+fi
+echo "lintian: no errors, no warnings"
+
 dpkg-deb -x "$deb" "$scratch/root" || fail "dpkg-deb -x"
 root=$scratch/root
+doc=usr/share/doc/tarnix-pellora
 for file in usr/bin/tarnix-pellora usr/bin/tarnix-pellora-cli \
-    usr/share/applications/tarnix-pellora.desktop usr/share/man/man1/tarnix-pellora-cli.1.gz \
+    usr/share/applications/tarnix-pellora.desktop \
+    usr/share/man/man1/tarnix-pellora.1.gz usr/share/man/man1/tarnix-pellora-cli.1.gz \
+    $doc/copyright $doc/changelog.gz \
     usr/share/icons/hicolor/16x16/apps/tarnix-pellora.png usr/share/icons/hicolor/32x32/apps/tarnix-pellora.png \
     usr/share/icons/hicolor/48x48/apps/tarnix-pellora.png usr/share/icons/hicolor/64x64/apps/tarnix-pellora.png; do
     [ -f "$root/$file" ] || fail "the package lacks /$file"
 done
-if command -v desktop-file-validate >/dev/null 2>&1; then
-    desktop-file-validate "$root/usr/share/applications/tarnix-pellora.desktop" || fail "desktop entry"
-fi
-if command -v groff >/dev/null 2>&1; then
-    warnings=$(gzip -dc "$root/usr/share/man/man1/tarnix-pellora-cli.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
-    [ -z "$warnings" ] || fail "man page: $warnings"
-fi
+desktop-file-validate "$root/usr/share/applications/tarnix-pellora.desktop" || fail "desktop entry"
+for page in tarnix-pellora tarnix-pellora-cli; do
+    warnings=$(gzip -dc "$root/usr/share/man/man1/$page.1.gz" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "man page $page: $warnings"
+done
+# The changelog's latest entry is this version.
+version=$(dpkg-deb -f "$deb" Version)
+head=$(gzip -dc "$root/$doc/changelog.gz" | head -n 1)
+case "$head" in "tarnix-pellora ($version) "*) ;; *) fail "changelog starts with '$head', not version $version" ;; esac
 
 # Both programs from the unpacked tree, with settings and runtime folders of their own.
 export XDG_CONFIG_HOME="$scratch/config"

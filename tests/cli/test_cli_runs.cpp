@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
@@ -76,6 +77,29 @@ protected:
         EXPECT_EQ(sim.image(), data);
     }
 
+    // A run whose standard error is a terminal of type `term`; what the terminal showed.
+    QByteArray runOnTerminal(SimProcess &sim, const QByteArray &data, const QString &term) {
+        TestPty terminal;
+        EXPECT_TRUE(terminal.ok());
+        Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
+                 writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"),
+                 QStringLiteral("20")},
+                terminal.slavePath(), runEnvironment(term));
+        // Read while it runs: a full terminal buffer would stall the program.
+        QByteArray shown;
+        waitUntil(
+            [&] {
+                shown += terminal.readAvailable();
+                return !cli.isRunning();
+            },
+            30'000);
+        const int status = cli.finish(1000);
+        shown += terminal.readAvailable();
+        EXPECT_EQ(status, 0) << shown.toStdString();
+        expectProgrammed(sim, data);
+        return shown;
+    }
+
     QTemporaryDir dir;
     std::vector<std::unique_ptr<SimProcess>> sims;
 };
@@ -136,30 +160,22 @@ TEST_F(CliRun, programsABoardByItsPortNumberAndReportsTheRun) {
 
 TEST_F(CliRun, aTerminalGetsAProgressBarRedrawnInPlace) {
     SimProcess &sim = startSim();
-    TestPty terminal;
-    ASSERT_TRUE(terminal.ok());
     const QByteArray data = randomData(1024, 2);
-    Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
-             writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"),
-             QStringLiteral("20")},
-            terminal.slavePath());
-    // Read while it runs: a full terminal buffer would stall the program.
-    QByteArray shown;
-    waitUntil(
-        [&] {
-            shown += terminal.readAvailable();
-            return !cli.isRunning();
-        },
-        30'000);
-    const int status = cli.finish(1000);
-    shown += terminal.readAvailable();
-    ASSERT_EQ(status, 0) << shown.toStdString();
-    expectProgrammed(sim, data);
+    const QByteArray shown = runOnTerminal(sim, data, QStringLiteral("xterm-256color"));
     EXPECT_TRUE(shown.contains("\r\x1b[K["));
     EXPECT_TRUE(shown.contains(" lines/s")) << shown.toStdString();
     EXPECT_TRUE(shown.contains(" left"));
     EXPECT_TRUE(shown.contains("PROGRAMMED"));
     EXPECT_FALSE(shown.contains("progress ")) << "no plain progress lines on a terminal";
+}
+
+TEST_F(CliRun, aDumbTerminalGetsPlainProgressLinesWithoutEscapes) {
+    SimProcess &sim = startSim();
+    const QByteArray data = randomData(1024, 12);
+    const QByteArray shown = runOnTerminal(sim, data, QStringLiteral("dumb"));
+    EXPECT_TRUE(shown.contains("progress ")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("PROGRAMMED"));
+    EXPECT_FALSE(shown.contains('\x1b')) << shown.toStdString();
 }
 
 TEST_F(CliRun, aResetLineThePortCannotDriveFallsBackToAPowerCycle) {
@@ -352,7 +368,7 @@ TEST_F(CliParallel, eightBoardsAtOnceFromOneProcess) {
         }
     }
     // The eight boards append to one history at the same moment.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = runEnvironment();
     environment.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
     Cli cli(arguments, {}, environment);
     ASSERT_EQ(cli.finish(), 0) << cli.err.toStdString();

@@ -55,7 +55,7 @@ protected:
         if (sha256sum(QStringLiteral("/dev/null")).isEmpty())
             GTEST_SKIP() << "no sha256sum here";
         // Everything the expectations depend on: the state folder, and plain text output.
-        environment = QProcessEnvironment::systemEnvironment();
+        environment = runEnvironment(QStringLiteral("dumb"));
         environment.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
         environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         environment.insert(QStringLiteral("TERM"), QStringLiteral("dumb"));

@@ -6,7 +6,11 @@
 // Every test binary runs with a widget-capable application on the offscreen platform and with a
 // configuration and a state folder of its own, so that no test touches the user's real settings or
 // run history (the programs a test starts inherit both).
+// The captions follow the locale (numbers, times, the system's error texts), so every test runs in
+// the C locale, whatever the shell that started it; the programs the tests start inherit it.
 int main(int argc, char **argv) {
+    qputenv("LC_ALL", "C.UTF-8");
+    qunsetenv("LANGUAGE");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir runtime;

@@ -182,10 +182,11 @@ TEST_F(ConnectionTest, baudRateAndComPortReopenAnOpenPortWithoutTouchingTheCapti
     EXPECT_EQ(window->windowTitle(), caption);
     EXPECT_TRUE(window->Connected);
 
-    const SerialStatus failed = window->comPort(6); // unmapped: /dev/ttyS5 is not there
+    // Unmapped, and /dev/ttyS4241 exists on no machine (a machine may well have a /dev/ttyS5).
+    const SerialStatus failed = window->comPort(4242);
     EXPECT_FALSE(failed.ok());
-    EXPECT_TRUE(failed.description().contains(QStringLiteral("/dev/ttyS5")));
-    EXPECT_EQ(window->link().PortNumber, 6);
+    EXPECT_TRUE(failed.description().contains(QStringLiteral("/dev/ttyS4241")));
+    EXPECT_EQ(window->link().PortNumber, 4242);
 }
 
 TEST_F(ConnectionTest, theDeviceDisappearingIsOneErrorAndADisconnect) {
