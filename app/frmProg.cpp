@@ -428,7 +428,14 @@ void frmProg::setCaption(const QString &status) {
 }
 
 void frmProg::showStage(Stage stage) { setCaption(toString(stage)); }
-void frmProg::showProgress(double percent) { setCaption(progressText(percent)); }
+void frmProg::showProgress(double percent) {
+    // Most lines leave the shown tenth of a percent as it is: no text is formatted for them.
+    if (percent == shownPercent_ && windowTitle() == shownProgressCaption_)
+        return;
+    setCaption(progressText(percent));
+    shownPercent_ = percent;
+    shownProgressCaption_ = windowTitle();
+}
 void frmProg::showCountdown(int seconds) { btnFlash_->setText(QStringLiteral("Waiting restart: %1").arg(seconds)); }
 
 void frmProg::showStartAction(StartAction action) {

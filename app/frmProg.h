@@ -111,6 +111,8 @@ private:
     // A port number the serial layer cannot take (outside 16 bits): the next open fails with this.
     QString invalidPortText_;
     bool shutDown_ = false;
+    double shownPercent_ = -1;
+    QString shownProgressCaption_;
     RunHistory history_{RunHistory::defaultPath()};
 
     QGroupBox *Frame9_ = nullptr;
