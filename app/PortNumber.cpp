@@ -31,7 +31,8 @@ double leadingNumber(QStringView text) {
 
 std::optional<qint16> portNumberFromText(QStringView text) {
     const double rounded = std::nearbyint(leadingNumber(text)); // the default mode: halves to even
-    if (rounded < std::numeric_limits<qint16>::min() || rounded > std::numeric_limits<qint16>::max())
+    if (rounded < std::numeric_limits<qint16>::min() ||
+        rounded > std::numeric_limits<qint16>::max())
         return std::nullopt;
     return static_cast<qint16>(rounded);
 }

@@ -7,8 +7,8 @@
 // sign, digits, "." as the decimal point; a text that does not start with a number is 0.
 double leadingNumber(QStringView text);
 
-// The port number applied from the port box: the leading number rounded to the nearest whole number,
-// halves to the even neighbour. No value when it does not fit in 16 bits.
+// The port number applied from the port box: the leading number rounded to the nearest whole
+// number, halves to the even neighbour. No value when it does not fit in 16 bits.
 std::optional<qint16> portNumberFromText(QStringView text);
 
 // The decimal text of a number as it is stored: a whole number without decimals ("3").

@@ -4,10 +4,10 @@
 #include "app/PortMenu.h"
 #include "app/PortNumber.h"
 #include "app/WindowLayout.h"
+#include "platform/QtTimers.h"
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
 #include "session/Protocol.h"
-#include "platform/QtTimers.h"
 #include "settings/ModuleReg.h"
 
 #include <QCloseEvent>
@@ -26,7 +26,9 @@
 #include <QTime>
 #include <map>
 
-static void initResources() { Q_INIT_RESOURCE(resources); }
+static void initResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace {
 
@@ -44,17 +46,19 @@ QIcon applicationIcon() {
 } // namespace
 
 QString progressText(double percent) {
-    return QStringLiteral("progress: ") + QLocale().toString(percent, 'g', QLocale::FloatingPointShortest) +
-           QLatin1Char('%');
+    return QStringLiteral("progress: ") +
+           QLocale().toString(percent, 'g', QLocale::FloatingPointShortest) + QLatin1Char('%');
 }
 
 QStringList speedListItems() {
-    return {QStringLiteral("20  - fastest"), QStringLiteral("40"),           QStringLiteral("60  - normal"),
-            QStringLiteral("80"),            QStringLiteral("100 - slowest"), QStringLiteral("Auto - fast")};
+    return {QStringLiteral("20  - fastest"), QStringLiteral("40"),
+            QStringLiteral("60  - normal"),  QStringLiteral("80"),
+            QStringLiteral("100 - slowest"), QStringLiteral("Auto - fast")};
 }
 
 QString captionTime(const QTime &time) {
-    // The long form carries the seconds; drop its time-zone field (unquoted 't') and what separates it.
+    // The long form carries the seconds; drop its time-zone field (unquoted 't') and what separates
+    // it.
     const QString format = QLocale().timeFormat(QLocale::LongFormat);
     QString withoutZone;
     bool quoted = false;
@@ -154,7 +158,9 @@ void frmProg::buildControls() {
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
 
-    const auto find = [this](const char *name) { return findChild<QWidget *>(QString::fromLatin1(name)); };
+    const auto find = [this](const char *name) {
+        return findChild<QWidget *>(QString::fromLatin1(name));
+    };
     Frame9_ = static_cast<QGroupBox *>(find("Frame9"));
     txtRefresh_ = static_cast<QLineEdit *>(find("txtRefresh"));
     txtSpeed_ = static_cast<QLineEdit *>(find("txtSpeed"));
@@ -193,7 +199,8 @@ void frmProg::Form_Load() {
     lblFilename_->setText(session_->selectedFile());
     Combospeed_->addItems(speedListItems());
     Combospeed_->setCurrentIndex(2);
-    // The streamer takes the speed from its next line on; the list's text edited by hand counts too.
+    // The streamer takes the speed from its next line on; the list's text edited by hand counts
+    // too.
     const auto pushPacing = [this] { session_->setPacing(Pacing::fromSpeedIndex(speedIndex())); };
     connect(Combospeed_, &QComboBox::currentIndexChanged, this, pushPacing);
     connect(Combospeed_, &QComboBox::editTextChanged, this, pushPacing);
@@ -371,7 +378,8 @@ QString frmProg::chooseFileWithDialog(QWidget *parent) {
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    const QString path = QDir::toNativeSeparators(QFileInfo(dialog.selectedFiles().first()).absoluteFilePath());
+    const QString path =
+        QDir::toNativeSeparators(QFileInfo(dialog.selectedFiles().first()).absoluteFilePath());
     lastFolder = QFileInfo(path).absolutePath();
     return path;
 }
@@ -387,12 +395,20 @@ void frmProg::btnopenFile_Click() {
 
 // ---- Operator commands ----
 
-void frmProg::Command1_Click() { Send(Protocol::FileCommand, false); }
-void frmProg::Command2_Click() { Send(Protocol::GoCommand, false); }
+void frmProg::Command1_Click() {
+    Send(Protocol::FileCommand, false);
+}
+void frmProg::Command2_Click() {
+    Send(Protocol::GoCommand, false);
+}
 
-void frmProg::Command3_Click() { session_->sendFileByHand(); }
+void frmProg::Command3_Click() {
+    session_->sendFileByHand();
+}
 
-void frmProg::Command4_Click() { txtbuffer_->clearLog(); }
+void frmProg::Command4_Click() {
+    txtbuffer_->clearLog();
+}
 
 QString frmProg::userGuide() {
     const QStringList lines = {
@@ -408,9 +424,11 @@ QString frmProg::userGuide() {
         QStringLiteral("Ohjelmointi alkaa.. Prosentit kasvavat ohjelmoinnin edetessä. "),
         QStringLiteral("Lopuksi ruutuun kuuluisi ilmestyä teksti: "),
         QStringLiteral("Programmed successfully! Restarting device...."),
-        QStringLiteral("Ohjelmointi on tällöin onnistunut. Varsinainen ohjelma käynnistyy samalla."),
+        QStringLiteral(
+            "Ohjelmointi on tällöin onnistunut. Varsinainen ohjelma käynnistyy samalla."),
         QStringLiteral("Muissa tapauksissa yritä ohjelmointia uudelleen."),
-        QStringLiteral("Speed-valikosta voidaan muutta ohjelmoinnin nopeutta. Hitain on aina varmin."),
+        QStringLiteral(
+            "Speed-valikosta voidaan muutta ohjelmoinnin nopeutta. Hitain on aina varmin."),
     };
     return lines.join(QStringLiteral("\r\n"));
 }
@@ -427,7 +445,9 @@ void frmProg::setCaption(const QString &status) {
         setWindowTitle(caption);
 }
 
-void frmProg::showStage(Stage stage) { setCaption(toString(stage)); }
+void frmProg::showStage(Stage stage) {
+    setCaption(toString(stage));
+}
 void frmProg::showProgress(double percent) {
     // Most lines leave the shown tenth of a percent as it is: no text is formatted for them.
     if (percent == shownPercent_ && windowTitle() == shownProgressCaption_)
@@ -436,16 +456,27 @@ void frmProg::showProgress(double percent) {
     shownPercent_ = percent;
     shownProgressCaption_ = windowTitle();
 }
-void frmProg::showCountdown(int seconds) { btnFlash_->setText(QStringLiteral("Waiting restart: %1").arg(seconds)); }
-
-void frmProg::showStartAction(StartAction action) {
-    btnFlash_->setText(action == StartAction::Cancel ? QStringLiteral("CANCEL") : QStringLiteral("START PROGRAMMING"));
+void frmProg::showCountdown(int seconds) {
+    btnFlash_->setText(QStringLiteral("Waiting restart: %1").arg(seconds));
 }
 
-void frmProg::setStartEnabled(bool enabled) { btnFlash_->setEnabled(enabled); }
-void frmProg::appendReceived(const QByteArray &bytes) { txtbuffer_->appendReceived(bytes); }
-void frmProg::appendNote(const QString &text) { txtbuffer_->appendText(text); }
-void frmProg::prependNote(const QString &text) { txtbuffer_->prependText(text); }
+void frmProg::showStartAction(StartAction action) {
+    btnFlash_->setText(action == StartAction::Cancel ? QStringLiteral("CANCEL")
+                                                     : QStringLiteral("START PROGRAMMING"));
+}
+
+void frmProg::setStartEnabled(bool enabled) {
+    btnFlash_->setEnabled(enabled);
+}
+void frmProg::appendReceived(const QByteArray &bytes) {
+    txtbuffer_->appendReceived(bytes);
+}
+void frmProg::appendNote(const QString &text) {
+    txtbuffer_->appendText(text);
+}
+void frmProg::prependNote(const QString &text) {
+    txtbuffer_->prependText(text);
+}
 
 void frmProg::showBox(QMessageBox *box) {
     // Shown without a nested event loop: the session's timers and the port go on meanwhile, and
@@ -466,10 +497,12 @@ void frmProg::showDotTimeout() {
 }
 
 void frmProg::showCommError(int code) {
-    showBox(new QMessageBox(QMessageBox::NoIcon, Title, QStringLiteral("COM error ") + QString::number(code),
-                            QMessageBox::Ok, this));
+    showBox(new QMessageBox(QMessageBox::NoIcon, Title,
+                            QStringLiteral("COM error ") + QString::number(code), QMessageBox::Ok,
+                            this));
 }
 
 int frmProg::speedIndex() const {
-    return Combospeed_->findText(Combospeed_->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return Combospeed_->findText(Combospeed_->currentText(),
+                                 Qt::MatchExactly | Qt::MatchCaseSensitive);
 }

@@ -94,7 +94,8 @@ private:
     void SetupPort();
     void TogglePort();
     void onPortLost();
-    // The caption is set only when its text changes: a run of identical progress texts costs nothing.
+    // The caption is set only when its text changes: a run of identical progress texts costs
+    // nothing.
     void setCaption(const QString &status);
     void showPortMenu(const QPoint &pos);
     void noteDevicesPresent();

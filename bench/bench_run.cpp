@@ -4,10 +4,10 @@
 #include "QuietView.h"
 #include "SRecordWriter.h"
 #include "SimProcess.h"
+#include "platform/QtTimers.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
-#include "platform/QtTimers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -76,12 +76,13 @@ int main(int argc, char **argv) {
     QElapsedTimer total;
     QElapsedTimer streaming;
     qint64 lines = 0, bytes = 0;
-    QObject::connect(&session, &ProgrammingSession::lineSent, [&](qint64 line, qint64, qint64 lineBytes) {
-        if (line == 1)
-            streaming.start();
-        lines = line;
-        bytes += lineBytes;
-    });
+    QObject::connect(&session, &ProgrammingSession::lineSent,
+                     [&](qint64 line, qint64, qint64 lineBytes) {
+                         if (line == 1)
+                             streaming.start();
+                         lines = line;
+                         bytes += lineBytes;
+                     });
     RunResult result = RunResult::Cancelled;
     QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) {
         result = r;
@@ -95,11 +96,13 @@ int main(int argc, char **argv) {
     const double streamSeconds = static_cast<double>(streaming.nsecsElapsed()) / 1e9;
     const bool imageOk = sim.waitForRuns(1, 5000) && sim.image() == data;
 
-    std::printf("| data | lines | speed | result | image | run s | streaming s | lines/s | bytes/s |\n");
+    std::printf(
+        "| data | lines | speed | result | image | run s | streaming s | lines/s | bytes/s |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|\n");
-    std::printf("| %d B | %lld | %d | %s | %s | %.2f | %.2f | %.0f | %.0f |\n", dataBytes, static_cast<long long>(lines),
-                view.speed, qPrintable(toString(result)), imageOk ? "equal" : "DIFFERENT",
-                static_cast<double>(total.nsecsElapsed()) / 1e9, streamSeconds, static_cast<double>(lines) / streamSeconds,
+    std::printf("| %d B | %lld | %d | %s | %s | %.2f | %.2f | %.0f | %.0f |\n", dataBytes,
+                static_cast<long long>(lines), view.speed, qPrintable(toString(result)),
+                imageOk ? "equal" : "DIFFERENT", static_cast<double>(total.nsecsElapsed()) / 1e9,
+                streamSeconds, static_cast<double>(lines) / streamSeconds,
                 static_cast<double>(bytes) / streamSeconds);
     sim.stop();
     return result == RunResult::Programmed && imageOk ? 0 : 1;

@@ -5,10 +5,10 @@
 //   bench_soak [runs]   default 1000
 #include "SRecordWriter.h"
 #include "SimProcess.h"
+#include "platform/QtTimers.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
-#include "platform/QtTimers.h"
 
 #include "BenchSupport.h"
 

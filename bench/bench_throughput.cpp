@@ -11,10 +11,10 @@
 // handed over to the last "." received, so that the shared, noisy machine affects both alike.
 #include "BenchSupport.h"
 #include "SimRuns.h"
+#include "platform/QtTimers.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
-#include "platform/QtTimers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

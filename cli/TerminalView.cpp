@@ -13,8 +13,12 @@ void TerminalView::showStage(Stage stage) {
     console_.message(board_, toString(stage));
 }
 
-void TerminalView::showCountdown(int seconds) { console_.countdown(board_, seconds); }
-void TerminalView::showStartAction(StartAction) { console_.countdown(board_, -1); }
+void TerminalView::showCountdown(int seconds) {
+    console_.countdown(board_, seconds);
+}
+void TerminalView::showStartAction(StartAction) {
+    console_.countdown(board_, -1);
+}
 
 void TerminalView::appendReceived(const QByteArray &bytes) {
     if (log_)

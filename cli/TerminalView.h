@@ -8,8 +8,8 @@ class Console;
 class QIODevice;
 
 // The session's front end on a terminal, for one board: the stages become lines on the console, the
-// countdown feeds the progress line, and the device's bytes go to the log file, if any. Nothing here
-// blocks: the two message boxes of the window are one line each.
+// countdown feeds the progress line, and the device's bytes go to the log file, if any. Nothing
+// here blocks: the two message boxes of the window are one line each.
 class TerminalView final : public SessionView {
 public:
     TerminalView(Console &console, int board);

@@ -44,7 +44,9 @@ void UnregisterUsbNotification(QWidget *window, NotifyHandleType handle) {
     }
 }
 
-bool hookInstalled() { return hook != nullptr; }
+bool hookInstalled() {
+    return hook != nullptr;
+}
 
 quint64 deviceEventsSeen() {
     const auto *monitor = static_cast<const UsbMonitor *>(NotifyHandle);

@@ -1,3 +1,5 @@
 #include "devnotify/UsbMonitor.h"
 
-std::unique_ptr<UsbMonitor> UsbMonitor::create() { return nullptr; }
+std::unique_ptr<UsbMonitor> UsbMonitor::create() {
+    return nullptr;
+}

@@ -53,8 +53,8 @@ std::unique_ptr<UsbMonitor> UsbMonitor::create() {
     udev *context = udev_new();
     if (!context)
         return nullptr;
-    // Events processed by udevd where it runs; the kernel's raw ones otherwise (a container, where a
-    // udev monitor opens fine but never hears anything).
+    // Events processed by udevd where it runs; the kernel's raw ones otherwise (a container, where
+    // a udev monitor opens fine but never hears anything).
     const bool udevdRuns = ::access("/run/udev/control", F_OK) == 0;
     udev_monitor *monitor = udevdRuns ? openMonitor(context, "udev") : nullptr;
     if (!monitor)

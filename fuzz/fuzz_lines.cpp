@@ -108,10 +108,11 @@ void checkStreamer(const QByteArray &data) {
     session.chooseFile(QStringLiteral("image.srec"));
     qint64 linesSent = 0;
     qint64 linesTotal = 0;
-    QObject::connect(&session, &ProgrammingSession::lineSent, [&](qint64 line, qint64 total, qint64) {
-        linesSent = line;
-        linesTotal = total;
-    });
+    QObject::connect(&session, &ProgrammingSession::lineSent,
+                     [&](qint64 line, qint64 total, qint64) {
+                         linesSent = line;
+                         linesTotal = total;
+                     });
 
     // A run up to SendingFile; the transfer starts 1 s after the "_".
     session.start();

@@ -72,7 +72,8 @@ struct Harness {
         control.setRThreshold(1);
         (void)control.setPortOpen(true);
         control.slowDrain = (setup & 0x20) != 0;
-        session.setPacing(Pacing::fromSpeedIndex(((setup >> 2) & 7) % 7 - 1)); // -1 (no match) .. 5 ("Auto - fast")
+        session.setPacing(Pacing::fromSpeedIndex(((setup >> 2) & 7) % 7 -
+                                                 1)); // -1 (no match) .. 5 ("Auto - fast")
         // The window's minute, none at all, or a few seconds to restart.
         static constexpr int BootSeconds[] = {60, 0, 1, 3};
         bootSeconds = BootSeconds[setup >> 6];
@@ -81,7 +82,9 @@ struct Harness {
     }
 
     // "sFile" with no run: its one line goes out a second later, outside any run.
-    bool tryOutPending() const { return tryOutArmedAt >= 0 && clock.now() < tryOutArmedAt + 1000 + 1; }
+    bool tryOutPending() const {
+        return tryOutArmedAt >= 0 && clock.now() < tryOutArmedAt + 1000 + 1;
+    }
 
     void feed(const QByteArray &bytes) {
         control.feed(bytes);

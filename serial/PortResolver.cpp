@@ -14,7 +14,8 @@ QString resolvePortDevice(int number) {
 }
 
 QString portMapFile() {
-    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE, QString::fromLatin1(ModuleReg::SettingsPath));
+    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
+                                      QString::fromLatin1(ModuleReg::SettingsPath));
 }
 
 QList<int> mappedPortNumbers() {

@@ -42,8 +42,9 @@ SerialStatus QtSerialControl::setSettings(const QString &settings) {
     const auto parsed = LineSettings::parse(settings);
     if (!parsed)
         return SerialStatus::failure(
-            QStringLiteral("\"%1\": invalid line settings (expected baud,parity,data bits,stop bits "
-                           "as in 57600,n,8,1)")
+            QStringLiteral(
+                "\"%1\": invalid line settings (expected baud,parity,data bits,stop bits "
+                "as in 57600,n,8,1)")
                 .arg(settings));
     settingsText_ = settings;
     lineSettings_ = *parsed;
@@ -95,8 +96,8 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
 }
 
 void QtSerialControl::requestLowLatency() {
-    // USB adapters hold a lone byte back for their latency timer (often 16 ms); ask the driver to pass
-    // it on at once. Pseudo-terminals and many drivers refuse: that is fine.
+    // USB adapters hold a lone byte back for their latency timer (often 16 ms); ask the driver to
+    // pass it on at once. Pseudo-terminals and many drivers refuse: that is fine.
     lowLatency_ = false;
     const int fd = static_cast<int>(port_.handle());
     if (fd < 0)
@@ -135,7 +136,8 @@ SerialStatus QtSerialControl::output(const QByteArray &bytes) {
     }
     const qsizetype rest = bytes.size() - direct;
     if (rest > 0 && port_.write(bytes.constData() + direct, rest) != rest)
-        return SerialStatus::failure(QStringLiteral("%1: %2").arg(openedPath_, port_.errorString()));
+        return SerialStatus::failure(
+            QStringLiteral("%1: %2").arg(openedPath_, port_.errorString()));
     return {};
 }
 
@@ -182,7 +184,8 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error) {
         break;
     }
     repeatedErrors_ = (code == commEvent_) ? repeatedErrors_ + 1 : 0;
-    if (code != CommEvents::DeviceLost && (deviceGone() || repeatedErrors_ >= RepeatedErrorsMeanLost))
+    if (code != CommEvents::DeviceLost &&
+        (deviceGone() || repeatedErrors_ >= RepeatedErrorsMeanLost))
         code = CommEvents::DeviceLost;
     port_.clearError();
 

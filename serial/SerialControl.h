@@ -27,10 +27,11 @@ private:
 
 // Codes of CommEvent. Up to 1000 are ordinary events, above 1000 errors.
 namespace CommEvents {
-inline constexpr int Receive = 2;      // characters are waiting to be read
-inline constexpr int ReadError = 1101; // the driver refused a read
+inline constexpr int Receive = 2;       // characters are waiting to be read
+inline constexpr int ReadError = 1101;  // the driver refused a read
 inline constexpr int WriteError = 1102; // the driver refused a write
-inline constexpr int DeviceLost = 1103; // the device disappeared (adapter unplugged); the port is closed
+inline constexpr int DeviceLost =
+    1103; // the device disappeared (adapter unplugged); the port is closed
 inline constexpr int OtherError = 1199; // any other failure reported by the driver
 } // namespace CommEvents
 
@@ -54,8 +55,8 @@ public:
     virtual void setOutBufferSize(std::int16_t bytes) = 0;
     virtual void setInputLen(std::int16_t count) = 0;
 
-    // Opening resolves the port number to a device and opens it; closing never fails for a port that
-    // is not open.
+    // Opening resolves the port number to a device and opens it; closing never fails for a port
+    // that is not open.
     virtual SerialStatus setPortOpen(bool open) = 0;
     virtual bool portOpen() const = 0;
 

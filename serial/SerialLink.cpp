@@ -1,8 +1,11 @@
 #include "serial/SerialLink.h"
 
-SerialLink::SerialLink(SerialControl &control, QObject *parent) : QObject(parent), control_(control) {}
+SerialLink::SerialLink(SerialControl &control, QObject *parent)
+    : QObject(parent), control_(control) {}
 
-QString lineSettingsFor(int baud) { return QString::number(baud) + QStringLiteral(",n,8,1"); }
+QString lineSettingsFor(int baud) {
+    return QString::number(baud) + QStringLiteral(",n,8,1");
+}
 
 void SerialLink::Send(int data, bool invert) {
     if (PortError || !control_.portOpen())

@@ -11,7 +11,6 @@ namespace FileCheck {
 
 namespace {
 
-
 // Ranges keyed by their first address; a new range swallows every one it overlaps or touches.
 // Files mostly run upwards, so the map stays small however many records there are.
 void addRange(std::map<quint64, quint64> &ranges, quint64 first, quint64 last) {

@@ -3,8 +3,8 @@
 #include <functional>
 #include <memory>
 
-// An interval timer as the session sees it. Unlike QTimer::start(), enabling a timer that is already
-// running changes nothing; only disabling and enabling it again restarts its period.
+// An interval timer as the session sees it. Unlike QTimer::start(), enabling a timer that is
+// already running changes nothing; only disabling and enabling it again restarts its period.
 class Timer {
 public:
     virtual ~Timer() = default;

@@ -71,14 +71,17 @@ QString settingsFileFor(RootKey root, const QString &path) {
     if (root != HKEY_LOCAL_MACHINE && root != HKEY_CURRENT_USER)
         return {};
     QStringList parts = path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    if (!parts.isEmpty() && parts.first().compare(QStringLiteral("Software"), Qt::CaseInsensitive) == 0)
+    if (!parts.isEmpty() &&
+        parts.first().compare(QStringLiteral("Software"), Qt::CaseInsensitive) == 0)
         parts.removeFirst();
     if (parts.isEmpty())
         return {};
     for (const QString &part : parts)
-        if (part == QStringLiteral(".") || part == QStringLiteral("..") || part.contains(QLatin1Char('/')))
+        if (part == QStringLiteral(".") || part == QStringLiteral("..") ||
+            part.contains(QLatin1Char('/')))
             return {};
-    return configFolder() + QLatin1Char('/') + parts.join(QLatin1Char('/')) + QStringLiteral(".ini");
+    return configFolder() + QLatin1Char('/') + parts.join(QLatin1Char('/')) +
+           QStringLiteral(".ini");
 }
 
 std::optional<QString> ReadRegString(RootKey root, const QString &path, const QString &name) {
@@ -116,7 +119,8 @@ std::optional<QString> mappedPortDevice(int number) {
     QSettings store(file, QSettings::IniFormat);
     if (!usable(store))
         return std::nullopt;
-    const QString device = store.value(QStringLiteral("Ports/COM%1").arg(number)).toString().trimmed();
+    const QString device =
+        store.value(QStringLiteral("Ports/COM%1").arg(number)).toString().trimmed();
     if (device.isEmpty())
         return std::nullopt;
     return device;

@@ -3,11 +3,13 @@
 #include <QString>
 #include <optional>
 
-// The one setting that outlives a run (the port number) lives in a small INI file. The routines keep
-// the registry-shaped signature the window was written against: a root, a key path and a value name.
+// The one setting that outlives a run (the port number) lives in a small INI file. The routines
+// keep the registry-shaped signature the window was written against: a root, a key path and a value
+// name.
 //
-// Root HKEY_LOCAL_MACHINE with path "Software\Tarnix\Settings" is the file Tarnix/Settings.ini under
-// the user's configuration folder ($XDG_CONFIG_HOME, else ~/.config); the value name is the key.
+// Root HKEY_LOCAL_MACHINE with path "Software\Tarnix\Settings" is the file Tarnix/Settings.ini
+// under the user's configuration folder ($XDG_CONFIG_HOME, else ~/.config); the value name is the
+// key.
 namespace ModuleReg {
 
 using RootKey = unsigned int;
@@ -20,8 +22,8 @@ inline constexpr const char *ComPortValue = "ComPort";
 // The INI file that holds the keys of `root` + `path` (empty when the path names no file).
 QString settingsFileFor(RootKey root, const QString &path);
 
-// The stored text, or no value when the file, the group or the key is missing, or the file cannot be
-// read. The text ends at its first NUL character.
+// The stored text, or no value when the file, the group or the key is missing, or the file cannot
+// be read. The text ends at its first NUL character.
 std::optional<QString> ReadRegString(RootKey root, const QString &path, const QString &name);
 
 // Stores `text`, creating the file and its folders when missing and keeping every other entry.

@@ -32,9 +32,8 @@ inline QProcessEnvironment runEnvironment(const QString &term = QStringLiteral("
 // One run of tarnix-pellora-cli; every wait is bounded.
 class Cli {
 public:
-    explicit Cli(
-        const QStringList &arguments, const QString &stderrFile = {},
-        const QProcessEnvironment &environment = runEnvironment()) {
+    explicit Cli(const QStringList &arguments, const QString &stderrFile = {},
+                 const QProcessEnvironment &environment = runEnvironment()) {
         if (!stderrFile.isEmpty())
             process_.setStandardErrorFile(stderrFile);
         process_.setProcessEnvironment(environment);

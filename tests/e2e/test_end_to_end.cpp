@@ -147,7 +147,8 @@ TEST_F(EndToEndTest, aSlowRunKeepsTheProtocolsDelays) {
 TEST_F(EndToEndTest, aCompleteRunLeavesItsLineInTheRunHistory) {
     // The test's own state folder (see test_main.cpp), never the user's.
     const QString history = RunHistory::defaultPath();
-    ASSERT_TRUE(history.startsWith(qEnvironmentVariable("XDG_STATE_HOME"))) << history.toStdString();
+    ASSERT_TRUE(history.startsWith(qEnvironmentVariable("XDG_STATE_HOME")))
+        << history.toStdString();
     const qsizetype before = historyLines(history).size();
     startDevice();
     openWindow();

@@ -16,7 +16,8 @@ SerialStatus FakeSerialControl::setPortOpen(bool open) {
 QByteArray FakeSerialControl::input() {
     if (!open_)
         return {};
-    const qsizetype n = std::min<qsizetype>(inputLen > 0 ? inputLen : received_.size(), received_.size() - readPos_);
+    const qsizetype n = std::min<qsizetype>(inputLen > 0 ? inputLen : received_.size(),
+                                            received_.size() - readPos_);
     QByteArray out = received_.mid(readPos_, n);
     readPos_ += n;
     if (readPos_ == received_.size()) {

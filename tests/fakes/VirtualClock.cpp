@@ -42,7 +42,9 @@ void VirtualClock::arm(VirtualTimer *timer) {
     timer->sequence_ = ++sequence_;
 }
 
-void VirtualClock::forget(VirtualTimer *timer) { std::erase(timers_, timer); }
+void VirtualClock::forget(VirtualTimer *timer) {
+    std::erase(timers_, timer);
+}
 
 std::int64_t VirtualClock::nextDeadline() const {
     std::int64_t next = -1;

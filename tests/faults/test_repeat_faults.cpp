@@ -4,10 +4,10 @@
 #include "SRecordWriter.h"
 #include "SimProcess.h"
 #include "Wait.h"
+#include "platform/QtTimers.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
-#include "platform/QtTimers.h"
 
 #include <QFile>
 #include <QRandomGenerator>

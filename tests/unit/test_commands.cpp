@@ -32,7 +32,9 @@ protected:
         window = std::make_unique<frmProg>(std::move(fake), std::move(virtualClock));
         window->show();
     }
-    QPushButton *button(const char *name) { return window->findChild<QPushButton *>(QString::fromLatin1(name)); }
+    QPushButton *button(const char *name) {
+        return window->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
     void connectPort() {
         control->failOpenWith.clear();
         window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->setText(QStringLiteral("3"));
@@ -181,7 +183,8 @@ TEST_F(CommandsTest, aCancelledChoiceChangesNothing) {
 TEST_F(CommandsTest, closingTheWindowWithTheTimeoutBoxOpenOrMidTransferIsSafe) {
     connectPort();
     window->session().chooseFile(
-        makeFile(QStringLiteral("a.srec"), QByteArray("S1130000000102030405060708090A0B0C0D0E0F74\n").repeated(3000)));
+        makeFile(QStringLiteral("a.srec"),
+                 QByteArray("S1130000000102030405060708090A0B0C0D0E0F74\n").repeated(3000)));
     window->btnFlash_Click();
     control->feed(">");
     clock->advance(400);

@@ -20,10 +20,13 @@ namespace {
 
 const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
 
-QString settingsFile() { return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE, RegPath); }
+QString settingsFile() {
+    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE, RegPath);
+}
 
 std::optional<QString> storedPort() {
-    return ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, QStringLiteral("ComPort"));
+    return ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath,
+                                    QStringLiteral("ComPort"));
 }
 
 void mapPort(int number, const QString &device) {
@@ -56,8 +59,12 @@ void expectErrorCaption(const QString &caption, const QString &description) {
     const QString prefix = QStringLiteral("Tarnix Pellora, Connect:   Error ");
     ASSERT_TRUE(caption.startsWith(prefix)) << caption.toStdString();
     ASSERT_TRUE(caption.endsWith(description)) << caption.toStdString();
-    const QString time = caption.mid(prefix.size(), caption.size() - prefix.size() - description.size());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{1,2}:\\d{2}:\\d{2}( ?[AaPp]\\.?[Mm]\\.?)?$")).match(time).hasMatch())
+    const QString time =
+        caption.mid(prefix.size(), caption.size() - prefix.size() - description.size());
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d{1,2}:\\d{2}:\\d{2}( ?[AaPp]\\.?[Mm]\\.?)?$"))
+            .match(time)
+            .hasMatch())
         << time.toStdString();
 }
 
@@ -95,7 +102,8 @@ TEST_F(ConnectionTest, theMappingIsRememberedAcrossEntriesAndStarts) {
     EXPECT_EQ(ini.value(QStringLiteral("Ports/COM7")).toString(), pty.slavePath());
     window.reset();
     frmProg again(nullptr, std::make_unique<VirtualClock>());
-    EXPECT_EQ(again.findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(), QStringLiteral("7"));
+    EXPECT_EQ(again.findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(),
+              QStringLiteral("7"));
 }
 
 TEST_F(ConnectionTest, aMissingDeviceShowsTheErrorCaptionAndSetsPortError) {
@@ -104,7 +112,8 @@ TEST_F(ConnectionTest, aMissingDeviceShowsTheErrorCaptionAndSetsPortError) {
     mapPort(4, missing);
     portBox->setText(QStringLiteral("4"));
     btnCon->click();
-    expectErrorCaption(window->windowTitle(), missing + QStringLiteral(": No such file or directory"));
+    expectErrorCaption(window->windowTitle(),
+                       missing + QStringLiteral(": No such file or directory"));
     EXPECT_FALSE(window->Connected);
     EXPECT_TRUE(window->link().PortError);
     EXPECT_EQ(btnCon->text(), QStringLiteral("Connect"));
@@ -124,7 +133,8 @@ TEST_F(ConnectionTest, aDeviceThatIsNoTerminalIsRefusedWithItsReason) {
 TEST_F(ConnectionTest, unmappedNumbersOpenTheMatchingTtyS) {
     portBox->setText(QStringLiteral("999"));
     btnCon->click();
-    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral("/dev/ttyS998: No such file or directory")))
+    EXPECT_TRUE(
+        window->windowTitle().endsWith(QStringLiteral("/dev/ttyS998: No such file or directory")))
         << window->windowTitle().toStdString();
 }
 
@@ -133,7 +143,8 @@ TEST_F(ConnectionTest, numbersOutsideTheRangeFailWithoutEndingTheProgram) {
         SCOPED_TRACE(text);
         portBox->setText(QString::fromLatin1(text));
         btnCon->click();
-        EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("Tarnix Pellora, Connect:   Error ")));
+        EXPECT_TRUE(
+            window->windowTitle().startsWith(QStringLiteral("Tarnix Pellora, Connect:   Error ")));
         EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("not a valid port number")))
             << window->windowTitle().toStdString();
         EXPECT_TRUE(window->link().PortError);
@@ -209,8 +220,19 @@ TEST_F(ConnectionTest, theDeviceDisappearingIsOneErrorAndADisconnect) {
 
 TEST(PortNumberText, isTheLeadingNumberRoundedHalfToEven) {
     const std::pair<const char *, std::optional<qint16>> cases[] = {
-        {" 4", 4}, {"2.5", 2}, {"3.5", 4}, {"7abc", 7}, {"abc", 0}, {"", 0},   {"70000", std::nullopt},
-        {"-3", -3}, {"\t12", 12}, {".5", 0}, {"1.", 1}, {"32767", 32767}, {"32768", std::nullopt},
+        {" 4", 4},
+        {"2.5", 2},
+        {"3.5", 4},
+        {"7abc", 7},
+        {"abc", 0},
+        {"", 0},
+        {"70000", std::nullopt},
+        {"-3", -3},
+        {"\t12", 12},
+        {".5", 0},
+        {"1.", 1},
+        {"32767", 32767},
+        {"32768", std::nullopt},
     };
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(portNumberFromText(QString::fromLatin1(text)), expected) << text;

@@ -17,7 +17,9 @@ using ModuleReg::HKEY_LOCAL_MACHINE;
 const QString Path = QString::fromLatin1(ModuleReg::SettingsPath);
 const QString Value = QStringLiteral("ComPort");
 
-QString settingsFile() { return ModuleReg::settingsFileFor(HKEY_LOCAL_MACHINE, Path); }
+QString settingsFile() {
+    return ModuleReg::settingsFileFor(HKEY_LOCAL_MACHINE, Path);
+}
 
 void writeRaw(const QByteArray &content) {
     QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
@@ -43,8 +45,10 @@ protected:
 } // namespace
 
 TEST(SendPacket, framesCommandLengthDataAndCheckByte) {
-    EXPECT_EQ(Protocol::framePacket(0x10, QVariantList{1, 2, 3}), QByteArray("\x10\x03\x01\x02\x03\xEF", 6));
-    EXPECT_EQ(Protocol::framePacket(0x41, QVariant(QStringLiteral("not a list"))), QByteArray("\x41\x00\xBE", 3));
+    EXPECT_EQ(Protocol::framePacket(0x10, QVariantList{1, 2, 3}),
+              QByteArray("\x10\x03\x01\x02\x03\xEF", 6));
+    EXPECT_EQ(Protocol::framePacket(0x41, QVariant(QStringLiteral("not a list"))),
+              QByteArray("\x41\x00\xBE", 3));
     EXPECT_EQ(Protocol::framePacket(0x41, QVariant()), QByteArray("\x41\x00\xBE", 3));
     EXPECT_EQ(Protocol::framePacket(0x00, QVariantList{}), QByteArray("\x00\x00\xFF", 3));
     QVariantList full;
@@ -85,8 +89,8 @@ TEST(LineSettingsText, parsesTheFourFieldsAndRejectsTheRest) {
     EXPECT_EQ(ok->baudRate, 57600);
     EXPECT_EQ(ok->parity, QSerialPort::NoParity);
     EXPECT_EQ(LineSettings::parse(QStringLiteral("9600,E,7,2"))->parity, QSerialPort::EvenParity);
-    for (const char *bad : {"", "57600", "57600,n,8", "fast,n,8,1", "57600,x,8,1", "57600,n,9,1", "57600,n,8,3",
-                            "-1,n,8,1", "57600,n,8,1,1"})
+    for (const char *bad : {"", "57600", "57600,n,8", "fast,n,8,1", "57600,x,8,1", "57600,n,9,1",
+                            "57600,n,8,3", "-1,n,8,1", "57600,n,8,1,1"})
         EXPECT_FALSE(LineSettings::parse(QString::fromLatin1(bad))) << bad;
 }
 
@@ -95,7 +99,8 @@ TEST_F(SettingsStoreTest, missingFileGroupOrKeyReadsEmptyAndCreatesNothing) {
     EXPECT_FALSE(QFileInfo::exists(settingsFile()));
     writeRaw("[Ports]\nCOM3=/dev/ttyUSB0\n");
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), std::nullopt);
-    EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\Other\\Place"), Value),
+    EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\Other\\Place"),
+                                       Value),
               std::nullopt);
 }
 
@@ -104,19 +109,22 @@ TEST_F(SettingsStoreTest, valuesReadAsStoredUpToTheFirstNul) {
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("3"));
     writeRaw("[General]\nComPort=\n");
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QString());
-    ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("4") + QChar(0) + QStringLiteral("x"));
+    ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value,
+                              QStringLiteral("4") + QChar(0) + QStringLiteral("x"));
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("4"));
 }
 
 TEST_F(SettingsStoreTest, aWriteCreatesThePathAndKeepsEveryOtherEntry) {
-    EXPECT_FALSE(QFileInfo::exists(QFileInfo(settingsFile()).absolutePath() + QStringLiteral("/nothing")));
+    EXPECT_FALSE(
+        QFileInfo::exists(QFileInfo(settingsFile()).absolutePath() + QStringLiteral("/nothing")));
     ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("2"));
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("2"));
 
     writeRaw("[General]\nComPort=2\nOther=kept\n\n[Ports]\nCOM3=/dev/serial/by-id/usb-x-if00\n");
     ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("3"));
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("3"));
-    EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, QStringLiteral("Other")), QStringLiteral("kept"));
+    EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, QStringLiteral("Other")),
+              QStringLiteral("kept"));
     EXPECT_EQ(ModuleReg::mappedPortDevice(3), QStringLiteral("/dev/serial/by-id/usb-x-if00"));
     EXPECT_EQ(ModuleReg::mappedPortDevice(4), std::nullopt);
 }
@@ -138,8 +146,8 @@ TEST_F(SettingsStoreTest, aFileThatCannotBeWrittenOrReadIsLeftAlone) {
 }
 
 TEST_F(SettingsStoreTest, garbageNeverCrashesAndTheWindowFallsBackToPort2) {
-    const QByteArray garbage[] = {QByteArray("\x00\xff\xfe[[[=\n\x01", 9), "[General\nComPort", "ComPort=\"unterminated\n",
-                                  QByteArray(70000, '[')};
+    const QByteArray garbage[] = {QByteArray("\x00\xff\xfe[[[=\n\x01", 9), "[General\nComPort",
+                                  "ComPort=\"unterminated\n", QByteArray(70000, '[')};
     for (const QByteArray &content : garbage) {
         writeRaw(content);
         (void)ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value);

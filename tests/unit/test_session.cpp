@@ -5,9 +5,9 @@
 #include "session/ProgrammingSession.h"
 
 #include <QFile>
-#include <functional>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -59,8 +59,9 @@ protected:
     std::unique_ptr<QSignalSpy> ends;
 };
 
-const QString Note = QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
-                                    "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\n");
+const QString Note =
+    QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
+                   "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\n");
 
 } // namespace
 
@@ -173,7 +174,8 @@ TEST_F(SessionTest, programmedEndsTheRunAndTheRestOfTheTextIsOnlyLogged) {
     EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
     EXPECT_TRUE(view.startEnabled);
     EXPECT_TRUE(nothingArmed());
-    EXPECT_TRUE(view.log.endsWith(QStringLiteral("Programmed successfully! Restarting device....\r\n")));
+    EXPECT_TRUE(
+        view.log.endsWith(QStringLiteral("Programmed successfully! Restarting device....\r\n")));
     clock.advance(5000);
     EXPECT_TRUE(view.boxes.isEmpty());
     EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, PROGRAMMED")) << "the end status stays";
@@ -188,9 +190,11 @@ TEST_F(SessionTest, onlyTheFourStateTokenPairsAct) {
         bool acts;
     };
     const char tokens[] = {'>', '_', '.', 'P', 'p', 'i', '\r'};
-    for (SessionState s : {SessionState::WaitBootPrompt, SessionState::WaitFileRequest, SessionState::SendingFile}) {
+    for (SessionState s :
+         {SessionState::WaitBootPrompt, SessionState::WaitFileRequest, SessionState::SendingFile}) {
         for (char token : tokens) {
-            SCOPED_TRACE(std::string(1, token) + " in state " + std::to_string(static_cast<int>(s)));
+            SCOPED_TRACE(std::string(1, token) + " in state " +
+                         std::to_string(static_cast<int>(s)));
             // Fresh run into state s.
             session->abort();
             view = RecordingView{};
@@ -243,18 +247,23 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
     const std::vector<Reached> points = {
         {"counting down", [&] { clock.advance(3000); }},
         {"with f pending", [&] { clock.advance(50), control.feed(">"); }},
-        {"with the file start pending", [&] { clock.advance(50), control.feed(">"), clock.advance(333), control.feed("_"); }},
-        {"mid-transfer", [&] {
-             clock.advance(50), control.feed(">"), clock.advance(333), control.feed("_"), clock.advance(1000);
+        {"with the file start pending",
+         [&] { clock.advance(50), control.feed(">"), clock.advance(333), control.feed("_"); }},
+        {"mid-transfer",
+         [&] {
+             clock.advance(50), control.feed(">"), clock.advance(333), control.feed("_"),
+                 clock.advance(1000);
          }},
     };
     for (const Stop stop : {Stop::Cancel, Stop::Connect, Stop::LosePort}) {
         for (const Reached &point : points) {
-            SCOPED_TRACE(std::string(point.name) + ", stop " + std::to_string(static_cast<int>(stop)));
+            SCOPED_TRACE(std::string(point.name) + ", stop " +
+                         std::to_string(static_cast<int>(stop)));
             (void)control.setPortOpen(true);
             view = RecordingView{};
             view.log = QStringLiteral("earlier text");
-            session->chooseFile(session->selectedFile()); // re-enables the button while counting down
+            session->chooseFile(
+                session->selectedFile()); // re-enables the button while counting down
             press();
             point.reach();
             ASSERT_TRUE(session->running());
@@ -276,7 +285,8 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
             case Stop::LosePort:
                 control.loseDevice();
                 EXPECT_EQ(view.boxes, QStringList{QStringLiteral("COM error 1103")});
-                EXPECT_TRUE(view.log.endsWith(QStringLiteral("\r\n%1: the device disappeared").arg(control.devicePath())))
+                EXPECT_TRUE(view.log.endsWith(
+                    QStringLiteral("\r\n%1: the device disappeared").arg(control.devicePath())))
                     << view.log.toStdString();
                 EXPECT_EQ(lastEnd(), RunResult::PortError);
                 break;

@@ -5,8 +5,8 @@
 #include "session/ProgrammingSession.h"
 
 #include <QFile>
-#include <functional>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -22,7 +22,9 @@ protected:
         control.setInputLen(1);
         (void)control.setPortOpen(true);
         session = std::make_unique<ProgrammingSession>(link, clock, view);
-        control.onWrite = [this](const QByteArray &bytes) { writes.push_back({clock.now(), bytes}); };
+        control.onWrite = [this](const QByteArray &bytes) {
+            writes.push_back({clock.now(), bytes});
+        };
     }
 
     void useFile(const QByteArray &content) {
@@ -185,8 +187,9 @@ TEST_F(StreamerTest, progressCaptionsForThreeLines) {
     for (const QString &c : view.captions)
         if (c.contains(QStringLiteral("progress")))
             progress << c;
-    EXPECT_EQ(progress, (QStringList{"Tarnix Pellora, progress: 33.3%", "Tarnix Pellora, progress: 66.6%",
-                                     "Tarnix Pellora, progress: 100%"}));
+    EXPECT_EQ(progress,
+              (QStringList{"Tarnix Pellora, progress: 33.3%", "Tarnix Pellora, progress: 66.6%",
+                           "Tarnix Pellora, progress: 100%"}));
     EXPECT_EQ(view.progress, 100.0);
     EXPECT_EQ(session->state(), SessionState::SendingFile) << "the end of the file changes nothing";
 }
@@ -208,7 +211,8 @@ TEST_F(StreamerTest, aCancelAnywhereInTheLineCycleSendsNothingMore) {
         const char *name;
         int afterStartMs; // from the transfer's start; line 2 leaves at 100 (pause 100 ms)
     };
-    for (const Case c : {Case{"during a pause", 50}, Case{"as the pause ends", 100}, Case{"right after line 2", 101}}) {
+    for (const Case c : {Case{"during a pause", 50}, Case{"as the pause ends", 100},
+                         Case{"right after line 2", 101}}) {
         SCOPED_TRACE(c.name);
         session->abort();
         speed(4);

@@ -21,7 +21,8 @@
 namespace {
 
 QString settingsFile() {
-    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE, QString::fromLatin1(ModuleReg::SettingsPath));
+    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
+                                      QString::fromLatin1(ModuleReg::SettingsPath));
 }
 
 void resetSettings() {
@@ -55,13 +56,16 @@ struct Row {
 const Row Inventory[] = {
     {"Frame9", "QGroupBox", nullptr, 360, 120, 2775, 675, "Com settings", "", true, true},
     {"txtRefresh", "QLineEdit", "Frame9", 240, 600, 375, 285, "333", "", true, false},
-    {"txtSpeed", "QLineEdit", "Frame9", 240, 240, 735, 285, "57600", "Port speed: 38400, 57600,76800", true, true},
-    {"txtComPort", "QLineEdit", "Frame9", 1200, 240, 315, 285, nullptr, "Com Port number", true, true},
+    {"txtSpeed", "QLineEdit", "Frame9", 240, 240, 735, 285, "57600",
+     "Port speed: 38400, 57600,76800", true, true},
+    {"txtComPort", "QLineEdit", "Frame9", 1200, 240, 315, 285, nullptr, "Com Port number", true,
+     true},
     {"btnCon", "QPushButton", "Frame9", 1560, 240, 1065, 285, "Connect", "", true, true},
     {"txtbuffer", "LogView", nullptr, 240, 1200, 8655, 6135, "", "", true, true},
     {"lblFilename", "QLabel", nullptr, 360, 840, 7455, 285, "", "", true, true},
     {"btnopenFile", "QPushButton", nullptr, 8040, 840, 855, 285, "browse", "", true, true},
-    {"btnFlash", "QPushButton", nullptr, 3240, 240, 3255, 495, "START PROGRAMMING", "", false, true},
+    {"btnFlash", "QPushButton", nullptr, 3240, 240, 3255, 495, "START PROGRAMMING", "", false,
+     true},
     {"Command1", "QPushButton", nullptr, 8520, 360, 375, 315, "f", "", true, false},
     {"Command2", "QPushButton", nullptr, 8040, 360, 375, 375, "g", "", true, false},
     {"Command3", "QPushButton", nullptr, 7320, 240, 615, 495, "sFile", "", true, false},
@@ -110,8 +114,10 @@ TEST_F(WindowTest, everyControlMatchesTheLayoutTable) {
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(w->inherits(row.className));
         const QString container = row.container ? QString::fromLatin1(row.container) : QString();
-        EXPECT_EQ(w->parentWidget() == window.get() ? QString() : w->parentWidget()->objectName(), container);
-        EXPECT_EQ(w->geometry(), QRect(row.left / 15, row.top / 15, row.width / 15, row.height / 15));
+        EXPECT_EQ(w->parentWidget() == window.get() ? QString() : w->parentWidget()->objectName(),
+                  container);
+        EXPECT_EQ(w->geometry(),
+                  QRect(row.left / 15, row.top / 15, row.width / 15, row.height / 15));
         if (row.caption) {
             EXPECT_EQ(captionOf(w), QString::fromUtf8(row.caption));
         }
@@ -181,7 +187,8 @@ TEST_F(WindowTest, startUpFillsTheSpeedListAndFirstValues) {
     QStringList items;
     for (int i = 0; i < combo->count(); ++i)
         items << combo->itemText(i);
-    EXPECT_EQ(items, (QStringList{"20  - fastest", "40", "60  - normal", "80", "100 - slowest", "Auto - fast"}));
+    EXPECT_EQ(items, (QStringList{"20  - fastest", "40", "60  - normal", "80", "100 - slowest",
+                                  "Auto - fast"}));
     EXPECT_EQ(window->ListIndex(), 2);
     EXPECT_TRUE(window->session().selectedFile().isEmpty());
     EXPECT_EQ(window->session().countdown(), 60);
@@ -210,7 +217,9 @@ struct StoredPortCase {
 };
 
 // Keeps the test names CTest shows stable: the name says the case.
-void PrintTo(const StoredPortCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const StoredPortCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class StartUpPortTest : public ::testing::TestWithParam<StoredPortCase> {
 protected:
@@ -223,17 +232,20 @@ TEST_P(StartUpPortTest, portBoxAndDefault) {
         storePort(*c.stored);
     auto window = makeWindow();
     EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(), c.shown);
-    EXPECT_EQ(ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, QString::fromLatin1(ModuleReg::SettingsPath),
+    EXPECT_EQ(ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE,
+                                       QString::fromLatin1(ModuleReg::SettingsPath),
                                        QStringLiteral("ComPort")),
               c.storedAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Stored, StartUpPortTest,
-    ::testing::Values(StoredPortCase{"none", std::nullopt, "2", "2"}, StoredPortCase{"five", "5", "5", "5"},
-                      StoredPortCase{"zero", "0", "2", "2"}, StoredPortCase{"empty", "", "2", "2"},
-                      StoredPortCase{"letters", "abc", "2", "2"}, StoredPortCase{"leadingBlank", " 4", " 4", " 4"}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Stored, StartUpPortTest,
+                         ::testing::Values(StoredPortCase{"none", std::nullopt, "2", "2"},
+                                           StoredPortCase{"five", "5", "5", "5"},
+                                           StoredPortCase{"zero", "0", "2", "2"},
+                                           StoredPortCase{"empty", "", "2", "2"},
+                                           StoredPortCase{"letters", "abc", "2", "2"},
+                                           StoredPortCase{"leadingBlank", " 4", " 4", " 4"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, storedFiveIsNotWrittenAgain) {
     QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
@@ -244,7 +256,8 @@ TEST_F(WindowTest, storedFiveIsNotWrittenAgain) {
         file.write(handWritten);
     }
     auto window = makeWindow();
-    EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(), QStringLiteral("5"));
+    EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(),
+              QStringLiteral("5"));
     QFile file(settingsFile());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), handWritten);
