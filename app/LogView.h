@@ -23,7 +23,8 @@ class LogView : public QPlainTextEdit {
 public:
     static constexpr int BlockLimit = 1024;
     static constexpr qint64 CharacterLimit = 16 * 1024 * 1024;
-    static constexpr int FrameMs = 16;
+    // A frame: often enough to look live, seldom enough that redrawing costs the line little.
+    static constexpr int FrameMs = 30;
     // Pending text that goes in at once, without waiting for the frame: memory and the cost of one
     // flush stay bounded while the event loop is held up.
     static constexpr qsizetype PendingLimit = 16 * 1024;
