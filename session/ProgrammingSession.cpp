@@ -81,9 +81,9 @@ void ProgrammingSession::setPacing(const Pacing &pacing) {
 }
 
 const RunSummary *ProgrammingSession::lastRun() const {
-    if (const ProgrammingRun *run = run_ ? run_.get() : ended_.get())
-        return &run->summary();
-    return nullptr;
+    if (run_)
+        return &run_->summary();
+    return ended_.empty() ? nullptr : &ended_.back()->summary();
 }
 
 bool ProgrammingSession::transferRunning() const {
@@ -117,9 +117,12 @@ void ProgrammingSession::endRun(RunResult result) {
 
 void ProgrammingSession::runFinished(RunResult result) {
     countdown_ = run_->countdown();
-    ended_ = std::move(run_);
+    ended_.push_back(std::move(run_));
+    // A receiver may start the next run from here; the ended one is still on the stack below us.
+    ++reportingEnd_;
     Q_EMIT stateChanged(SessionState::Idle);
     Q_EMIT runEnded(result);
+    --reportingEnd_;
 }
 
 void ProgrammingSession::start() {
@@ -131,7 +134,8 @@ void ProgrammingSession::start() {
     if (run_)
         return; // a press while a run is on is a cancel; see cancel()
     endRun(RunResult::Cancelled);
-    ended_.reset();
+    if (reportingEnd_ == 0)
+        ended_.clear();
 
     ProgrammingRun::Settings settings{.file = selectedFile_,
                                       .bootTimeoutSeconds = bootTimeoutSeconds_,

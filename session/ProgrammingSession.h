@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <memory>
+#include <vector>
 
 // Programming runs one after another on one serial link, and the receive handler that serves them
 // and the terminal between them. A run is a ProgrammingRun object: made by start(), ended by its
@@ -90,9 +91,11 @@ private:
     int countdown_ = DefaultBootTimeoutSeconds;
     bool checkRecords_ = false;
     std::unique_ptr<ProgrammingRun> run_;
-    // An ended run waits here until the next start or the session's end: it may have ended from
-    // inside one of its own timer ticks or callbacks, which must not delete it under their feet.
-    std::unique_ptr<ProgrammingRun> ended_;
+    // Ended runs wait here until a start that is not itself inside an end's report (or the
+    // session's end): a run may end from inside one of its own timer ticks or callbacks, which must
+    // not have it deleted under their feet.
+    std::vector<std::unique_ptr<ProgrammingRun>> ended_;
+    int reportingEnd_ = 0;
     // "sFile" while no run is on: one line, its own delay, ended by any run or connection change.
     std::unique_ptr<Timer> tryOutTimer_;
     std::unique_ptr<FileStreamer> tryOut_;

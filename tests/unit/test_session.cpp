@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace {
 
@@ -350,4 +351,25 @@ TEST_F(SessionTest, theBootTimeoutIsAParameter) {
     clock.advance(6000);
     EXPECT_EQ(lastEnd(), RunResult::NoBootPrompt);
     EXPECT_EQ(count('i'), 5000 / 5);
+}
+
+TEST_F(SessionTest, aRunStartedFromTheEndReportOfTheLastOneIsSafe) {
+    // A front end may start the next board from its runEnded slot, still inside the ended run's
+    // tick.
+    bool restarted = false;
+    QObject::connect(session.get(), &ProgrammingSession::runEnded, session.get(), [&](RunResult) {
+        if (!std::exchange(restarted, true))
+            session->start();
+    });
+    press();
+    control.feed(">");
+    clock.advance(
+        3000); // the watchdog ends the run (its box comes after the report), the next starts
+    ASSERT_TRUE(restarted);
+    EXPECT_EQ(view.boxes, QStringList{QStringLiteral("Error: DOT Timeout")});
+    EXPECT_EQ(state(), SessionState::WaitBootPrompt);
+    control.feed(">");
+    clock.advance(3000); // its own watchdog
+    EXPECT_EQ(state(), SessionState::Idle);
+    EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
 }
