@@ -363,8 +363,8 @@ TEST_F(SessionTest, aRunStartedFromTheEndReportOfTheLastOneIsSafe) {
     });
     press();
     control.feed(">");
-    clock.advance(
-        3000); // the watchdog ends the run (its box comes after the report), the next starts
+    // The watchdog ends the run (its box comes after the report) and the next one starts.
+    clock.advance(3000);
     ASSERT_TRUE(restarted);
     EXPECT_EQ(view.boxes, QStringList{QStringLiteral("Error: DOT Timeout")});
     EXPECT_EQ(state(), SessionState::WaitBootPrompt);
