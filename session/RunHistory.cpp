@@ -88,7 +88,7 @@ QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin) {
 
 QString RunHistory::defaultPath() {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
+    // A relative XDG_STATE_HOME is invalid and must be ignored, as the XDG base folders say.
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/tarnix-pellora/history.jsonl");

@@ -1,16 +1,22 @@
 #pragma once
 
+#include "SimProcess.h"
 #include "TestPty.h"
 #include "Wait.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 
 // The environment of a run: the caller's, less all that shapes what the program shows, which is set
 // here instead: the terminal type (a "dumb" one gets no bar), the locale, no NO_COLOR, a width.
@@ -79,4 +85,28 @@ public:
 
 private:
     QProcess process_;
+};
+
+// What the command line's tests share: simulators started in turn and files in a scratch folder.
+class CliRig : public ::testing::Test {
+protected:
+    SimProcess &startSim(const QStringList &extra = {}) {
+        sims.push_back(std::make_unique<SimProcess>());
+        SimProcess &sim = *sims.back();
+        EXPECT_TRUE(
+            sim.start(QStringList{QStringLiteral("--boot-delay"), QStringLiteral("50")} + extra))
+            << sim.errorString().toStdString();
+        return sim;
+    }
+    QString writeFile(const QByteArray &content,
+                      const QString &name = QStringLiteral("image.srec")) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return file.fileName();
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<SimProcess>> sims;
 };

@@ -49,25 +49,8 @@ void mapPort(int number, const QString &device) {
     ini.sync();
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public CliRig {
 protected:
-    SimProcess &startSim(const QStringList &extra = {}) {
-        sims.push_back(std::make_unique<SimProcess>());
-        SimProcess &sim = *sims.back();
-        EXPECT_TRUE(
-            sim.start(QStringList{QStringLiteral("--boot-delay"), QStringLiteral("50")} + extra))
-            << sim.errorString().toStdString();
-        return sim;
-    }
-    QString writeFile(const QByteArray &content,
-                      const QString &name = QStringLiteral("image.srec")) {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        return file.fileName();
-    }
-    QString path(const QString &name) const { return dir.filePath(name); }
-
     // The run the simulator completed: its image equals `data`, and no line was garbled.
     static void expectProgrammed(SimProcess &sim, const QByteArray &data) {
         ASSERT_TRUE(sim.waitForRuns(1, 5000));
@@ -99,9 +82,6 @@ protected:
         expectProgrammed(sim, data);
         return shown;
     }
-
-    QTemporaryDir dir;
-    std::vector<std::unique_ptr<SimProcess>> sims;
 };
 
 class CliRun : public CliTest {};

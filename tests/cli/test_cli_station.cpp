@@ -49,7 +49,7 @@ QList<QJsonObject> historyLines(const QString &file) {
     return lines;
 }
 
-class CliHistoryTest : public ::testing::Test {
+class CliHistoryTest : public CliRig {
 protected:
     void SetUp() override {
         if (sha256sum(QStringLiteral("/dev/null")).isEmpty())
@@ -57,32 +57,12 @@ protected:
         // Everything the expectations depend on: the state folder, and plain text output.
         environment = runEnvironment(QStringLiteral("dumb"));
         environment.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
-        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-        environment.insert(QStringLiteral("TERM"), QStringLiteral("dumb"));
         environment.insert(QStringLiteral("NO_COLOR"), QStringLiteral("1"));
         environment.insert(QStringLiteral("COLUMNS"), QStringLiteral("200"));
     }
-    SimProcess &startSim(const QStringList &extra = {}) {
-        sims.push_back(std::make_unique<SimProcess>());
-        SimProcess &sim = *sims.back();
-        EXPECT_TRUE(
-            sim.start(QStringList{QStringLiteral("--boot-delay"), QStringLiteral("50")} + extra))
-            << sim.errorString().toStdString();
-        return sim;
-    }
-    QString writeFile(const QByteArray &content,
-                      const QString &name = QStringLiteral("image.srec")) {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        return file.fileName();
-    }
-    QString path(const QString &name) const { return dir.filePath(name); }
     QString history() const { return path(QStringLiteral("state/tarnix-pellora/history.jsonl")); }
 
-    QTemporaryDir dir;
     QProcessEnvironment environment;
-    std::vector<std::unique_ptr<SimProcess>> sims;
 };
 
 class CliHistory : public CliHistoryTest {};
