@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -56,13 +57,14 @@ Outcome stream(ProgrammingSession &session, const QString &path, SimProcess &sim
     session.chooseFile(path);
     QEventLoop loop;
     RunResult result = RunResult::Cancelled;
-    const auto ended = QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) {
-        result = r;
-        loop.quit();
-    });
+    const auto ended =
+        QObject::connect(&session, &ProgrammingSession::runEnded, [&](const RunSummary &run) {
+            result = run.result;
+            loop.quit();
+        });
     QElapsedTimer clock;
     clock.start();
-    QTimer::singleShot(0, &session, &ProgrammingSession::start);
+    QTimer::singleShot(0, &session, [&session] { session.start(); });
     loop.exec();
     QObject::disconnect(ended);
     Outcome outcome;
@@ -109,7 +111,11 @@ int main(int argc, char **argv) {
     const Outcome big = stream(session, large, sim, 2, largeLines);
     const qint64 rssAfter = statusKiB("VmRSS"), hwmAfter = statusKiB("VmHWM");
 
+    // A run holds the snapshot of its file, read whole at START, and nothing more that grows with
+    // it.
     const qint64 growthKiB = hwmAfter - hwmBefore;
+    const qint64 fileKiB = QFileInfo(large).size() / 1024;
+    const qint64 targetKiB = fileKiB + 2048;
     std::printf(
         "Peak resident memory (VmHWM) streaming %lld MB (%lld lines) headless, \"Auto - fast\"\n\n",
         static_cast<long long>(megabytes), static_cast<long long>(largeLines));
@@ -118,9 +124,11 @@ int main(int argc, char **argv) {
                 static_cast<long long>(hwmBefore));
     std::printf("| after the large run | %lld | %lld |\n\n", static_cast<long long>(rssAfter),
                 static_cast<long long>(hwmAfter));
-    std::printf("peak growth: %lld KiB (target <= 2048 KiB)   run: %.1f s, %.0f lines/s   %s\n",
-                static_cast<long long>(growthKiB), big.seconds,
-                static_cast<double>(largeLines) / big.seconds,
+    std::printf("peak growth: %lld KiB (target <= the file's %lld KiB + 2048 KiB = %lld KiB: %s)   "
+                "run: %.1f s, %.0f lines/s   %s\n",
+                static_cast<long long>(growthKiB), static_cast<long long>(fileKiB),
+                static_cast<long long>(targetKiB), growthKiB <= targetKiB ? "met" : "MISSED",
+                big.seconds, static_cast<double>(largeLines) / big.seconds,
                 warm.ok && big.ok ? "programmed, no bad line" : "A RUN FAILED");
     return warm.ok && big.ok ? 0 : 1;
 }

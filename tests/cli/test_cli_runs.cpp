@@ -294,7 +294,8 @@ TEST_F(CliExitCodes, aMissingFileIsSixAndIsFoundBeforeAnyPortIsOpened) {
     Cli cli({QStringLiteral("--device"), path(QStringLiteral("ttyUSB7")), QStringLiteral("--file"),
              path(QStringLiteral("nothing.srec")), QStringLiteral("--json")});
     EXPECT_EQ(cli.finish(), 6);
-    EXPECT_TRUE(cli.err.contains("nothing.srec: no such file")) << cli.err.toStdString();
+    EXPECT_TRUE(cli.err.contains("nothing.srec: cannot read the file (no such file)"))
+        << cli.err.toStdString();
     EXPECT_FALSE(cli.err.contains("ttyUSB7: No such file"));
     EXPECT_EQ(cli.json().at(0).toObject().value(QStringLiteral("result")).toString(),
               QStringLiteral("file-error"));
@@ -315,7 +316,7 @@ TEST_F(CliInterrupt, aSignalMidRunStopsTheRunAtOnce) {
         ASSERT_EQ(cli.finish(5000), 130) << cli.err.toStdString();
         EXPECT_TRUE(cli.err.contains("Interrupted"));
         const QJsonObject result = cli.json().at(0).toObject();
-        EXPECT_EQ(result.value(QStringLiteral("result")).toString(), QStringLiteral("interrupted"));
+        EXPECT_EQ(result.value(QStringLiteral("result")).toString(), QStringLiteral("cancelled"));
         const int sent = result.value(QStringLiteral("lines")).toInt();
         EXPECT_GE(sent, 1);
         EXPECT_LT(sent, lines);

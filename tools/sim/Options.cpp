@@ -134,6 +134,32 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
              d.hangupAfter = *n;
              return {};
          }},
+        {"--say",
+         [&d](std::string_view v) -> std::string {
+             auto decoded = decodeEscapes(v);
+             if (!decoded || decoded->empty())
+                 return "expects text (escapes: \\n \\r \\t \\\\ \\xHH)";
+             d.say = std::move(*decoded);
+             return {};
+         }},
+        {"--say-after", count(d.sayAfter)},
+        {"--restart-after", count(d.restartAfter)},
+        {"--banner",
+         [&d](std::string_view v) -> std::string {
+             auto decoded = decodeEscapes(v);
+             if (!decoded || decoded->empty())
+                 return "expects text (escapes: \\n \\r \\t \\\\ \\xHH)";
+             d.banner = std::move(*decoded);
+             return {};
+         }},
+        {"--banner-interval",
+         [&d](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, MaxMillis);
+             if (!n || *n == 0)
+                 return "expects milliseconds above 0";
+             d.bannerInterval = Millis{static_cast<Millis::rep>(*n)};
+             return {};
+         }},
         {"--image", text(o.imagePath)},
         {"--summary", text(o.summaryPath)},
         {"--runs",
@@ -189,6 +215,8 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
     }
     if (d.noiseInRun && d.noise.empty())
         result.error = "--noise-in-run needs --noise";
+    if (d.sayAfter.has_value() != !d.say.empty())
+        result.error = "--say and --say-after go together";
     return result;
 }
 
@@ -231,6 +259,14 @@ Faults:
   --noise TEXT           send TEXT periodically while idle (escapes: \n \r \t \\ \xHH)
   --noise-interval MS    period of the noise (default 1000)
   --noise-in-run         also send TEXT before each line's answer
+  --say TEXT             send TEXT once, right after line N of a run arrives (with
+  --say-after N          --say-after; escapes as for --noise): a device that talks, or a
+                         burst of line noise
+  --restart-after N      after line N of a run (not answered) the board restarts into its
+                         application: it prints its banner and takes no more lines
+  --banner TEXT          the application's banner (default "\r\nBoot 1.2. Power ok. Press
+                         any key...\r\n"), printed at once and every --banner-interval MS
+  --banner-interval MS   (default 2000)
 
 Exit status: 0 done or stopped by a signal, 1 error, 2 bad usage, 3 hang-up simulated.
 )";
