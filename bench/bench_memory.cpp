@@ -1,6 +1,7 @@
 // Memory of a long transfer: a large S-record file streamed headless against the simulator
-// ("Auto - fast", a view that discards the device's text). The program holds one line and a small
-// read buffer at a time, so its peak resident memory must not grow with the file.
+// ("Auto - fast", a view that discards the device's text). A run holds its file, read whole at
+// START so that the device gets the file as it was then, and nothing else that grows with it: its
+// peak resident memory must not grow by more than the file's size and 2 MiB.
 //
 //   bench_memory [file-megabytes]   default 100
 #include "SRecordWriter.h"
@@ -96,8 +97,10 @@ int main(int argc, char **argv) {
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());
     SerialLink link(control);
-    if (!link.openForBootloader())
+    if (const SerialStatus opened = link.openForBootloader(); !opened) {
+        std::fprintf(stderr, "%s\n", qPrintable(opened.description()));
         return 1;
+    }
     QtTimerFactory timers;
     EchoView view;
     ProgrammingSession session(link, timers, view);

@@ -24,8 +24,9 @@ QString readWhole(const QString &path, QByteArray &bytes) {
     for (int attempt = 0; attempt < FileSnapshot::ReadAttempts; ++attempt) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
-            return file.error() == QFileDevice::PermissionsError ? QStringLiteral("permission denied")
-                                                                 : file.errorString();
+            return file.error() == QFileDevice::PermissionsError
+                       ? QStringLiteral("permission denied")
+                       : file.errorString();
         struct stat before {};
         struct stat after {};
         if (::fstat(file.handle(), &before) != 0 || !S_ISREG(before.st_mode))

@@ -48,6 +48,7 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     fileStartTimer_->onTick = [this] { startTransfer(); };
     streamer_.setCheckRecords(settings_.checkRecords);
     streamer_.setPacing(settings_.pacing);
+    linesToSend_ = settings_.file->report.lines;
 }
 
 ProgrammingRun::~ProgrammingRun() = default;
@@ -84,6 +85,8 @@ void ProgrammingRun::finish(EndCause cause, const QString &note) {
                          watchdog_.get(), fileStartTimer_.get()})
         timer->setEnabled(false);
     streamer_.abort();
+    // An ended run holds no file: a large image is let go at once.
+    settings_.file.reset();
     setState(SessionState::Idle);
     if (events_.ended)
         events_.ended(summary_);

@@ -102,9 +102,7 @@ private:
     void dotReceived(bool answer);
     void programmedReceived();
     // Every line of the file has been handed to the line.
-    bool allLinesSent() const {
-        return transferStarted_ && summary_.linesSent >= settings_.file->report.lines;
-    }
+    bool allLinesSent() const { return transferStarted_ && summary_.linesSent >= linesToSend_; }
     // Lines sent that the device has not answered yet; blank ones need no answer.
     qint64 unanswered() const { return std::max<qint64>(answerable_ - acknowledgements_, 0); }
 
@@ -121,6 +119,7 @@ private:
     RunSummary summary_;
     SessionState state_ = SessionState::Idle;
     int countdown_ = 0;
+    qint64 linesToSend_ = 0;
     qint64 answerable_ = 0; // lines sent that are not blank
     qint64 acknowledgements_ = 0;
     bool transferStarted_ = false;

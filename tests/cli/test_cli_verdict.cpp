@@ -4,10 +4,10 @@
 #include "CliProcess.h"
 #include "SRecordWriter.h"
 
+#include <QCryptographicHash>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QCryptographicHash>
 #include <functional>
 
 namespace {
@@ -37,11 +37,12 @@ protected:
     }
     // The table's row and the JSON agree on the line counts and the result word.
     void expectTableAgrees(const QJsonObject &board) {
-        const QRegularExpression row(QStringLiteral(" %1 +%2 +%3/%4 ")
-                                         .arg(board.value(QStringLiteral("result")).toString())
-                                         .arg(board.value(QStringLiteral("exit_code")).toInt())
-                                         .arg(board.value(QStringLiteral("lines")).toInteger())
-                                         .arg(board.value(QStringLiteral("lines_total")).toInteger()));
+        const QRegularExpression row(
+            QStringLiteral(" %1 +%2 +%3/%4 ")
+                .arg(board.value(QStringLiteral("result")).toString())
+                .arg(board.value(QStringLiteral("exit_code")).toInt())
+                .arg(board.value(QStringLiteral("lines")).toInteger())
+                .arg(board.value(QStringLiteral("lines_total")).toInteger()));
         EXPECT_TRUE(QString::fromLocal8Bit(err).contains(row))
             << row.pattern().toStdString() << "\n"
             << err.toStdString();
@@ -113,8 +114,8 @@ TEST_F(CliVerdict, aFileRewrittenWhileItIsSentNeverReachesTheDevice) {
     const QString file = writeFile(text);
     const qsizetype lines = SRecordWriter::lines(data, 0x08000000, wide).size();
     // The device takes 1 ms a line: about two seconds for the whole file.
-    SimProcess &sim = startSim(
-        {QStringLiteral("--ack-delay"), QStringLiteral("1"), QStringLiteral("--verbose")});
+    SimProcess &sim =
+        startSim({QStringLiteral("--ack-delay"), QStringLiteral("1"), QStringLiteral("--verbose")});
     const auto [code, board] = program(sim, file, QStringLiteral("auto"), [&](Cli &) {
         for (quint32 seed = 40; seed < 44; ++seed) {
             const qsizetype at = lines * (seed - 39) / 5; // a fifth, two fifths…
@@ -130,6 +131,7 @@ TEST_F(CliVerdict, aFileRewrittenWhileItIsSentNeverReachesTheDevice) {
     ASSERT_EQ(code, 0) << err.toStdString();
     ASSERT_TRUE(sim.waitForRuns(1));
     EXPECT_EQ(sim.image(), data) << "the file as it was at START, never a mix";
-    EXPECT_EQ(board.value(QStringLiteral("sha256")).toString(),
-              QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(
+        board.value(QStringLiteral("sha256")).toString(),
+        QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex()));
 }

@@ -46,9 +46,9 @@ protected:
     RecordingView view;
     QTemporaryDir dir;
     std::unique_ptr<ProgrammingSession> session;
-    QList<RunSummary> ends;     // each runEnded, in order
-    QStringList refusals;       // each startRefused
-    std::vector<Write> writes;  // from the transfer's start
+    QList<RunSummary> ends;    // each runEnded, in order
+    QStringList refusals;      // each startRefused
+    std::vector<Write> writes; // from the transfer's start
     std::int64_t transferStart = 0;
 };
 
