@@ -31,14 +31,6 @@ namespace {
 
 const QString Auto = QStringLiteral("auto");
 
-QByteArray randomData(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray data(size, '\0');
-    for (char &c : data)
-        c = static_cast<char>(random.bounded(256));
-    return data;
-}
-
 // The [Ports] map the window and the command line both read.
 void mapPort(int number, const QString &device) {
     const QString file = ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,

@@ -21,14 +21,6 @@
 
 namespace {
 
-QByteArray randomData(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray data(size, '\0');
-    for (char &c : data)
-        c = static_cast<char>(random.bounded(256));
-    return data;
-}
-
 // The digest as coreutils computes it, not as the program does.
 QString sha256sum(const QString &file) {
     QProcess tool;

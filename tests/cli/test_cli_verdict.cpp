@@ -12,14 +12,6 @@
 
 namespace {
 
-QByteArray randomData(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray data(size, '\0');
-    for (char &c : data)
-        c = static_cast<char>(random.bounded(256));
-    return data;
-}
-
 class CliVerdict : public CliRig {
 protected:
     // A run of `file` on `sim`: the exit status and the board's JSON object.

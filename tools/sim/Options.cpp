@@ -88,6 +88,16 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
             return {};
         }};
     };
+    // Text with escapes, so that control characters fit on a command line.
+    auto escaped = [](std::string &target) {
+        return Setter{[&target](std::string_view v) -> std::string {
+            auto decoded = decodeEscapes(v);
+            if (!decoded || decoded->empty())
+                return "expects text (escapes: \\n \\r \\t \\\\ \\xHH)";
+            target = std::move(*decoded);
+            return {};
+        }};
+    };
     auto text = [](std::string &target) {
         return Setter{[&target](std::string_view v) -> std::string {
             if (v.empty())
@@ -102,14 +112,7 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         {"--boot-delay", millis(d.bootDelay)},
         {"--stop-ack-after", count(d.stopAckAfter)},
         {"--ack-delay", millis(d.ackDelay)},
-        {"--noise",
-         [&d](std::string_view v) -> std::string {
-             auto decoded = decodeEscapes(v);
-             if (!decoded)
-                 return "has a bad escape (use \\n \\r \\t \\\\ \\xHH)";
-             d.noise = std::move(*decoded);
-             return {};
-         }},
+        {"--noise", escaped(d.noise)},
         {"--noise-interval",
          [&d](std::string_view v) -> std::string {
              const auto n = parseNumber(v, MaxMillis);
@@ -134,24 +137,10 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
              d.hangupAfter = *n;
              return {};
          }},
-        {"--say",
-         [&d](std::string_view v) -> std::string {
-             auto decoded = decodeEscapes(v);
-             if (!decoded || decoded->empty())
-                 return "expects text (escapes: \\n \\r \\t \\\\ \\xHH)";
-             d.say = std::move(*decoded);
-             return {};
-         }},
+        {"--say", escaped(d.say)},
         {"--say-after", count(d.sayAfter)},
         {"--restart-after", count(d.restartAfter)},
-        {"--banner",
-         [&d](std::string_view v) -> std::string {
-             auto decoded = decodeEscapes(v);
-             if (!decoded || decoded->empty())
-                 return "expects text (escapes: \\n \\r \\t \\\\ \\xHH)";
-             d.banner = std::move(*decoded);
-             return {};
-         }},
+        {"--banner", escaped(d.banner)},
         {"--banner-interval",
          [&d](std::string_view v) -> std::string {
              const auto n = parseNumber(v, MaxMillis);
