@@ -85,16 +85,13 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
     Form_Load();
 }
 
-void frmProg::recordRun() {
-    const RunSummary *run = session_->lastRun();
-    if (!run)
-        return;
+void frmProg::recordRun(const RunSummary &run) {
     const RunOrigin origin{.program = QStringLiteral("tarnix-pellora"),
                            .version = QStringLiteral(PELLORA_VERSION),
                            .device = control_->devicePath(),
                            .portNumber = link_.PortNumber,
                            .exitCode = std::nullopt};
-    history_.append(historyLine(*run, origin));
+    history_.append(historyLine(run, origin));
     if (const QString warning = history_.takeWarning(); !warning.isEmpty() && txtbuffer_)
         appendNote(QStringLiteral("\r\nThe run history cannot be written: %1").arg(warning));
 }

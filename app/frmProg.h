@@ -101,7 +101,7 @@ private:
     void noteDevicesPresent();
     void showBox(QMessageBox *box);
     // Appends the ended run to the run history; the first failure to do so is noted in the log.
-    void recordRun();
+    void recordRun(const RunSummary &run);
 
     std::unique_ptr<SerialControl> control_;
     std::unique_ptr<TimerFactory> timers_;

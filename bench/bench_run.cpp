@@ -84,8 +84,8 @@ int main(int argc, char **argv) {
                          bytes += lineBytes;
                      });
     RunResult result = RunResult::Cancelled;
-    QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) {
-        result = r;
+    QObject::connect(&session, &ProgrammingSession::runEnded, [&](const RunSummary &run) {
+        result = run.result;
         app.quit();
     });
     QTimer::singleShot(0, [&] {

@@ -84,8 +84,8 @@ int main(int argc, char **argv) {
 
     QEventLoop loop;
     RunResult result = RunResult::Cancelled;
-    QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) {
-        result = r;
+    QObject::connect(&session, &ProgrammingSession::runEnded, [&](const RunSummary &run) {
+        result = run.result;
         loop.quit();
     });
     int failures = 0;
@@ -94,7 +94,7 @@ int main(int argc, char **argv) {
     clock.start();
     for (int run = 1; run <= runs; ++run) {
         session.chooseFile(paths[run % 2]);
-        QTimer::singleShot(0, &session, &ProgrammingSession::start);
+        QTimer::singleShot(0, &session, [&session] { session.start(); });
         loop.exec();
         // The simulator writes the image before it answers the last line.
         const bool ok = result == RunResult::Programmed && readAll(image) == images[run % 2];

@@ -83,12 +83,12 @@ Timing runProgram(const QString &path, qint64 lines, const QStringList &simArgum
                      });
     QEventLoop loop;
     RunResult result = RunResult::Cancelled;
-    QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) {
-        result = r;
+    QObject::connect(&session, &ProgrammingSession::runEnded, [&](const RunSummary &run) {
+        result = run.result;
         loop.quit();
     });
     view.clock.start();
-    QTimer::singleShot(0, &session, &ProgrammingSession::start);
+    QTimer::singleShot(0, &session, [&session] { session.start(); });
     loop.exec();
     timing.seconds = static_cast<double>(view.lastDotNs - firstNs) / 1e9;
     timing.cpu = view.lastDotCpu - firstCpu;

@@ -151,11 +151,11 @@ Run runWindow(const QString &path, qint64 lines) {
     });
     QEventLoop loop;
     RunResult result = RunResult::Cancelled;
-    QObject::connect(&window.session(), &ProgrammingSession::runEnded, [&](RunResult r) {
+    QObject::connect(&window.session(), &ProgrammingSession::runEnded, [&](const RunSummary &run) {
         endNs = clock.nsecsElapsed();
         endCpu = cpuSeconds();
         tick(endNs);
-        result = r;
+        result = run.result;
         loop.quit();
     });
     QTimer::singleShot(RunLimitMs, &loop, &QEventLoop::quit);

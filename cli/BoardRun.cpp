@@ -63,14 +63,18 @@ bool BoardRun::openPort() {
     return true;
 }
 
-SerialStatus BoardRun::start() {
+SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     clock_.start();
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
     // As in the window: only well-formed S-records reach the board.
     session_.setCheckRecords(true);
     session_.setPacing(Pacing::fromSpeedIndex(settings_.speedIndex));
     session_.chooseFile(settings_.file);
-    session_.start();
+    result_.linesTotal = file->report.lines;
+    if (!session_.start(file)) {
+        fail(ExitCode::FileError, file->refusal(true));
+        return {};
+    }
     if (settings_.reset == ResetLine::None)
         return {};
     // The probes are already going out when the board comes out of reset.
@@ -88,17 +92,21 @@ void BoardRun::fail(int exitCode, const QString &error) {
     finish();
 }
 
-void BoardRun::onLineSent(qint64 line, qint64 total, qint64 bytes) {
-    result_.lines = line;
-    result_.linesTotal = total;
-    result_.bytes += bytes;
+void BoardRun::onLineSent(qint64 line, qint64 total, qint64) {
     console_.lineSent(result_.board, line, total);
 }
 
-void BoardRun::onRunEnded(RunResult result) {
-    result_.exitCode = ExitCode::forResult(result);
+void BoardRun::onRunEnded(const RunSummary &run) {
+    // The table, the JSON and the history tell the same numbers: the run's own.
+    result_.exitCode = ExitCode::forResult(run.result);
+    result_.lines = run.linesSent;
+    result_.bytes = run.bytesSent;
+    if (run.facts) {
+        result_.linesTotal = run.facts->lines;
+        result_.sha256 = QString::fromLatin1(run.facts->sha256.toHex());
+    }
     result_.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
-    recordRun();
+    recordRun(run);
     console_.boardEnded(result_.board);
     if (interrupted_)
         return; // interrupt() closes at once
@@ -110,12 +118,7 @@ void BoardRun::onRunEnded(RunResult result) {
     });
 }
 
-void BoardRun::recordRun() {
-    const RunSummary *run = session_.lastRun();
-    if (!run)
-        return;
-    if (run->facts)
-        result_.sha256 = QString::fromLatin1(run->facts->sha256.toHex());
+void BoardRun::recordRun(const RunSummary &run) {
     if (!settings_.history)
         return;
     const RunOrigin origin{.program = QStringLiteral("tarnix-pellora-cli"),
@@ -123,7 +126,7 @@ void BoardRun::recordRun() {
                            .device = result_.device,
                            .portNumber = result_.portNumber,
                            .exitCode = result_.exitCode};
-    settings_.history->append(historyLine(*run, origin));
+    settings_.history->append(historyLine(run, origin));
     // Once per history, however many boards share it.
     if (const QString warning = settings_.history->takeWarning(); !warning.isEmpty())
         console_.message(

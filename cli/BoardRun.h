@@ -58,9 +58,10 @@ public:
     // The bootloader's line (SerialLink::openForBootloader); false, ending the board with a port
     // error, when the port does not open.
     bool openPort();
-    // Chooses the file and presses START PROGRAMMING; with a reset line, pulses it. The result is
-    // the pulse's: on failure the operator must power-cycle the board.
-    SerialStatus start();
+    // Chooses the file and presses START PROGRAMMING with the round's snapshot of it; with a reset
+    // line, pulses it. The result is the pulse's: on failure the operator must power-cycle the
+    // board.
+    SerialStatus start(const std::shared_ptr<const FileSnapshot> &file);
     // Ends the board before its run started.
     void fail(int exitCode, const QString &error);
     // Ctrl-C: every timer stopped, nothing more sent, the port closed, at once.
@@ -75,8 +76,8 @@ Q_SIGNALS:
     void finished();
 
 private:
-    void onRunEnded(RunResult result);
-    void recordRun();
+    void onRunEnded(const RunSummary &run);
+    void recordRun(const RunSummary &run);
     void onLineSent(qint64 line, qint64 total, qint64 bytes);
     void waitForLastWords();
     void finish();

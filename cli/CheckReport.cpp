@@ -1,6 +1,7 @@
 #include "cli/CheckReport.h"
 
 #include "cli/ExitCodes.h"
+#include "session/SRecordCheck.h"
 
 #include <QStringList>
 
@@ -8,16 +9,7 @@ namespace {
 
 // Hex digits of an address as its record type writes it.
 int hexDigits(char type) {
-    switch (type) {
-    case '2':
-    case '8':
-        return 6;
-    case '3':
-    case '7':
-        return 8;
-    default:
-        return 4;
-    }
+    return 2 * SRecordCheck::addressBytes(type);
 }
 
 QString hex(quint64 value, int digits) {
@@ -37,7 +29,7 @@ QString addressRanges(const FileCheck::Report &report) {
     if (report.ranges.empty())
         return QStringLiteral("none");
     // As wide as the widest data record in the file.
-    const int digits = report.records[3] > 0 ? 8 : report.records[2] > 0 ? 6 : 4;
+    const int digits = hexDigits(report.records[3] > 0 ? '3' : report.records[2] > 0 ? '2' : '1');
     QStringList ranges;
     for (const FileCheck::AddressRange &range : report.ranges)
         ranges << hex(range.first, digits) + QLatin1Char('-') + hex(range.last, digits);
@@ -81,9 +73,17 @@ QString checkReportText(const QString &path, const FileCheck::Report &report) {
     row("Address ranges:", addressRanges(report));
     row("Start address:", startAddress(report));
     row("Refused lines:",
-        report.refused.isEmpty() ? QStringLiteral("none") : QString::number(report.refused.size()));
+        report.refusedCount == 0 ? QStringLiteral("none") : QString::number(report.refusedCount));
     for (const FileCheck::RefusedLine &line : report.refused)
-        text += QStringLiteral("  line %1: %2\n").arg(line.number).arg(line.problem);
+        text += line.kind == FileCheck::RefusedLine::Kind::AfterTermination
+                    ? QStringLiteral("  line %1: follows the termination record on line %2\n")
+                          .arg(line.number)
+                          .arg(line.problem)
+                    : QStringLiteral("  line %1: %2\n").arg(line.number).arg(line.problem);
+    if (report.refusedCount > report.refused.size())
+        text += QStringLiteral("  and %1 more\n").arg(report.refusedCount - report.refused.size());
+    if (!report.fileProblem.isEmpty())
+        row("Problem:", report.fileProblem);
     row("Result:", report.wouldSend() ? QStringLiteral("would be sent")
                                       : QStringLiteral("would be refused: nothing is sent"));
     return text;

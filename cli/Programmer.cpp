@@ -2,7 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
-#include "session/FileStreamer.h"
+#include "session/FileSnapshot.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,21 +31,6 @@ void Programmer::makeBoards() {
 
 Programmer::~Programmer() = default;
 
-QString Programmer::firmwareFileProblem(const QString &path) {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("%1: no such file").arg(path);
-    if (!info.isFile())
-        return QStringLiteral("%1: not a file").arg(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
-    // The streamer opens it the same way when the board asks for it.
-    if (!openFileForReading(path))
-        return QStringLiteral("%1: cannot be read").arg(path);
-    return {};
-}
-
 QString Programmer::openFailureHint(const QString &description) {
     if (description.contains(QStringLiteral("Permission denied"), Qt::CaseInsensitive))
         return QStringLiteral("Opening a serial port needs membership of the dialout group: "
@@ -61,10 +46,13 @@ void Programmer::start() {
         return;
     started_ = true;
 
-    if (const QString problem = firmwareFileProblem(options_.file); !problem.isEmpty()) {
-        console_.message(problem);
+    // Read and judged once, whole, before any port opens and before the operator is asked to
+    // restart a board: every board of the round is sent exactly these bytes.
+    const auto file = FileSnapshot::take(options_.file);
+    if (const QString refusal = file->refusal(true); !refusal.isEmpty()) {
+        console_.message(refusal);
         for (auto &board : boards_)
-            board->fail(ExitCode::FileError, problem);
+            board->fail(ExitCode::FileError, refusal);
         return;
     }
 
@@ -87,7 +75,7 @@ void Programmer::start() {
         BoardRun &board = *boards_[i];
         if (board.isDone() || interrupted_)
             continue;
-        const SerialStatus pulsed = board.start();
+        const SerialStatus pulsed = board.start(file);
         const int index = static_cast<int>(i);
         const QString line =
             options_.reset == ResetLine::Dtr ? QStringLiteral("DTR") : QStringLiteral("RTS");

@@ -32,8 +32,6 @@ public:
     // Of the last round.
     QList<BoardResult> results() const;
 
-    // The firmware file's problem, or nothing when it can be read.
-    static QString firmwareFileProblem(const QString &path);
     // A line of advice after a failed open, or nothing.
     static QString openFailureHint(const QString &description);
 

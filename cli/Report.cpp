@@ -10,20 +10,12 @@
 #include <cmath>
 
 QString resultName(int exitCode) {
-    switch (exitCode) {
-    case ExitCode::Programmed:
-        return QStringLiteral("programmed");
-    case ExitCode::NoBootPrompt:
-        return QStringLiteral("no-boot-prompt");
-    case ExitCode::AckTimeout:
-        return QStringLiteral("ack-timeout");
-    case ExitCode::PortError:
-        return QStringLiteral("port-error");
-    case ExitCode::FileError:
-        return QStringLiteral("file-error");
-    case ExitCode::Interrupted:
-        return QStringLiteral("interrupted");
-    }
+    // The run history's words: one exit status for each way a run ends.
+    for (const RunResult result :
+         {RunResult::Programmed, RunResult::AckTimeout, RunResult::NoBootPrompt,
+          RunResult::Cancelled, RunResult::PortError, RunResult::FileError})
+        if (ExitCode::forResult(result) == exitCode)
+            return toString(result);
     return QStringLiteral("exit-%1").arg(exitCode);
 }
 

@@ -48,14 +48,11 @@ int main(int argc, char *argv[]) {
         print(stdout, portListing().toLocal8Bit());
         return 0;
     case CliOptions::Action::Check: {
-        // The run's own words for a file that is missing or unreadable.
-        QString problem = Programmer::firmwareFileProblem(options.checkFile);
-        const FileCheck::Report report =
-            problem.isEmpty() ? FileCheck::check(options.checkFile) : FileCheck::Report{};
-        if (problem.isEmpty())
-            problem = report.error;
-        if (!problem.isEmpty()) {
-            print(stderr, QStringLiteral("tarnix-pellora-cli: %1\n").arg(problem).toLocal8Bit());
+        // The file read and judged exactly as a run reads and judges it at its start.
+        const FileCheck::Report report = FileCheck::check(options.checkFile);
+        if (!report.error.isEmpty()) {
+            print(stderr,
+                  QStringLiteral("tarnix-pellora-cli: %1\n").arg(report.error).toLocal8Bit());
             return ExitCode::FileError;
         }
         print(stdout, checkReportText(options.checkFile, report).toLocal8Bit());

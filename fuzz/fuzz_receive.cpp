@@ -14,8 +14,10 @@
 #include "VirtualClock.h"
 #include "session/ProgrammingSession.h"
 
-#include <QBuffer>
+#include <QFile>
 #include <QList>
+#include <QTemporaryDir>
+#include <cstdlib>
 
 namespace {
 
@@ -23,11 +25,16 @@ const QByteArray Image = "S00F000068656C6C6F202020202000003C\r\n"
                          "S11F00007C0802A6900100049421FFF07C6C1B787C8C23783C6000003863000026\r\n"
                          "S9030000FC\r\n";
 
-std::unique_ptr<QIODevice> openImage(const QString &) {
-    auto buffer = std::make_unique<QBuffer>();
-    buffer->setData(Image);
-    buffer->open(QIODevice::ReadOnly);
-    return buffer;
+// The image on disk, once per process: a run reads its file at START.
+const QString &imagePath() {
+    static QTemporaryDir dir;
+    static const QString path = [] {
+        QFile file(dir.filePath(QStringLiteral("image.srec")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(Image) != Image.size())
+            std::abort();
+        return file.fileName();
+    }();
+    return path;
 }
 
 // The recording view of the tests, with the received bytes also kept apart from the notes: the log
@@ -78,7 +85,7 @@ struct Harness {
         static constexpr int BootSeconds[] = {60, 0, 1, 3};
         bootSeconds = BootSeconds[setup >> 6];
         session.setBootTimeout(bootSeconds);
-        session.chooseFile(QStringLiteral("image.srec"));
+        session.chooseFile(imagePath());
     }
 
     // "sFile" with no run: its one line goes out a second later, outside any run.
@@ -123,7 +130,7 @@ struct Harness {
     SerialLink link{control};
     VirtualClock clock;
     SplitView view;
-    ProgrammingSession session{link, clock, view, openImage};
+    ProgrammingSession session{link, clock, view};
     QByteArray fed;
     int bootSeconds = 0;
     std::int64_t tryOutArmedAt = -1;

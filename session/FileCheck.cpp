@@ -1,7 +1,7 @@
 #include "session/FileCheck.h"
 
-#include "session/FileStreamer.h"
-#include "session/LineReader.h"
+#include "session/FileSnapshot.h"
+#include "session/LineCursor.h"
 #include "session/SRecordCheck.h"
 
 #include <QCryptographicHash>
@@ -30,23 +30,73 @@ void addRange(std::map<quint64, quint64> &ranges, quint64 first, quint64 last) {
     ranges.emplace(first, last);
 }
 
-// A record SRecordCheck found well-formed: its address and data size.
-void takeRecord(Report &report, std::map<quint64, quint64> &ranges, const QByteArray &line,
-                qint64 number) {
-    const char type = line[1];
-    ++report.records[static_cast<std::size_t>(type - '0')];
-    const int width = SRecordCheck::addressBytes(type);
-    const quint64 address = line.mid(4, 2 * width).toULongLong(nullptr, 16);
-    const qint64 data = (line.size() - 2) / 2 - width - 2;
-    if (type >= '1' && type <= '3' && data > 0) {
-        report.dataBytes += static_cast<quint64>(data);
-        addRange(ranges, address, address + static_cast<quint64>(data) - 1);
+class Scanner {
+public:
+    explicit Scanner(Report &report) : report_(report) {}
+
+    void take(QByteArrayView line, qint64 number) {
+        if (line.isEmpty()) {
+            ++blankRun_;
+            return;
+        }
+        // Blank lines count once something follows them.
+        report_.blankLines += blankRun_;
+        blankRun_ = 0;
+        report_.lines = number;
+        if (const QString problem = SRecordCheck::problem(line); !problem.isEmpty())
+            return refuse({number, problem, RefusedLine::Kind::Malformed});
+        if (report_.start)
+            return refuse({number, QString::number(report_.start->line),
+                           RefusedLine::Kind::AfterTermination});
+        takeRecord(line, number);
     }
-    if (type >= '7' && !report.start)
-        report.start = StartRecord{type, static_cast<quint32>(address), number};
-}
+
+    void finish() {
+        for (const auto &[first, last] : ranges_)
+            report_.ranges.push_back({first, last});
+        if (report_.lines == 0)
+            report_.fileProblem = report_.size == 0 ? QStringLiteral("the file is empty")
+                                                    : QStringLiteral("no S-record in it");
+        else if (report_.refusedCount == 0 &&
+                 report_.records[1] + report_.records[2] + report_.records[3] == 0)
+            report_.fileProblem = QStringLiteral("no data record (S1, S2 or S3)");
+    }
+
+private:
+    void refuse(RefusedLine line) {
+        if (report_.refused.size() < Report::MaxRefusedKept)
+            report_.refused.append(std::move(line));
+        ++report_.refusedCount;
+    }
+
+    // A record SRecordCheck found well-formed: its address and data size.
+    void takeRecord(QByteArrayView line, qint64 number) {
+        const char type = line[1];
+        ++report_.records[static_cast<std::size_t>(type - '0')];
+        const int width = SRecordCheck::addressBytes(type);
+        const quint64 address = line.sliced(4, 2 * width).toULongLong(nullptr, 16);
+        const qint64 data = (line.size() - 2) / 2 - width - 2;
+        if (SRecordCheck::isDataRecord(type) && data > 0) {
+            report_.dataBytes += static_cast<quint64>(data);
+            addRange(ranges_, address, address + static_cast<quint64>(data) - 1);
+        }
+        if (SRecordCheck::isTerminationRecord(type))
+            report_.start = StartRecord{type, static_cast<quint32>(address), number};
+    }
+
+    Report &report_;
+    std::map<quint64, quint64> ranges_;
+    qint64 blankRun_ = 0;
+};
 
 } // namespace
+
+qint64 Report::recordCount() const {
+    qint64 count = 0;
+    for (const qint64 n : records)
+        count += n;
+    return count;
+}
 
 quint64 Report::coveredBytes() const {
     quint64 bytes = 0;
@@ -55,51 +105,40 @@ quint64 Report::coveredBytes() const {
     return bytes;
 }
 
-Report check(const QString &path) {
-    Report report;
-    const auto unreadable = [&] {
-        report = Report{};
-        report.error = QStringLiteral("%1: cannot be read").arg(path);
-        return report;
-    };
-
-    auto hashed = openFileForReading(path);
-    if (!hashed)
-        return unreadable();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(hashed.get()))
-        return unreadable();
-    report.sha256 = hash.result();
-    hashed.reset();
-
-    // The streamer's counting pass: the same opener, reader and end rule (a last line of a single
-    // byte is neither counted nor sent), and the same check on every line that is not blank.
-    auto file = openFileForReading(path);
-    if (!file)
-        return unreadable();
-    const qint64 size = file->size();
-    LineReader reader(*file);
-    QByteArray line;
-    std::map<quint64, quint64> ranges;
-    while (reader.position() + 1 < size) {
-        const qint64 before = reader.position();
-        if (!reader.readLine(line))
-            return unreadable();
-        if (reader.position() == before)
-            break;
-        const qint64 number = ++report.lines;
-        if (line.isEmpty()) {
-            ++report.blankLines;
-            continue;
-        }
-        if (const QString problem = SRecordCheck::problem(line); !problem.isEmpty())
-            report.refused.append({number, problem});
-        else
-            takeRecord(report, ranges, line, number);
+QString Report::refusal(const QString &path) const {
+    if (!error.isEmpty())
+        return error;
+    if (!refused.isEmpty()) {
+        const RefusedLine &first = refused.constFirst();
+        if (first.kind == RefusedLine::Kind::AfterTermination)
+            return QStringLiteral("File refused: line %1 follows the termination record on line "
+                                  "%2 in %3")
+                .arg(first.number)
+                .arg(first.problem, path);
+        return QStringLiteral("File refused: line %1 is not a valid S-record (%2) in %3")
+            .arg(first.number)
+            .arg(first.problem, path);
     }
-    for (const auto &[first, last] : ranges)
-        report.ranges.push_back({first, last});
+    if (!fileProblem.isEmpty())
+        return QStringLiteral("File refused: %1 in %2").arg(fileProblem, path);
+    return {};
+}
+
+Report scan(QByteArrayView bytes) {
+    Report report;
+    report.size = bytes.size();
+    report.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    Scanner scanner(report);
+    LineCursor cursor(bytes);
+    qint64 number = 0;
+    while (const std::optional<QByteArrayView> line = cursor.next())
+        scanner.take(*line, ++number);
+    scanner.finish();
     return report;
+}
+
+Report check(const QString &path) {
+    return FileSnapshot::take(path)->report;
 }
 
 } // namespace FileCheck

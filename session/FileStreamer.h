@@ -1,20 +1,17 @@
 #pragma once
 
 #include "serial/SerialLink.h"
-#include "session/LineReader.h"
+#include "session/FileSnapshot.h"
+#include "session/LineCursor.h"
 #include "session/Pacing.h"
 #include "session/RunSummary.h"
 #include "session/SessionTypes.h"
 #include "session/Timer.h"
 
-#include <QIODevice>
 #include <QString>
 #include <functional>
 #include <memory>
-
-// Opens the chosen file for reading; null when it cannot be opened.
-using FileOpener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
-std::unique_ptr<QIODevice> openFileForReading(const QString &path);
+#include <optional>
 
 // Why a transfer stopped before the end of its file: the result it gives the run, and a note that
 // names the file (or the device) and the reason.
@@ -34,9 +31,6 @@ public:
         // After each line, the share of the file sent so far, in percent.
         std::function<void(double percent)> progress;
         std::function<void(const StreamFailure &failure)> failed;
-        // Once per transfer, when the counting pass has read the whole file (also when it refused a
-        // line: before `failed`).
-        std::function<void(const FileFacts &facts)> counted;
     };
 
     enum class Extent {
@@ -45,22 +39,22 @@ public:
         FirstLineAsIs,
     };
 
-    FileStreamer(SerialLink &link, TimerFactory &timers, FileOpener opener, Events events);
+    FileStreamer(SerialLink &link, TimerFactory &timers, Events events);
     ~FileStreamer();
     FileStreamer(const FileStreamer &) = delete;
     FileStreamer &operator=(const FileStreamer &) = delete;
 
-    // One complete transfer of `path`: counts its lines (and digests the file on the way), then
-    // sends them. A transfer already
-    // running is left alone: two would interleave their files on the line.
-    void start(const QString &path, Extent extent = Extent::WholeFile);
-    bool running() const { return file_ != nullptr; }
+    // One complete transfer of the snapshot's lines (its report says how many: up to the last line
+    // that is not blank). A transfer already running is left alone: two would interleave their
+    // files on the line.
+    void start(std::shared_ptr<const FileSnapshot> snapshot, Extent extent = Extent::WholeFile);
+    bool running() const { return snapshot_ != nullptr; }
 
     // Takes effect from the next pause.
     void setPacing(const Pacing &pacing) { pacing_ = pacing; }
-    // With the check on, only well-formed S-records are sent: the counting pass refuses a file with
-    // any other non-blank line, and each line is checked again just before it goes out (the file
-    // may have changed meanwhile). A refusal stops the transfer before anything of the refused line
+    // With the check on, each line is checked again just before it goes out, although the run
+    // refused a file with any line that is no well-formed S-record before it started: nothing but
+    // a record is ever written. A refusal stops the transfer before anything of the refused line
     // is written. Whole-file transfers only.
     void setCheckRecords(bool on) { checkRecords_ = on; }
 
@@ -74,9 +68,6 @@ public:
     // Stops at once without sending anything more.
     void abort() { stop(); }
 
-    qint64 linesTotal() const { return total_; }
-    qint64 linesSent() const { return sent_; }
-
 private:
     enum class Wait { None, Drain, Pause, Ack, NextLine };
 
@@ -86,28 +77,21 @@ private:
     void continueAfterLine();
     void stop();
     void fail(RunResult result, const QString &note);
-    void failReading(const QIODevice &file);
     // True, after failing the transfer, when line `number` must not be sent.
-    bool refused(const QByteArray &line, qint64 number);
-    void refuse(qint64 number, const QString &problem);
-    // The counting pass; false when it failed the transfer.
-    bool count();
+    bool refused(QByteArrayView line, qint64 number);
     void arm(Timer &timer, int milliseconds, Wait wait);
 
     SerialLink &link_;
-    FileOpener opener_;
     Events events_;
     std::unique_ptr<Timer> pauseTimer_;
     std::unique_ptr<Timer> stepTimer_;
-    std::unique_ptr<QIODevice> file_;
-    std::unique_ptr<LineReader> reader_;
-    QString path_;
-    QByteArray line_;
+    std::shared_ptr<const FileSnapshot> snapshot_;
+    std::optional<LineCursor> lines_;
     Pacing pacing_;
     Wait wait_ = Wait::None;
     qint64 total_ = 0;
     qint64 sent_ = 0;
-    qint64 lineLimit_ = 0; // 0: no limit
+    qint64 lineLimit_ = 0;
     bool checkRecords_ = false;
     bool checking_ = false; // of the running transfer
     bool acked_ = false;

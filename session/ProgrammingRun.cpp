@@ -2,35 +2,53 @@
 
 #include "session/Protocol.h"
 
+#include <cctype>
+
+bool TextDots::take(char c) {
+    const auto printable = [](char b) { return b >= 0x20 && b < 0x7F; };
+    const auto alnum = [](char b) { return std::isalnum(static_cast<unsigned char>(b)) != 0; };
+    const bool textDot =
+        c == Protocol::LineAck && ((last_ == Protocol::LineAck && lastWasTextDot_) ||
+                                   (alnum(last_) && printable(beforeLast_)));
+    lastWasTextDot_ = textDot;
+    beforeLast_ = last_;
+    last_ = c;
+    return textDot;
+}
+
 ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionView &view,
-                               FileOpener opener, Settings settings, Events events)
+                               Settings settings, Events events)
     : link_(link), view_(view), settings_(std::move(settings)), events_(std::move(events)),
       countdownTimer_(timers.createTimer(CountdownTickMs)),
       probeTimer_(timers.createTimer(ProbeIntervalMs)),
       fileCommandTimer_(timers.createTimer(FileCommandDelayMs)),
       watchdog_(timers.createTimer(DotTimeoutMs)),
       fileStartTimer_(timers.createTimer(FileStartDelayMs)),
-      streamer_(link, timers, std::move(opener),
+      streamer_(link, timers,
                 {.lineSent =
                      [this](qint64 line, qint64 total, qint64 bytes) {
                          ++summary_.linesSent;
                          summary_.bytesSent += bytes;
+                         if (bytes > 1)
+                             ++answerable_;
                          if (events_.lineSent)
                              events_.lineSent(line, total, bytes);
                      },
                  .progress = [this](double percent) { view_.showProgress(percent); },
-                 .failed = [this](const StreamFailure &failure) { streamFailed(failure); },
-                 .counted = [this](const FileFacts &facts) { summary_.facts = facts; }}) {
+                 .failed =
+                     [this](const StreamFailure &failure) {
+                         finish(failure.result == RunResult::PortError ? EndCause::WriteFailed
+                                                                       : EndCause::FileError,
+                                failure.note);
+                     }}) {
     countdownTimer_->onTick = [this] { countdownTick(); };
     probeTimer_->onTick = [this] { probeTick(); };
     fileCommandTimer_->onTick = [this] { fileCommandTick(); };
-    watchdog_->onTick = [this] { watchdogTick(); };
-    fileStartTimer_->onTick = [this] {
-        fileStartTimer_->setEnabled(false);
-        streamer_.start(settings_.file);
-    };
+    watchdog_->onTick = [this] { finish(EndCause::AckTimeout); };
+    fileStartTimer_->onTick = [this] { startTransfer(); };
     streamer_.setCheckRecords(settings_.checkRecords);
     streamer_.setPacing(settings_.pacing);
+    linesToSend_ = settings_.file->report.lines;
 }
 
 ProgrammingRun::~ProgrammingRun() = default;
@@ -44,7 +62,8 @@ void ProgrammingRun::setState(SessionState state) {
 }
 
 void ProgrammingRun::begin() {
-    summary_.file = settings_.file;
+    summary_.file = settings_.file->path;
+    summary_.facts = settings_.file->facts();
     summary_.started = QDateTime::currentDateTimeUtc();
     view_.setStartEnabled(false);
     view_.showCountdown(settings_.shownCountdown);
@@ -54,19 +73,23 @@ void ProgrammingRun::begin() {
     probeTimer_->setEnabled(true);
 }
 
-void ProgrammingRun::finish(RunResult result) {
+void ProgrammingRun::finish(EndCause cause, const QString &note) {
     if (ended_)
         return;
     ended_ = true;
     summary_.ended = QDateTime::currentDateTimeUtc();
-    summary_.result = result;
+    summary_.cause = cause;
+    summary_.note = note;
+    summary_.result = resultOf(cause);
     for (Timer *timer : {countdownTimer_.get(), probeTimer_.get(), fileCommandTimer_.get(),
                          watchdog_.get(), fileStartTimer_.get()})
         timer->setEnabled(false);
     streamer_.abort();
+    // An ended run holds no file: a large image is let go at once.
+    settings_.file.reset();
     setState(SessionState::Idle);
     if (events_.ended)
-        events_.ended(result);
+        events_.ended(summary_);
 }
 
 void ProgrammingRun::countdownTick() {
@@ -77,12 +100,8 @@ void ProgrammingRun::countdownTick() {
         return;
     }
     countdownTimer_->setEnabled(false);
-    if (state_ == SessionState::WaitBootPrompt) {
-        view_.appendNote(QStringLiteral("\r\nRestart to bootprogram failled!"));
-        view_.showStartAction(StartAction::Start);
-        view_.setStartEnabled(true);
-        finish(RunResult::NoBootPrompt);
-    }
+    if (state_ == SessionState::WaitBootPrompt)
+        finish(EndCause::NoBootPrompt);
 }
 
 void ProgrammingRun::probeTick() {
@@ -97,18 +116,13 @@ void ProgrammingRun::fileCommandTick() {
     link_.Send(Protocol::FileCommand, false);
 }
 
-void ProgrammingRun::watchdogTick() {
-    view_.showStage(Stage::Failed);
-    view_.showStartAction(StartAction::Start);
-    view_.setStartEnabled(true);
-    finish(RunResult::AckTimeout);
-    view_.showDotTimeout();
-}
-
 void ProgrammingRun::onRead(const QByteArray &read) {
     if (ended_)
         return;
     const auto is = [&read](char token) { return read.size() == 1 && read[0] == token; };
+    bool text = false;
+    for (const char c : read)
+        text = textDots_.take(c);
     switch (state_) {
     case SessionState::Idle:
         break;
@@ -122,9 +136,9 @@ void ProgrammingRun::onRead(const QByteArray &read) {
         break;
     case SessionState::SendingFile:
         if (is(Protocol::LineAck))
-            dotReceived();
+            dotReceived(!text);
         else if (is(Protocol::Programmed))
-            programmed();
+            programmedReceived();
         break;
     }
 }
@@ -135,7 +149,9 @@ void ProgrammingRun::receiveHandled() {
 }
 
 void ProgrammingRun::armFileStartByHand() {
-    if (!ended_ && !streamer_.running())
+    // A second transfer within one run would send the file twice: the device restarts after the
+    // first one's termination record.
+    if (!ended_ && !transferStarted_)
         fileStartTimer_->setEnabled(true);
 }
 
@@ -157,22 +173,29 @@ void ProgrammingRun::fileRequested() {
     fileStartTimer_->setEnabled(true);
 }
 
-void ProgrammingRun::dotReceived() {
+void ProgrammingRun::startTransfer() {
+    fileStartTimer_->setEnabled(false);
+    if (transferStarted_)
+        return;
+    transferStarted_ = true;
+    streamer_.start(settings_.file);
+}
+
+void ProgrammingRun::dotReceived(bool answer) {
+    // Once every line is out, only an answer to a line still unanswered counts: device text (the
+    // banner of a board that restarted) must not keep a finished transfer open.
+    if (allLinesSent() && (!answer || unanswered() == 0))
+        return;
+    if (answer)
+        ++acknowledgements_;
     watchdog_->setEnabled(false);
     watchdog_->setEnabled(true);
     streamer_.lineAcknowledged();
 }
 
-void ProgrammingRun::programmed() {
-    view_.showStage(Stage::Programmed);
-    view_.showStartAction(StartAction::Start);
-    finish(RunResult::Programmed);
-}
-
-void ProgrammingRun::streamFailed(const StreamFailure &failure) {
-    view_.showStage(Stage::Failed);
-    view_.appendNote(failure.note);
-    view_.showStartAction(StartAction::Start);
-    view_.setStartEnabled(true);
-    finish(failure.result);
+void ProgrammingRun::programmedReceived() {
+    // Before the last line has gone out, or while lines before it are unanswered, a "P" is device
+    // text: the device cannot have the image.
+    if (allLinesSent() && unanswered() <= 1)
+        finish(EndCause::Programmed);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/SerialLink.h"
+#include "session/FileSnapshot.h"
 #include "session/FileStreamer.h"
 #include "session/RunSummary.h"
 #include "session/SessionTypes.h"
@@ -8,13 +9,39 @@
 #include "session/Timer.h"
 
 #include <QByteArray>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
 // One programming run, from START PROGRAMMING to its end. It owns everything it arms: the restart
 // countdown, the probes, the pending file command, the pending file start, the dot watchdog and the
-// streamer. It ends in one place, finish(), which stops all of them; an ended run does nothing
-// more.
+// streamer, and the snapshot of the file it sends. It ends in one place, finish(), which stops all
+// of them and records why; an ended run does nothing more. How an end is shown is its owner's
+// business.
+//
+// The verdict: "P" ends a run as programmed only once every line of the snapshot has been sent
+// (the last one is the termination record when the file has one) and every line before the last
+// has been answered (a device may answer its last line with the "P" itself). Before that a "P" is
+// device text: a board that restarted mid-transfer stops answering, and the banner it prints may
+// well hold a "P". An answer is a "." that stands on its own; one that ends a word or a number
+// ("ok.", "1.2.", "wait...") is text: see TextDots. Every "." re-arms the watchdog and paces the
+// streamer while lines are going out, as the protocol has it. Once every line is out, only an
+// answer to a line still unanswered keeps the run open; after that only "P" within the watchdog's
+// time ends it well. Tells the device's answers from the dots of its text, one byte at a time: a
+// "." right after a letter or digit that follows another printable character ends a word or a
+// number, and so do the dots straight after such a one. Line noise (control and high bytes around a
+// stray letter) leaves an answer an answer.
+class TextDots {
+public:
+    // True when `c` is a "." of the device's text.
+    bool take(char c);
+
+private:
+    char last_ = '\n';
+    char beforeLast_ = '\n';
+    bool lastWasTextDot_ = false;
+};
+
 class ProgrammingRun {
 public:
     // Timer periods, in milliseconds.
@@ -25,7 +52,7 @@ public:
     static constexpr int FileStartDelayMs = 1000;
 
     struct Settings {
-        QString file;
+        std::shared_ptr<const FileSnapshot> file; // checked before the run starts
         int bootTimeoutSeconds = 60;
         // What the button shows before the first tick: the count an earlier run or a connect left.
         int shownCountdown = 60;
@@ -35,12 +62,12 @@ public:
     struct Events {
         std::function<void(SessionState)> stateChanged;
         std::function<void(qint64 line, qint64 total, qint64 bytes)> lineSent;
-        // Called once, after everything the run armed has stopped.
-        std::function<void(RunResult)> ended;
+        // Called once, after everything the run armed has stopped; the summary is complete.
+        std::function<void(const RunSummary &)> ended;
     };
 
-    ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionView &view, FileOpener opener,
-                   Settings settings, Events events);
+    ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionView &view, Settings settings,
+                   Events events);
     ~ProgrammingRun();
     ProgrammingRun(const ProgrammingRun &) = delete;
     ProgrammingRun &operator=(const ProgrammingRun &) = delete;
@@ -52,15 +79,13 @@ public:
     void receiveHandled();
     void outputDrained() { streamer_.outputDrained(); }
     void setPacing(const Pacing &pacing) { streamer_.setPacing(pacing); }
-    // "sFile": the file starts a second later, in whatever state, unless a transfer is running.
+    // "sFile": the file starts a second later, in whatever state, unless a transfer has started.
     void armFileStartByHand();
 
-    // Stops everything the run armed, reports the end once and is then inert. The caller has shown
-    // the end already (the view is not touched here).
-    void finish(RunResult result);
+    // Stops everything the run armed, records why and reports the end once; then inert.
+    void finish(EndCause cause, const QString &note = {});
 
     SessionState state() const { return state_; }
-    bool ended() const { return ended_; }
     bool transferRunning() const { return streamer_.running(); }
     int countdown() const { return countdown_; }
     // What the run did so far; complete once it has ended.
@@ -71,12 +96,15 @@ private:
     void countdownTick();
     void probeTick();
     void fileCommandTick();
-    void watchdogTick();
     void promptReceived();
     void fileRequested();
-    void dotReceived();
-    void programmed();
-    void streamFailed(const StreamFailure &failure);
+    void startTransfer();
+    void dotReceived(bool answer);
+    void programmedReceived();
+    // Every line of the file has been handed to the line.
+    bool allLinesSent() const { return transferStarted_ && summary_.linesSent >= linesToSend_; }
+    // Lines sent that the device has not answered yet; blank ones need no answer.
+    qint64 unanswered() const { return std::max<qint64>(answerable_ - acknowledgements_, 0); }
 
     SerialLink &link_;
     SessionView &view_;
@@ -91,5 +119,10 @@ private:
     RunSummary summary_;
     SessionState state_ = SessionState::Idle;
     int countdown_ = 0;
+    qint64 linesToSend_ = 0;
+    qint64 answerable_ = 0; // lines sent that are not blank
+    qint64 acknowledgements_ = 0;
+    bool transferStarted_ = false;
+    TextDots textDots_;
     bool ended_ = false;
 };

@@ -5,15 +5,15 @@ QString toString(RunResult result) {
     case RunResult::Programmed:
         return QStringLiteral("programmed");
     case RunResult::AckTimeout:
-        return QStringLiteral("acknowledgement timeout");
+        return QStringLiteral("ack-timeout");
     case RunResult::NoBootPrompt:
-        return QStringLiteral("no boot prompt");
+        return QStringLiteral("no-boot-prompt");
     case RunResult::Cancelled:
         return QStringLiteral("cancelled");
     case RunResult::PortError:
-        return QStringLiteral("port error");
+        return QStringLiteral("port-error");
     case RunResult::FileError:
-        return QStringLiteral("file error");
+        return QStringLiteral("file-error");
     }
     return {};
 }
@@ -33,21 +33,24 @@ QString toString(Stage stage) {
 }
 
 ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, SessionView &view,
-                                       FileOpener opener, QObject *parent)
-    : QObject(parent), link_(link), timers_(timers), view_(view), opener_(std::move(opener)),
+                                       QObject *parent)
+    : QObject(parent), link_(link), timers_(timers), view_(view),
       tryOutTimer_(timers.createTimer(ProgrammingRun::FileStartDelayMs)) {
+    qRegisterMetaType<RunSummary>();
     tryOut_ = std::make_unique<FileStreamer>(
-        link_, timers_, opener_,
+        link_, timers_,
         FileStreamer::Events{
             .lineSent = [this](qint64 line, qint64 total,
                                qint64 bytes) { Q_EMIT lineSent(line, total, bytes); },
             .progress = [this](double percent) { view_.showProgress(percent); },
-            .failed = [this](const StreamFailure &failure) { view_.appendNote(failure.note); },
-            .counted = nullptr});
+            .failed = [this](const StreamFailure &failure) { view_.appendNote(failure.note); }});
     tryOutTimer_->onTick = [this] {
         tryOutTimer_->setEnabled(false);
+        const auto file = FileSnapshot::take(selectedFile_);
+        if (const QString why = file->refusal(false); !why.isEmpty())
+            return view_.appendNote(QStringLiteral("\r\n") + why);
         tryOut_->setPacing(pacing_);
-        tryOut_->start(selectedFile_, FileStreamer::Extent::FirstLineAsIs);
+        tryOut_->start(file, FileStreamer::Extent::FirstLineAsIs);
     };
 
     SerialControl &control = link_.control();
@@ -80,12 +83,6 @@ void ProgrammingSession::setPacing(const Pacing &pacing) {
     tryOut_->setPacing(pacing);
 }
 
-const RunSummary *ProgrammingSession::lastRun() const {
-    if (run_)
-        return &run_->summary();
-    return ended_.empty() ? nullptr : &ended_.back()->summary();
-}
-
 bool ProgrammingSession::transferRunning() const {
     return tryOut_->running() || (run_ && run_->transferRunning());
 }
@@ -107,37 +104,95 @@ void ProgrammingSession::chooseFile(const QString &path) {
     applyStartRule();
 }
 
-void ProgrammingSession::endRun(RunResult result) {
+bool ProgrammingSession::endRun(EndCause cause, const QString &note) {
     // Whatever is pending for the line stops with the run: a try-out line too.
     tryOutTimer_->setEnabled(false);
     tryOut_->abort();
-    if (run_)
-        run_->finish(result); // comes back through runFinished()
+    if (!run_)
+        return false;
+    run_->finish(cause, note); // comes back through runFinished()
+    return true;
 }
 
-void ProgrammingSession::runFinished(RunResult result) {
+void ProgrammingSession::runFinished(const RunSummary &run) {
     countdown_ = run_->countdown();
     ended_.push_back(std::move(run_));
-    // A receiver may start the next run from here; the ended one is still on the stack below us.
-    ++reportingEnd_;
+    // Deleted once the event loop has it, never under the run's own frames or a report of its end.
+    if (ended_.size() == 1)
+        QMetaObject::invokeMethod(
+            this, [this] { ended_.clear(); }, Qt::QueuedConnection);
+    presentEnd(run.cause, run.note);
     Q_EMIT stateChanged(SessionState::Idle);
-    Q_EMIT runEnded(result);
-    --reportingEnd_;
+    Q_EMIT runEnded(run);
 }
 
-void ProgrammingSession::start() {
-    if (!canStart()) {
-        endRun(RunResult::Cancelled);
-        view_.setStartEnabled(false);
+void ProgrammingSession::presentEnd(EndCause cause, const QString &note) {
+    switch (cause) {
+    case EndCause::Programmed:
+        view_.showStage(Stage::Programmed);
+        // The button was enabled as CANCEL.
+        view_.showStartAction(StartAction::Start);
+        return;
+    case EndCause::AckTimeout:
+        view_.showStage(Stage::Failed);
+        view_.showStartAction(StartAction::Start);
+        view_.setStartEnabled(true);
+        view_.showDotTimeout();
+        return;
+    case EndCause::NoBootPrompt:
+        // The caption keeps what it showed.
+        view_.appendNote(QStringLiteral("\r\nRestart to bootprogram failled!"));
+        view_.showStartAction(StartAction::Start);
+        view_.setStartEnabled(true);
+        return;
+    case EndCause::FileError:
+    case EndCause::WriteFailed:
+        view_.showStage(Stage::Failed);
+        view_.appendNote(note);
+        view_.showStartAction(StartAction::Start);
+        view_.setStartEnabled(true);
+        return;
+    case EndCause::Cancelled:
+        resetStartButton();
+        view_.prependNote(cancelNote());
+        return;
+    case EndCause::ConnectionChanged:
+        // The connection's caption stays.
+        view_.showStartAction(StartAction::Start);
+        applyStartRule();
+        return;
+    case EndCause::PortLost:
+        view_.appendNote(note);
+        resetStartButton();
+        return;
+    case EndCause::Aborted:
+        view_.showStartAction(StartAction::Start);
         return;
     }
-    if (run_)
-        return; // a press while a run is on is a cancel; see cancel()
-    endRun(RunResult::Cancelled);
-    if (reportingEnd_ == 0)
-        ended_.clear();
+}
 
-    ProgrammingRun::Settings settings{.file = selectedFile_,
+bool ProgrammingSession::start(std::shared_ptr<const FileSnapshot> file) {
+    if (!canStart()) {
+        endRun(EndCause::Aborted);
+        view_.setStartEnabled(false);
+        return false;
+    }
+    if (run_)
+        return false; // a press while a run is on is a cancel; see cancel()
+    endRun(EndCause::Aborted);
+
+    // The file is read and judged now, whole, before the operator restarts the device; the run
+    // sends exactly these bytes.
+    if (!file)
+        file = FileSnapshot::take(selectedFile_);
+    if (const QString refusal = file->refusal(checkRecords_); !refusal.isEmpty()) {
+        const QString note = QStringLiteral("\r\n") + refusal;
+        presentEnd(EndCause::FileError, note);
+        Q_EMIT startRefused(refusal);
+        return false;
+    }
+
+    ProgrammingRun::Settings settings{.file = std::move(file),
                                       .bootTimeoutSeconds = bootTimeoutSeconds_,
                                       .shownCountdown = countdown_,
                                       .checkRecords = checkRecords_,
@@ -150,47 +205,38 @@ void ProgrammingSession::start() {
             },
         .lineSent = [this](qint64 line, qint64 total,
                            qint64 bytes) { Q_EMIT lineSent(line, total, bytes); },
-        .ended = [this](RunResult result) { runFinished(result); }};
-    run_ = std::make_unique<ProgrammingRun>(link_, timers_, view_, opener_, std::move(settings),
+        .ended = [this](const RunSummary &run) { runFinished(run); }};
+    run_ = std::make_unique<ProgrammingRun>(link_, timers_, view_, std::move(settings),
                                             std::move(events));
     run_->begin();
     Q_EMIT runStarted();
+    return true;
 }
 
 void ProgrammingSession::cancel() {
-    if (!run_)
-        return;
-    endRun(RunResult::Cancelled);
-    resetStartButton();
-    view_.prependNote(cancelNote());
+    endRun(EndCause::Cancelled);
 }
 
 void ProgrammingSession::connectionChanged() {
-    endRun(RunResult::Cancelled);
+    if (!endRun(EndCause::ConnectionChanged)) {
+        view_.showStartAction(StartAction::Start);
+        applyStartRule();
+    }
     countdown_ = 0;
-    view_.showStartAction(StartAction::Start);
-    applyStartRule();
 }
 
 void ProgrammingSession::onPortLost() {
-    view_.appendNote(
-        QStringLiteral("\r\n%1: the device disappeared").arg(link_.control().devicePath()));
-    const bool wasRunning = running();
-    endRun(RunResult::PortError);
-    countdown_ = 0;
-    if (wasRunning)
-        resetStartButton();
-    else
+    const QString note =
+        QStringLiteral("\r\n%1: the device disappeared").arg(link_.control().devicePath());
+    if (!endRun(EndCause::PortLost, note)) {
+        view_.appendNote(note);
         view_.showStartAction(StartAction::Start);
+    }
+    countdown_ = 0;
 }
 
 void ProgrammingSession::abort() {
-    tryOutTimer_->setEnabled(false);
-    tryOut_->abort();
-    if (run_) {
-        view_.showStartAction(StartAction::Start);
-        run_->finish(RunResult::Cancelled);
-    }
+    endRun(EndCause::Aborted);
 }
 
 void ProgrammingSession::sendFileByHand() {

@@ -15,12 +15,13 @@
 // Programming runs one after another on one serial link, and the receive handler that serves them
 // and the terminal between them. A run is a ProgrammingRun object: made by start(), ended by its
 // own events or by cancel(), a connect or disconnect, a lost port or abort(); nothing of an ended
-// run acts again. The session drives a front end through SessionView and never touches widgets.
+// run acts again. Every end is shown by one function, from its cause (see presentEnd). The session
+// drives a front end through SessionView and never touches widgets.
 class ProgrammingSession : public QObject {
     Q_OBJECT
 public:
     ProgrammingSession(SerialLink &link, TimerFactory &timers, SessionView &view,
-                       FileOpener opener = openFileForReading, QObject *parent = nullptr);
+                       QObject *parent = nullptr);
     ~ProgrammingSession() override;
 
     static constexpr int DefaultBootTimeoutSeconds = 60;
@@ -28,8 +29,8 @@ public:
     // Seconds the device has to restart into its bootloader; the window always uses 60. Also what
     // the start button shows before the first run's first tick.
     void setBootTimeout(int seconds);
-    // Only well-formed S-records are sent (see FileStreamer::setCheckRecords); front ends turn it
-    // on.
+    // Only a file of well-formed S-records with data in it is sent: anything else is refused at
+    // START, before the operator restarts the device. Front ends turn it on.
     void setCheckRecords(bool on) { checkRecords_ = on; }
     // The operator's choice of pacing; a running transfer takes it from its next line.
     void setPacing(const Pacing &pacing);
@@ -37,9 +38,12 @@ public:
     void chooseFile(const QString &path);
     const QString &selectedFile() const { return selectedFile_; }
 
-    // START PROGRAMMING: with the port open and a file chosen, a run starts; otherwise any run ends
-    // and the button is disabled.
-    void start();
+    // START PROGRAMMING: with the port open and a file chosen, the file is read whole and checked,
+    // and a run starts with that snapshot unless it is refused (no countdown, no probe: the failure
+    // is shown at once and startRefused emitted). Otherwise any run ends and the button is
+    // disabled. `file`: a snapshot taken beforehand (several boards sending the same bytes); null
+    // takes one of the chosen file now. True when a run started.
+    bool start(std::shared_ptr<const FileSnapshot> file = nullptr);
     // CANCEL: the run ends at once, with the note at the top of the log.
     void cancel();
     // A connect or disconnect: a run ends at once; the count goes to 0; the button is re-armed.
@@ -58,15 +62,14 @@ public:
     // left.
     int countdown() const { return run_ ? run_->countdown() : countdown_; }
 
-    // The running run's summary, else the last ended one's (complete when runEnded is emitted);
-    // null before the first run.
-    const RunSummary *lastRun() const;
-
     static QString cancelNote();
 
 Q_SIGNALS:
     void runStarted();
-    void runEnded(RunResult result);
+    // The run's summary is complete: its result, its cause and note, and the file it sent.
+    void runEnded(const RunSummary &run);
+    // START did not start a run: the file will not be sent. The note names it and says why.
+    void startRefused(const QString &note);
     void lineSent(qint64 line, qint64 total, qint64 bytes);
     void stateChanged(SessionState state);
 
@@ -74,9 +77,11 @@ private:
     void onComm();
     void onRead(const QByteArray &read);
     void onPortLost();
-    void runFinished(RunResult result);
-    // Ends the running run (if any) as `result`; the caller shows the end.
-    void endRun(RunResult result);
+    void runFinished(const RunSummary &run);
+    // What the operator is shown of an end, by its cause: caption, start button, box and note.
+    void presentEnd(EndCause cause, const QString &note);
+    // Ends the running run (if any) with `cause`; false when none was running.
+    bool endRun(EndCause cause, const QString &note = {});
     // The start button as after a run: "START PROGRAMMING", enabled exactly when a run could start.
     void resetStartButton();
     void applyStartRule();
@@ -84,18 +89,16 @@ private:
     SerialLink &link_;
     TimerFactory &timers_;
     SessionView &view_;
-    FileOpener opener_;
     QString selectedFile_;
     Pacing pacing_;
     int bootTimeoutSeconds_ = DefaultBootTimeoutSeconds;
     int countdown_ = DefaultBootTimeoutSeconds;
     bool checkRecords_ = false;
     std::unique_ptr<ProgrammingRun> run_;
-    // Ended runs wait here until a start that is not itself inside an end's report (or the
-    // session's end): a run may end from inside one of its own timer ticks or callbacks, which must
-    // not have it deleted under their feet.
+    // Ended runs wait here until the event loop has them deleted: a run may end from inside one of
+    // its own timer ticks or callbacks, and a front end may start the next run from its report of
+    // the end, which must not have the ended one deleted under their feet.
     std::vector<std::unique_ptr<ProgrammingRun>> ended_;
-    int reportingEnd_ = 0;
     // "sFile" while no run is on: one line, its own delay, ended by any run or connection change.
     std::unique_ptr<Timer> tryOutTimer_;
     std::unique_ptr<FileStreamer> tryOut_;

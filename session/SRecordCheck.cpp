@@ -14,6 +14,10 @@ int hexValue(char c) {
     return -1;
 }
 
+bool holdsNoData(char type) {
+    return type >= '5' && type <= '9';
+}
+
 } // namespace
 
 int addressBytes(char type) {
@@ -69,6 +73,10 @@ QString problem(QByteArrayView line) {
     if (last != static_cast<int>(~sum & 0xFFu))
         return QStringLiteral("bad checksum");
     const qsizetype data = bytes - width - 2;
+    // Count and termination records hold their address field only: a device takes any more as a
+    // malformed record.
+    if (holdsNoData(line[1]) && data != 0)
+        return QStringLiteral("byte count wrong for an S%1 record").arg(QLatin1Char(line[1]));
     const bool holdsData = line[1] >= '1' && line[1] <= '3';
     if (holdsData && data > 0 && address + static_cast<quint64>(data) - 1 > 0xFFFFFFFFull)
         return QStringLiteral("data past the 32-bit address space");

@@ -21,7 +21,44 @@ enum class RunResult {
     FileError,    // the file could not be opened or read, or was refused
 };
 
+// The result's word in the run history, the command line's table and its JSON: "programmed",
+// "ack-timeout", "no-boot-prompt", "cancelled", "port-error", "file-error".
 QString toString(RunResult result);
+
+// Why a run ended. The result is what a run history or an exit status needs; the cause also says
+// what the operator is shown (see presentEnd in session/ProgrammingSession.cpp).
+enum class EndCause {
+    Programmed,        // "P" after the last line
+    AckTimeout,        // no "." for 3 s
+    NoBootPrompt,      // no ">" before the countdown ran out
+    Cancelled,         // CANCEL
+    ConnectionChanged, // Connect or Disconnect
+    PortLost,          // the device disappeared
+    WriteFailed,       // a write to the device failed
+    FileError,         // the file could not be sent
+    Aborted,           // the front end stopped (Ctrl-C, the window closing)
+};
+
+constexpr RunResult resultOf(EndCause cause) {
+    switch (cause) {
+    case EndCause::Programmed:
+        return RunResult::Programmed;
+    case EndCause::AckTimeout:
+        return RunResult::AckTimeout;
+    case EndCause::NoBootPrompt:
+        return RunResult::NoBootPrompt;
+    case EndCause::Cancelled:
+    case EndCause::ConnectionChanged:
+    case EndCause::Aborted:
+        return RunResult::Cancelled;
+    case EndCause::PortLost:
+    case EndCause::WriteFailed:
+        return RunResult::PortError;
+    case EndCause::FileError:
+        return RunResult::FileError;
+    }
+    return RunResult::Cancelled;
+}
 
 // The stages a run shows in the status line, besides its progress.
 enum class Stage {

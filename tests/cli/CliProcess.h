@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -86,6 +87,15 @@ public:
 private:
     QProcess process_;
 };
+
+// Bytes for an image, the same for a seed.
+inline QByteArray randomData(int size, quint32 seed) {
+    QRandomGenerator random(seed);
+    QByteArray data(size, '\0');
+    for (char &c : data)
+        c = static_cast<char>(random.bounded(256));
+    return data;
+}
 
 // What the command line's tests share: simulators started in turn and files in a scratch folder.
 class CliRig : public ::testing::Test {

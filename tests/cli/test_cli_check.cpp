@@ -76,11 +76,11 @@ TEST_F(FileCheckTest, linesAreCountedAsTheStreamerSendsThem) {
         qint64 lines;
         qint64 refusedLine; // 0: none
     } cases[] = {
-        {"empty", "", 0, 0},
         {"CR, no final terminator", s1 + '\r' + s9, 2, 0},
         {"a single-byte last line is not sent", s1 + '\n' + s9 + "\nX", 2, 0},
         {"a two-byte last line is", s1 + '\n' + s9 + "\nXY", 3, 3},
         {"blank lines", s1 + "\r\n\r\n\n" + s9, 4, 0},
+        {"blank lines after the last record are not sent", s1 + '\n' + s9 + "\n\n\r\n", 2, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -90,6 +90,39 @@ TEST_F(FileCheckTest, linesAreCountedAsTheStreamerSendsThem) {
         if (c.refusedLine != 0 && !report.refused.isEmpty()) {
             EXPECT_EQ(report.refused.first().number, c.refusedLine);
         }
+    }
+}
+
+// What a run refuses at its start, --check refuses too, with the same reason (exit status 6).
+TEST_F(FileCheckTest, filesThatCannotProgramADeviceAreRefused) {
+    const QByteArray s1 = record('1', 0, bytes(4, 7));
+    const struct {
+        const char *name;
+        QByteArray file;
+        const char *row;
+    } cases[] = {
+        {"empty", "", "Problem:         the file is empty\n"},
+        {"header only", record('0', 0, "hdr") + '\n',
+         "Problem:         no data record (S1, S2 or S3)\n"},
+        {"blank lines only", "\n\r\n\n", "Problem:         no S-record in it\n"},
+        {"no data record",
+         record('0', 0, "hdr") + '\n' + record('5', 0, {}) + '\n' + record('9', 0, {}) + '\n',
+         "Problem:         no data record (S1, S2 or S3)\n"},
+        {"an S9 with a data byte", s1 + '\n' + record('9', 0, "x") + '\n',
+         "  line 2: byte count wrong for an S9 record\n"},
+        {"an S7 with data", s1 + '\n' + record('7', 0, "xy") + '\n',
+         "  line 2: byte count wrong for an S7 record\n"},
+        {"an S5 with data", s1 + '\n' + record('5', 1, "x") + '\n',
+         "  line 2: byte count wrong for an S5 record\n"},
+        {"a record after the termination record", s1 + '\n' + record('9', 0, {}) + '\n' + s1,
+         "  line 3: follows the termination record on line 2\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto [code, out] = run(write(c.file));
+        EXPECT_EQ(code, 6);
+        EXPECT_TRUE(out.contains(QString::fromLatin1(c.row))) << out.toStdString();
+        EXPECT_TRUE(out.contains(QStringLiteral("would be refused")));
     }
 }
 

@@ -31,14 +31,6 @@ namespace {
 
 const QString Auto = QStringLiteral("auto");
 
-QByteArray randomData(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray data(size, '\0');
-    for (char &c : data)
-        c = static_cast<char>(random.bounded(256));
-    return data;
-}
-
 // The [Ports] map the window and the command line both read.
 void mapPort(int number, const QString &device) {
     const QString file = ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
@@ -294,7 +286,8 @@ TEST_F(CliExitCodes, aMissingFileIsSixAndIsFoundBeforeAnyPortIsOpened) {
     Cli cli({QStringLiteral("--device"), path(QStringLiteral("ttyUSB7")), QStringLiteral("--file"),
              path(QStringLiteral("nothing.srec")), QStringLiteral("--json")});
     EXPECT_EQ(cli.finish(), 6);
-    EXPECT_TRUE(cli.err.contains("nothing.srec: no such file")) << cli.err.toStdString();
+    EXPECT_TRUE(cli.err.contains("nothing.srec: cannot read the file (no such file)"))
+        << cli.err.toStdString();
     EXPECT_FALSE(cli.err.contains("ttyUSB7: No such file"));
     EXPECT_EQ(cli.json().at(0).toObject().value(QStringLiteral("result")).toString(),
               QStringLiteral("file-error"));
@@ -315,7 +308,7 @@ TEST_F(CliInterrupt, aSignalMidRunStopsTheRunAtOnce) {
         ASSERT_EQ(cli.finish(5000), 130) << cli.err.toStdString();
         EXPECT_TRUE(cli.err.contains("Interrupted"));
         const QJsonObject result = cli.json().at(0).toObject();
-        EXPECT_EQ(result.value(QStringLiteral("result")).toString(), QStringLiteral("interrupted"));
+        EXPECT_EQ(result.value(QStringLiteral("result")).toString(), QStringLiteral("cancelled"));
         const int sent = result.value(QStringLiteral("lines")).toInt();
         EXPECT_GE(sent, 1);
         EXPECT_LT(sent, lines);

@@ -277,3 +277,32 @@ TEST_F(FaultDevice, aDeviceThatBootsTwiceIsProgrammedTwice) {
     EXPECT_EQ(sim->image(), data);
     programAfterwards();
 }
+
+// Text from the device in the middle of the transfer: a "P" in it is no verdict. A device that
+// talks before every answer is programmed whole; a board that restarts into its application after
+// line 20, printing a banner with a "P" and dots, never reads as programmed.
+TEST_F(FaultDevice, aPInTheDevicesTextIsNoVerdict) {
+    startDevice({QStringLiteral("--noise"), QStringLiteral("Power ok\\r\\n"),
+                 QStringLiteral("--noise-in-run")});
+    openWindow();
+    const QByteArray data = randomData(1024, 14);
+    choose(writeFile(srec(data)));
+    EXPECT_EQ(run(), Programmed);
+    ASSERT_TRUE(sim->waitForRuns(1));
+    EXPECT_EQ(sim->image(), data);
+
+    replaceDevice({QStringLiteral("--restart-after"), QStringLiteral("20"),
+                   QStringLiteral("--banner-interval"), QStringLiteral("300")});
+    QStringList captions;
+    QObject::connect(window.get(), &QWidget::windowTitleChanged,
+                     [&](const QString &title) { captions << title; });
+    choose(writeFile(srec(randomData(1024, 15)), QStringLiteral("restart.srec")));
+    results.clear();
+    EXPECT_EQ(run(), Failed);
+    EXPECT_FALSE(captions.contains(Programmed));
+    EXPECT_EQ(results, QList<RunResult>{RunResult::AckTimeout});
+    EXPECT_EQ(boxes(QStringLiteral("Error: DOT Timeout")).size(), 1);
+    EXPECT_TRUE(logText().contains(QStringLiteral("Power ok. Press any key")));
+    replaceDevice();
+    programAfterwards();
+}

@@ -46,6 +46,9 @@ TEST(FaultRecordCheck, agreesWithTheDeviceOnNamedShapes) {
         {"data past 4 GiB", SRecordWriter::record('3', 0xFFFFFFF0, QByteArray(32, '\0'))},
         {"last byte at 4 GiB", SRecordWriter::record('3', 0xFFFFFFE0, QByteArray(32, '\0'))},
         {"too long", "S1" + QByteArray(600, 'A')},
+        {"S9 with a data byte", SRecordWriter::record('9', 0x1000, "x")},
+        {"S5 with data", SRecordWriter::record('5', 3, "xy")},
+        {"S8 with data", SRecordWriter::record('8', 0x1000, "x")},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -32,7 +32,8 @@ TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
     session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
 
     QList<RunResult> results;
-    QObject::connect(&session, &ProgrammingSession::runEnded, [&](RunResult r) { results << r; });
+    QObject::connect(&session, &ProgrammingSession::runEnded,
+                     [&](const RunSummary &run) { results << run.result; });
     for (int run = 1; run <= Runs; ++run) {
         SCOPED_TRACE(run);
         // Each run a different image and length, so that a stale line or a short image shows.

@@ -166,6 +166,9 @@ TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
                                                      {"--bogus"},
                                                      {"--noise-in-run"},
                                                      {"--noise-interval", "0"},
+                                                     {"--say", "x"},
+                                                     {"--say-after", "3"},
+                                                     {"--banner-interval", "0"},
                                                      {"--hangup-after", "0"}}) {
         EXPECT_NE(parseOptions(bad).error, "") << bad.front();
     }
@@ -259,6 +262,34 @@ TEST_F(SimDevice, ProbesOverAWronglySetLineAreNeverAnswered) {
     at(10, "i");
     EXPECT_EQ(events.take(), "<reboot>>\r\n");
     EXPECT_EQ(device->refusedProbes(), 3u);
+}
+
+// A device that talks in the middle of a transfer, and one that restarts into its application: what
+// a host must never take for the end of a run.
+TEST_F(SimDevice, TalksOnceAfterALineOrRestartsIntoItsApplication) {
+    make({.bootDelay = Millis{0}, .say = "Power ok\r\n", .sayAfter = 2});
+    at(0, "if");
+    EXPECT_EQ(events.take(), "<reboot>>\r\n_");
+    at(1, "S1031234B6\nS1031234B6\nS1031234B6\n");
+    EXPECT_EQ(events.take(), ".Power ok\r\n..") << "once, before line 2's answer";
+
+    make({.bootDelay = Millis{0},
+          .restartAfter = 2,
+          .banner = "Boot. P\r\n",
+          .bannerInterval = Millis{2000}});
+    at(0, "if");
+    at(1, "S1031234B6\nS1031234B6\n");
+    EXPECT_EQ(events.take(), "<reboot>>\r\n_.<reboot>Boot. P\r\n") << "line 2 not answered";
+    EXPECT_EQ(device->state(), Device::State::Application);
+    at(2, "S1031234B6\nS9030000FC\n");
+    EXPECT_EQ(events.take(), "") << "the application takes no lines";
+    EXPECT_EQ(device->completedRuns(), 0u);
+    ASSERT_TRUE(device->nextDeadline());
+    EXPECT_EQ(*device->nextDeadline(), t0 + Millis{2001});
+    device->tick(t0 + Millis{2001});
+    EXPECT_EQ(events.take(), "Boot. P\r\n") << "and again every interval";
+    at(4000, "ii"); // a power cycle brings the bootloader back
+    EXPECT_EQ(device->state(), Device::State::Prompted);
 }
 
 TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSaw) {

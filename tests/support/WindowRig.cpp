@@ -59,7 +59,7 @@ void WindowRig::newWindow() {
     results.clear();
     window = std::make_unique<frmProg>();
     QObject::connect(&window->session(), &ProgrammingSession::runEnded,
-                     [this](RunResult result) { results << result; });
+                     [this](const RunSummary &run) { results << run.result; });
     window->show();
     window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->setText(QString::number(Port));
 }

@@ -41,7 +41,9 @@ protected:
         button("btnCon")->click();
         ASSERT_TRUE(window->PortOpen());
     }
-    QString makeFile(const QString &name, const QByteArray &content = "S9030000FC\n") {
+    QString makeFile(const QString &name,
+                     const QByteArray &content = "S1130000000102030405060708090A0B0C0D0E0F74\n"
+                                                 "S9030000FC\n") {
         QFile file(dir.filePath(name));
         file.open(QIODevice::WriteOnly);
         file.write(content);

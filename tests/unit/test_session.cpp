@@ -1,64 +1,15 @@
 // The session controller, receive handler and token actions in virtual time.
-#include "FakeSerialControl.h"
-#include "RecordingView.h"
-#include "VirtualClock.h"
-#include "session/ProgrammingSession.h"
+#include "SRecordWriter.h"
+#include "SessionRig.h"
 
 #include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <functional>
-#include <gtest/gtest.h>
+#include <optional>
 #include <utility>
 
 namespace {
 
-class SessionTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        control.setInputLen(1);
-        control.setRThreshold(1);
-        (void)control.setPortOpen(true);
-        session = std::make_unique<ProgrammingSession>(link, clock, view);
-        QFile file(dir.filePath(QStringLiteral("image.srec")));
-        file.open(QIODevice::WriteOnly);
-        file.write("S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n");
-        file.close();
-        session->chooseFile(file.fileName());
-        ends = std::make_unique<QSignalSpy>(session.get(), &ProgrammingSession::runEnded);
-    }
-
-    void connectReset() { session->connectionChanged(); } // as a connect does
-    // The start button as the window wires it.
-    void press() {
-        if (session->running() && session->canStart())
-            session->cancel();
-        else
-            session->start();
-    }
-    // Nothing the run armed is left: no timer due, whatever time passes.
-    bool nothingArmed() const { return clock.nextDeadline() < 0; }
-    int count(char c) const { return static_cast<int>(control.written.count(c)); }
-    SessionState state() const { return session->state(); }
-    RunResult lastEnd() const { return ends->last().at(0).value<RunResult>(); }
-
-    // Start a run and bring it to SendingFile; the streamer starts 1 s later.
-    void toSendingFile() {
-        press();
-        clock.advance(50);
-        control.feed(">");
-        clock.advance(333);
-        control.feed("_");
-    }
-
-    FakeSerialControl control;
-    SerialLink link{control};
-    VirtualClock clock;
-    RecordingView view;
-    QTemporaryDir dir;
-    std::unique_ptr<ProgrammingSession> session;
-    std::unique_ptr<QSignalSpy> ends;
-};
+class SessionTest : public SessionRig {};
 
 const QString Note =
     QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
@@ -89,7 +40,7 @@ TEST_F(SessionTest, theCountdownRunsFrom59To0AndFailsOneSecondLater) {
     EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora")) << "the caption is left alone";
     EXPECT_TRUE(nothingArmed());
     EXPECT_EQ(count('i'), 60000 / 5);
-    ASSERT_EQ(ends->size(), 1);
+    ASSERT_EQ(ends.size(), 1);
     EXPECT_EQ(lastEnd(), RunResult::NoBootPrompt);
 }
 
@@ -146,6 +97,12 @@ TEST_F(SessionTest, theWatchdogFires3000msAfterThePromptAndAfterEachDot) {
     EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
 
     view.boxes.clear();
+    // While the file is going out, every "." re-arms it.
+    QByteArray longFile;
+    for (int i = 0; i < 200; ++i)
+        longFile += "S1" + QByteArray::number(i) + "\n";
+    useFile(longFile);
+    speed(Pacing::AutoSpeedIndex);
     press();
     control.feed(">");
     clock.advance(400);
@@ -180,16 +137,11 @@ TEST_F(SessionTest, programmedEndsTheRunAndTheRestOfTheTextIsOnlyLogged) {
     clock.advance(5000);
     EXPECT_TRUE(view.boxes.isEmpty());
     EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, PROGRAMMED")) << "the end status stays";
-    ASSERT_EQ(ends->size(), 1);
+    ASSERT_EQ(ends.size(), 1);
     EXPECT_EQ(lastEnd(), RunResult::Programmed);
 }
 
 TEST_F(SessionTest, onlyTheFourStateTokenPairsAct) {
-    struct Case {
-        SessionState state;
-        char token;
-        bool acts;
-    };
     const char tokens[] = {'>', '_', '.', 'P', 'p', 'i', '\r'};
     for (SessionState s :
          {SessionState::WaitBootPrompt, SessionState::WaitFileRequest, SessionState::SendingFile}) {
@@ -207,16 +159,14 @@ TEST_F(SessionTest, onlyTheFourStateTokenPairsAct) {
             ASSERT_EQ(state(), s);
             const QString caption = view.caption;
             control.feed(QByteArray(1, token));
-            const bool acts = (s == SessionState::WaitBootPrompt && token == '>') ||
-                              (s == SessionState::WaitFileRequest && token == '_') ||
-                              (s == SessionState::SendingFile && (token == '.' || token == 'P'));
-            if (!acts) {
+            // A "P" before the file has gone out is device text (see the verdict's tests).
+            const bool moves = (s == SessionState::WaitBootPrompt && token == '>') ||
+                               (s == SessionState::WaitFileRequest && token == '_');
+            if (moves) {
+                EXPECT_NE(state(), s);
+            } else {
                 EXPECT_EQ(state(), s);
                 EXPECT_EQ(view.caption, caption);
-            } else if (token == '.') {
-                EXPECT_EQ(state(), s);
-            } else {
-                EXPECT_NE(state(), s);
             }
             EXPECT_TRUE(view.log.endsWith(QChar::fromLatin1(token))) << "every read is logged";
         }
@@ -269,7 +219,7 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
             point.reach();
             ASSERT_TRUE(session->running());
             const QString caption = view.caption;
-            const qsizetype endsBefore = ends->size();
+            const qsizetype endsBefore = ends.size();
 
             switch (stop) {
             case Stop::Cancel:
@@ -292,7 +242,7 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
                 EXPECT_EQ(lastEnd(), RunResult::PortError);
                 break;
             }
-            EXPECT_EQ(ends->size(), endsBefore + 1) << "one end per run";
+            EXPECT_EQ(ends.size(), endsBefore + 1) << "one end per run";
             EXPECT_EQ(state(), SessionState::Idle);
             EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
             EXPECT_EQ(view.startEnabled, stop != Stop::LosePort);
@@ -304,7 +254,7 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
             EXPECT_EQ(control.written, written) << "nothing written after the stop";
             EXPECT_EQ(view.captions, captions);
             EXPECT_FALSE(view.boxes.contains(QStringLiteral("Error: DOT Timeout")));
-            EXPECT_EQ(ends->size(), endsBefore + 1);
+            EXPECT_EQ(ends.size(), endsBefore + 1);
         }
     }
 }
@@ -357,10 +307,11 @@ TEST_F(SessionTest, aRunStartedFromTheEndReportOfTheLastOneIsSafe) {
     // A front end may start the next board from its runEnded slot, still inside the ended run's
     // tick.
     bool restarted = false;
-    QObject::connect(session.get(), &ProgrammingSession::runEnded, session.get(), [&](RunResult) {
-        if (!std::exchange(restarted, true))
-            session->start();
-    });
+    QObject::connect(session.get(), &ProgrammingSession::runEnded, session.get(),
+                     [&](const RunSummary &) {
+                         if (!std::exchange(restarted, true))
+                             session->start();
+                     });
     press();
     control.feed(">");
     // The watchdog ends the run (its box comes after the report) and the next one starts.
@@ -372,4 +323,180 @@ TEST_F(SessionTest, aRunStartedFromTheEndReportOfTheLastOneIsSafe) {
     clock.advance(3000); // its own watchdog
     EXPECT_EQ(state(), SessionState::Idle);
     EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
+}
+
+namespace {
+QByteArray dataRecord(int n) {
+    return SRecordWriter::record('1', static_cast<quint32>(16 * n), QByteArray(16, 'x'));
+}
+} // namespace
+
+// The verdict: "P" ends a run well only once every line of the file has gone out, the termination
+// record last when there is one; before that it is device text, logged and nothing more.
+TEST_F(SessionTest, aPEndsTheRunOnlyAfterTheLastLine) {
+    const QByteArray terminated = dataRecord(0) + "\n" + dataRecord(1) + "\nS9030000FC\n";
+    const QByteArray unterminated = dataRecord(0) + "\n" + dataRecord(1) + "\n";
+    speed(0); // a line every 20 ms, whatever the device says
+    for (const QByteArray &file : {terminated, unterminated}) {
+        const int lines = static_cast<int>(file.count('\n'));
+        SCOPED_TRACE(lines);
+        session->abort();
+        useFile(file);
+        toSendingFile();
+        control.feed("P"); // before the transfer
+        clock.advance(1000);
+        for (int line = 1; line < lines; ++line) {
+            control.feed("Power ok.\r\n."); // text holding a "P", then the line's answer
+            ASSERT_EQ(state(), SessionState::SendingFile) << "after line " << line;
+            clock.advance(20);
+        }
+        ASSERT_EQ(static_cast<int>(control.written.count('\n')), lines);
+        control.feed(".P");
+        EXPECT_EQ(lastEnd(), RunResult::Programmed);
+        EXPECT_EQ(ends.constLast().linesSent, lines);
+        EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, PROGRAMMED"));
+    }
+
+    // "Auto - fast": the "." of the line before the termination record and a "P" in one read. The
+    // "P" comes before the termination record has gone out.
+    speed(Pacing::AutoSpeedIndex);
+    useFile(terminated);
+    toSendingFile();
+    clock.advance(1000);
+    control.feed(".");
+    control.feed(".P");
+    EXPECT_EQ(state(), SessionState::SendingFile);
+    EXPECT_TRUE(control.written.endsWith("S9030000FC\n")) << "the termination record went out";
+    control.feed("P");
+    EXPECT_EQ(lastEnd(), RunResult::Programmed);
+}
+
+// Once every line is out, a "." keeps the run open only while some line is still unanswered: the
+// banner of a board that restarted must not hold a finished transfer open for ever.
+TEST_F(SessionTest, noDeviceTextKeepsAFinishedTransferOpen) {
+    useFile(dataRecord(0) + "\n" + dataRecord(1) + "\nS9030000FC\n");
+    speed(0);
+    toSendingFile(); // ">" at 50: the watchdog runs from there
+    clock.advance(1000 + 40);
+    ASSERT_EQ(control.written.count('\n'), 3) << "every line out, none answered yet";
+    // Late answers, 2.5 s apart: each re-arms the watchdog while a line is still unanswered.
+    for (int answer = 1; answer <= 3; ++answer) {
+        control.feed(".");
+        clock.advance(2500);
+        ASSERT_TRUE(session->running()) << "answer " << answer;
+    }
+    // Then the board prints a banner with dots every 2 s: they change nothing.
+    control.feed("Boot. ok.\r\n");
+    clock.advance(499);
+    EXPECT_TRUE(session->running());
+    clock.advance(1);
+    ASSERT_FALSE(session->running());
+    EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
+    EXPECT_EQ(view.boxes, QStringList{QStringLiteral("Error: DOT Timeout")});
+}
+
+// A file that cannot program the device is refused at START, before the operator is asked to
+// restart it: no countdown, no probe, no run; one note names the file, the line and the reason.
+TEST_F(SessionTest, aFileThatCannotProgramTheDeviceIsRefusedAtStart) {
+    session->setCheckRecords(true);
+    QByteArray badLine100;
+    for (int n = 0; n < 99; ++n)
+        badLine100 += dataRecord(n) + "\n";
+    badLine100 += dataRecord(99).chopped(2) + "00\nS9030000FC\n";
+    struct Case {
+        const char *name;
+        std::optional<QByteArray> content; // none: no file at all
+        const char *reason;
+    };
+    const Case cases[] = {
+        {"empty", QByteArray(), "the file is empty"},
+        {"header only", "S00600004844521B\n", "no data record (S1, S2 or S3)"},
+        {"blank lines only", "\n\r\n\n", "no S-record in it"},
+        {"a bad checksum on line 100", badLine100,
+         "line 100 is not a valid S-record (bad checksum)"},
+        {"a byte-order mark", "\xEF\xBB\xBF" + dataRecord(0) + "\n", "line 1 is not a valid"},
+        {"a NUL byte", dataRecord(0) + "\n" + QByteArray(1, '\0') + dataRecord(1) + "\n",
+         "line 2 is not a valid S-record"},
+        {"a 100,000-character line", "S1" + QByteArray(100'000, '0') + "\n", "(too long)"},
+        {"an S9 with a data byte", dataRecord(0) + "\nS9040000AA51\n",
+         "(byte count wrong for an S9 record)"},
+        {"a record after the termination record",
+         dataRecord(0) + "\nS9030000FC\n" + dataRecord(1) + "\n",
+         "line 3 follows the termination record on line 2"},
+        {"missing", std::nullopt, "cannot read the file (no such file)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = useFile(c.content.value_or(QByteArray()));
+        if (!c.content)
+            QFile::remove(path);
+        view = RecordingView{};
+        refusals.clear();
+        control.written.clear();
+        press();
+        clock.advance(100);
+        EXPECT_TRUE(control.written.isEmpty()) << "no probe";
+        EXPECT_FALSE(session->running());
+        EXPECT_TRUE(ends.isEmpty()) << "no run";
+        EXPECT_TRUE(nothingArmed());
+        EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, Programming FAILLED"));
+        ASSERT_EQ(refusals.size(), 1);
+        EXPECT_EQ(view.log, QStringLiteral("\r\n") + refusals.first()) << "one note";
+        EXPECT_TRUE(view.log.contains(path));
+        EXPECT_TRUE(view.log.contains(QString::fromLatin1(c.reason))) << view.log.toStdString();
+        EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
+        EXPECT_TRUE(view.startEnabled);
+    }
+}
+
+TEST(TextDotsTest, tellsTheDevicesAnswersFromTheDotsOfItsText) {
+    const struct {
+        QByteArray stream;
+        QByteArray answers; // 'a' for an answer, 't' for a dot of text, in order
+    } cases[] = {
+        {".", "a"},
+        {"....", "aaaa"},
+        {"Power ok\r\n.", "a"},
+        {"ok.", "t"},
+        {"\r\nBoot 1.2. Power ok. Press any key...\r\n", "tttttt"},
+        {"Flash v2.", "t"},
+        {"\x13P\x88\xfe\x50.", "a"}, // line noise around a stray letter
+        {"..\r\n.", "aaa"},
+        {"Programmed successfully! Restarting device....", "tttt"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stream.toStdString());
+        TextDots dots;
+        QByteArray seen;
+        for (const char b : c.stream) {
+            const bool text = dots.take(b);
+            if (b == '.')
+                seen += text ? 't' : 'a';
+        }
+        EXPECT_EQ(seen, c.answers);
+    }
+}
+
+// A board that restarted into its application mid-transfer prints a banner holding a "P" and
+// dots: however long it goes on, the run is never taken for programmed.
+TEST_F(SessionTest, aBoardThatRestartedIsNeverProgrammedByItsBanner) {
+    QByteArray file;
+    for (int n = 0; n < 20; ++n)
+        file += dataRecord(n) + "\n";
+    useFile(file + "S9030000FC\n");
+    speed(0);
+    toSendingFile();
+    clock.advance(1000);
+    for (int line = 1; line <= 10; ++line) { // answered, then the board restarts
+        control.feed(".");
+        clock.advance(20);
+    }
+    for (int banner = 0; banner < 120 && session->running(); ++banner) {
+        control.feed("\r\nBoot 1.2. Power ok. Press any key...\r\n");
+        clock.advance(500);
+    }
+    ASSERT_FALSE(session->running()) << "the watchdog ends it";
+    EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
+    EXPECT_EQ(ends.constLast().linesSent, 21);
+    EXPECT_FALSE(view.captions.contains(QStringLiteral("Tarnix Pellora, PROGRAMMED")));
 }

@@ -1,63 +1,17 @@
 // The file streamer in virtual time: line framing, pacing, the end rule, progress and stops.
-#include "FakeSerialControl.h"
-#include "RecordingView.h"
-#include "VirtualClock.h"
-#include "session/ProgrammingSession.h"
+#include "SessionRig.h"
 
+#include <QCryptographicHash>
 #include <QFile>
-#include <QTemporaryDir>
 #include <functional>
-#include <gtest/gtest.h>
 
 namespace {
 
-struct Write {
-    std::int64_t at;
-    QByteArray bytes;
-};
-
-class StreamerTest : public ::testing::Test {
+class StreamerTest : public SessionRig {
 protected:
-    void SetUp() override {
-        control.setInputLen(1);
-        (void)control.setPortOpen(true);
-        session = std::make_unique<ProgrammingSession>(link, clock, view);
-        control.onWrite = [this](const QByteArray &bytes) {
-            writes.push_back({clock.now(), bytes});
-        };
-    }
-
-    void useFile(const QByteArray &content) {
-        QFile file(dir.filePath(QStringLiteral("f.srec")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
-        session->chooseFile(file.fileName());
-    }
-
-    // Brings a run to SendingFile; the transfer starts 1000 ms later, at `transferStart`.
-    void startRun() {
-        session->start();
-        control.feed(">");
-        clock.advance(333);
-        control.feed("_");
-        writes.clear();
-        control.written.clear();
-        transferStart = clock.now() + 1000;
-    }
-
-    void speed(int index) { session->setPacing(Pacing::fromSpeedIndex(index)); }
+    void startRun() { toSendingFile(); }
     // The line bytes as the device received them.
     QByteArray sent() const { return control.written; }
-
-    FakeSerialControl control;
-    SerialLink link{control};
-    VirtualClock clock;
-    RecordingView view;
-    QTemporaryDir dir;
-    std::unique_ptr<ProgrammingSession> session;
-    std::vector<Write> writes;
-    std::int64_t transferStart = 0;
 };
 
 } // namespace
@@ -153,7 +107,10 @@ TEST_F(StreamerTest, aDotLeftOverFromAnEarlierRunDoesNotPaceTheNext) {
     speed(5);
     startRun();
     clock.advance(1000);
+    control.feed(".");
+    control.feed(".");
     control.feed(".P."); // the last "." comes after the end: nothing waits for it
+    ASSERT_EQ(lastEnd(), RunResult::Programmed);
     startRun();
     clock.advance(1000);
     clock.settle();
@@ -240,39 +197,57 @@ TEST_F(StreamerTest, portErrorMidTransferStopsWithoutChangingTheState) {
     EXPECT_FALSE(session->transferRunning());
 }
 
-TEST_F(StreamerTest, aFileThatCannotBeSentFailsTheRunAtOnceNamingFileAndReason) {
+// What START read is what the device gets, whatever happens to the file on disk during the run:
+// rewritten in place, cut short, grown or removed, before the device asks for it or mid-transfer.
+TEST_F(StreamerTest, aRunSendsTheFileAsItWasAtStart) {
+    const QByteArray image = "S1130000000102030405060708090A0B0C0D0E0F74\n"
+                             "S1130010101112131415161718191A1B1C1D1E1F64\n"
+                             "S9030000FC\n";
+    const QByteArray other = "S11300002122232425262728292A2B2C2D2E2F30B4\n"
+                             "S11300103132333435363738393A3B3C3D3E3F40A4\n"
+                             "S9030000FC\n";
     struct Case {
         const char *name;
-        std::function<void(const QString &path)> spoil;
-        const char *reason;
+        std::function<void(const QString &path)> change;
+    };
+    const auto overwrite = [](const QByteArray &bytes) {
+        return [bytes](const QString &path) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            file.write(bytes);
+            file.resize(bytes.size());
+        };
     };
     const Case cases[] = {
-        {"vanished", [](const QString &path) { QFile::remove(path); }, "no such file"},
-        {"not an S-record",
-         [](const QString &path) {
-             QFile file(path);
-             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-             file.write("S1130000000102030405060708090A0B0C0D0E0F74\nhello\n");
-         },
-         "File refused: line 2 is not a valid S-record"},
+        {"rewritten with other data", overwrite(other)},
+        {"cut short", overwrite(image.left(20))},
+        {"grown", overwrite(image + "S1130020000102030405060708090A0B0C0D0E0F54\n")},
+        {"removed", [](const QString &path) { QFile::remove(path); }},
     };
     session->setCheckRecords(true);
+    speed(0);
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        session->abort();
-        view = RecordingView{};
-        useFile("S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n");
-        startRun();
-        c.spoil(session->selectedFile());
-        clock.advance(1000);
-        EXPECT_TRUE(sent().isEmpty());
-        EXPECT_EQ(session->state(), SessionState::Idle);
-        EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, Programming FAILLED"));
-        EXPECT_TRUE(view.log.contains(QString::fromLatin1(c.reason))) << view.log.toStdString();
-        EXPECT_TRUE(view.log.contains(session->selectedFile()));
-        EXPECT_EQ(view.startCaption, QStringLiteral("START PROGRAMMING"));
-        clock.advance(5000);
-        EXPECT_TRUE(view.boxes.isEmpty()) << "no DOT Timeout after the failure";
+        for (const int changeAfterMs : {-1, 30}) { // before the transfer; after its first line
+            SCOPED_TRACE(std::string(c.name) + (changeAfterMs < 0 ? " early" : " mid-transfer"));
+            session->abort();
+            useFile(image);
+            startRun();
+            if (changeAfterMs < 0)
+                c.change(session->selectedFile());
+            clock.advance(1000 + std::max(changeAfterMs, 0));
+            if (changeAfterMs >= 0)
+                c.change(session->selectedFile());
+            clock.advance(100);
+            EXPECT_EQ(sent(), image);
+            control.feed("..P");
+            ASSERT_EQ(lastEnd(), RunResult::Programmed);
+            ASSERT_TRUE(ends.constLast().facts);
+            EXPECT_EQ(ends.constLast().facts->sha256,
+                      QCryptographicHash::hash(image, QCryptographicHash::Sha256))
+                << "the run names the bytes it sent";
+            EXPECT_EQ(ends.constLast().facts->size, image.size());
+            EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, PROGRAMMED"));
+        }
     }
 }
 
@@ -304,18 +279,4 @@ TEST_F(StreamerTest, aSecondArmingWhileATransferRunsIsIgnored) {
         }
     }
     EXPECT_EQ(sent(), file) << "the file once, not interleaved with a second copy";
-}
-
-TEST_F(StreamerTest, aFileThatGrowsNeverShowsMoreThan100Percent) {
-    useFile("S1aa\nS9cc\n");
-    speed(0);
-    startRun();
-    clock.advance(1000);
-    QFile file(session->selectedFile());
-    ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("S1dd\nS1ee\n");
-    file.close();
-    clock.advance(1000);
-    EXPECT_EQ(sent(), QByteArray("S1aa\nS9cc\nS1dd\nS1ee\n"));
-    EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, progress: 100%"));
 }

@@ -90,6 +90,10 @@ void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
     case State::Receiving:
         receiveLineByte(c, now, quiet);
         return;
+    case State::Application:
+        if (isPowerCycle(c, quiet))
+            startBooting(now, "power-cycle after silence in the application");
+        return;
     case State::Unplugged:
         return;
     }
@@ -146,6 +150,17 @@ void Device::finishLine(Clock::time_point now) {
                 std::to_string(result.record.address) + ", " +
                 std::to_string(result.record.data.size()) + " bytes");
         }
+    }
+
+    if (config_.sayAfter && run_.lines == *config_.sayAfter && !config_.say.empty())
+        events_.send(config_.say, now, false);
+    if (config_.restartAfter && run_.lines == *config_.restartAfter) {
+        log("restarting into the application after line " + std::to_string(run_.lines));
+        state_ = State::Application;
+        nextBanner_ = now + config_.bannerInterval;
+        events_.rebooting();
+        events_.send(config_.banner, now, false);
+        return;
     }
 
     const bool answer = !config_.stopAckAfter || run_.lines <= *config_.stopAckAfter;
@@ -232,6 +247,11 @@ std::string Device::garbageBytes() {
 }
 
 void Device::tick(Clock::time_point now) {
+    if (state_ == State::Application && now >= nextBanner_) {
+        events_.send(config_.banner, now, true);
+        nextBanner_ = now + config_.bannerInterval;
+        return;
+    }
     if (config_.noise.empty() || (state_ != State::Idle && state_ != State::Booting))
         return;
     if (now >= nextNoise_) {
@@ -241,6 +261,8 @@ void Device::tick(Clock::time_point now) {
 }
 
 std::optional<Clock::time_point> Device::nextDeadline() const {
+    if (state_ == State::Application)
+        return nextBanner_;
     if (config_.noise.empty() || (state_ != State::Idle && state_ != State::Booting))
         return std::nullopt;
     return nextNoise_;

@@ -39,6 +39,15 @@ struct DeviceConfig {
     bool noiseInRun = false;
     bool garbage = false;
     std::optional<std::uint64_t> hangupAfter{};
+    // Text sent once, right after line `sayAfter` of a run arrives (before its answer): a device
+    // that talks, or a burst of line noise.
+    std::string say{};
+    std::optional<std::uint64_t> sayAfter{};
+    // After line `restartAfter` of a run (not answered), the board restarts into its application:
+    // it prints `banner` at once and every `bannerInterval`, and takes no more lines.
+    std::optional<std::uint64_t> restartAfter{};
+    std::string banner{"\r\nBoot 1.2. Power ok. Press any key...\r\n"};
+    Millis bannerInterval{2000};
     // A wake byte after this much silence, once prompted, means the board was power-cycled.
     // Zero turns that off.
     Millis resetGap{1000};
@@ -77,7 +86,8 @@ public:
 
 class Device {
 public:
-    enum class State { Idle, Booting, Prompted, Receiving, Unplugged };
+    // Application: the board restarted into its own program mid-run and only prints its banner.
+    enum class State { Idle, Booting, Prompted, Receiving, Application, Unplugged };
 
     Device(DeviceConfig config, DeviceEvents &events, Clock::time_point now,
            std::uint32_t seed = std::random_device{}());
@@ -115,6 +125,7 @@ private:
     bool loggedIgnoredWake_ = false;
     std::optional<Clock::time_point> lastByte_;
     Clock::time_point nextNoise_{};
+    Clock::time_point nextBanner_{};
 
     std::string line_;
     bool lineTooLong_ = false;

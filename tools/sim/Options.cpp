@@ -88,6 +88,16 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
             return {};
         }};
     };
+    // Text with escapes, so that control characters fit on a command line.
+    auto escaped = [](std::string &target) {
+        return Setter{[&target](std::string_view v) -> std::string {
+            auto decoded = decodeEscapes(v);
+            if (!decoded || decoded->empty())
+                return "expects text (escapes: \\n \\r \\t \\\\ \\xHH)";
+            target = std::move(*decoded);
+            return {};
+        }};
+    };
     auto text = [](std::string &target) {
         return Setter{[&target](std::string_view v) -> std::string {
             if (v.empty())
@@ -102,14 +112,7 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         {"--boot-delay", millis(d.bootDelay)},
         {"--stop-ack-after", count(d.stopAckAfter)},
         {"--ack-delay", millis(d.ackDelay)},
-        {"--noise",
-         [&d](std::string_view v) -> std::string {
-             auto decoded = decodeEscapes(v);
-             if (!decoded)
-                 return "has a bad escape (use \\n \\r \\t \\\\ \\xHH)";
-             d.noise = std::move(*decoded);
-             return {};
-         }},
+        {"--noise", escaped(d.noise)},
         {"--noise-interval",
          [&d](std::string_view v) -> std::string {
              const auto n = parseNumber(v, MaxMillis);
@@ -132,6 +135,18 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
              if (!n || *n == 0)
                  return "expects a count above 0";
              d.hangupAfter = *n;
+             return {};
+         }},
+        {"--say", escaped(d.say)},
+        {"--say-after", count(d.sayAfter)},
+        {"--restart-after", count(d.restartAfter)},
+        {"--banner", escaped(d.banner)},
+        {"--banner-interval",
+         [&d](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, MaxMillis);
+             if (!n || *n == 0)
+                 return "expects milliseconds above 0";
+             d.bannerInterval = Millis{static_cast<Millis::rep>(*n)};
              return {};
          }},
         {"--image", text(o.imagePath)},
@@ -189,6 +204,8 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
     }
     if (d.noiseInRun && d.noise.empty())
         result.error = "--noise-in-run needs --noise";
+    if (d.sayAfter.has_value() != !d.say.empty())
+        result.error = "--say and --say-after go together";
     return result;
 }
 
@@ -231,6 +248,14 @@ Faults:
   --noise TEXT           send TEXT periodically while idle (escapes: \n \r \t \\ \xHH)
   --noise-interval MS    period of the noise (default 1000)
   --noise-in-run         also send TEXT before each line's answer
+  --say TEXT             send TEXT once, right after line N of a run arrives (with
+  --say-after N          --say-after; escapes as for --noise): a device that talks, or a
+                         burst of line noise
+  --restart-after N      after line N of a run (not answered) the board restarts into its
+                         application: it prints its banner and takes no more lines
+  --banner TEXT          the application's banner (default "\r\nBoot 1.2. Power ok. Press
+                         any key...\r\n"), printed at once and every --banner-interval MS
+  --banner-interval MS   (default 2000)
 
 Exit status: 0 done or stopped by a signal, 1 error, 2 bad usage, 3 hang-up simulated.
 )";

@@ -24,6 +24,8 @@ const char *describe(LineError error) {
         return "bad checksum";
     case LineError::AddressOverflow:
         return "data past the address space";
+    case LineError::DataNotAllowed:
+        return "data in a count or termination record";
     }
     return "unknown";
 }
@@ -95,6 +97,8 @@ LineResult checkLine(std::string_view line) {
     result.record.address = address;
     result.record.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(1 + addressBytes),
                               bytes.end() - 1);
+    if (type >= '5' && !result.record.data.empty())
+        return fail(LineError::DataNotAllowed);
     if (result.record.isData() && !result.record.data.empty() &&
         std::uint64_t{address} + result.record.data.size() - 1 > 0xFFFFFFFFull)
         return fail(LineError::AddressOverflow);

@@ -19,6 +19,7 @@ enum class LineError {
     CountMismatch,   // count byte differs from the number of bytes that follow it
     BadChecksum,     // ones' complement of the sum's low byte differs
     AddressOverflow, // data would run past the 32-bit address space
+    DataNotAllowed,  // a count (S5, S6) or termination (S7-S9) record carries data
 };
 
 const char *describe(LineError error);
