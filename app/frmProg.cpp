@@ -5,6 +5,7 @@
 #include "app/PortNumber.h"
 #include "app/WindowLayout.h"
 #include "platform/QtTimers.h"
+#include "serial/PortResolver.h"
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
 #include "session/Protocol.h"
@@ -210,6 +211,7 @@ void frmProg::Form_Load() {
         ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
                                   numberText(leadingNumber(txtComPort_->text())));
     }
+    noteUnreadableSettings();
     ModuleUsbNotification::RegisterUsbNotification(this);
 }
 
@@ -276,6 +278,8 @@ void frmProg::TogglePort() {
     };
 
     if (!control_->portOpen()) {
+        // The file may have been edited since the last look: a line it cannot read is named once.
+        noteUnreadableSettings();
         if (!invalidPortText_.isEmpty())
             return trap(invalidPortText_);
         if (const SerialStatus opened = link_.openForBootloader(); !opened) {
@@ -303,6 +307,21 @@ void frmProg::onPortLost() {
     setWindowTitle(Title + QStringLiteral(", Connect: False"));
 }
 
+void frmProg::note(const QString &text) {
+    const bool empty = txtbuffer_->characterCount() == 0 && !txtbuffer_->hasPending();
+    txtbuffer_->appendText(empty ? text : QStringLiteral("\r\n") + text);
+}
+
+void frmProg::noteUnreadableSettings() {
+    for (const ModuleReg::UnreadableLine &line : ModuleReg::unreadableLines()) {
+        const QString text = line.describe();
+        if (!namedSettingsLines_.contains(text)) {
+            namedSettingsLines_.insert(text);
+            note(text);
+        }
+    }
+}
+
 void frmProg::noteDevicesPresent() {
     // Only a device that is not there is helped by naming others; a busy or forbidden one is not.
     const QString device = control_->devicePath();
@@ -327,7 +346,7 @@ QMenu *frmProg::createPortMenu() {
     const auto number = portNumberFromText(txtComPort_->text());
     const bool valid = number && *number >= MinPortNumber;
     addPortMenuEntries(*menu, listDevices_(), valid ? std::optional<int>(*number) : std::nullopt,
-                       valid ? resolvePortDevice(*number) : QString(),
+                       valid ? resolvePortDevice(*number).device : QString(),
                        [this](int n, const QString &path) { mapPort(n, path); });
     return menu;
 }

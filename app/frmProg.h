@@ -7,6 +7,7 @@
 #include "session/RunHistory.h"
 #include "session/SessionView.h"
 
+#include <QSet>
 #include <QVariant>
 #include <QWidget>
 #include <functional>
@@ -94,6 +95,10 @@ private:
     void SetupPort();
     void TogglePort();
     void onPortLost();
+    // A note at the end of the log, on a line of its own.
+    void note(const QString &text);
+    // Each line of the settings file that cannot be read, once.
+    void noteUnreadableSettings();
     // The caption is set only when its text changes: a run of identical progress texts costs
     // nothing.
     void setCaption(const QString &status);
@@ -111,6 +116,7 @@ private:
     DeviceLister listDevices_ = [] { return listSerialDevices(); };
     // A port number the serial layer cannot take (outside 16 bits): the next open fails with this.
     QString invalidPortText_;
+    QSet<QString> namedSettingsLines_;
     bool shutDown_ = false;
     double shownPercent_ = -1;
     QString shownProgressCaption_;

@@ -130,7 +130,9 @@ ParsedArguments parseArguments(const QStringList &arguments) {
                         .arg(MaxPortNumber)
                         .arg(text));
             target.portNumber = *number;
-            target.device = resolvePortDevice(*number);
+            // A number that leads nowhere fails when its port is opened, with the reason.
+            const ResolvedPort resolved = resolvePortDevice(*number);
+            target.device = resolved.ok() ? resolved.device : QStringLiteral("COM%1").arg(*number);
         } else if (name == QStringLiteral("device")) {
             target.device = devices.value(nextDevice++);
             if (target.device.isEmpty())

@@ -3,10 +3,12 @@
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "session/FileSnapshot.h"
+#include "settings/ModuleReg.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 
 Programmer::Programmer(const CliOptions &options, Console &console, QObject *parent)
     : QObject(parent), options_(options), console_(console) {
@@ -55,6 +57,15 @@ void Programmer::start() {
             board->fail(ExitCode::FileError, refusal);
         return;
     }
+
+    // A port number is read from the settings file: what of it cannot be read is said once.
+    if (std::any_of(options_.boards.begin(), options_.boards.end(),
+                    [](const BoardTarget &target) { return target.portNumber > 0; }))
+        for (const ModuleReg::UnreadableLine &line : ModuleReg::unreadableLines())
+            if (!namedSettingsLines_.contains(line.describe())) {
+                namedSettingsLines_.insert(line.describe());
+                console_.message(QStringLiteral("warning: ") + line.describe());
+            }
 
     const int count = static_cast<int>(boards_.size());
     for (int i = 0; i < count; ++i) {

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <memory>
 #include <vector>
 
@@ -51,4 +52,5 @@ private:
     bool started_ = false;
     bool interrupted_ = false;
     bool finishing_ = false;
+    QSet<QString> namedSettingsLines_; // once per process, not per round
 };

@@ -35,7 +35,8 @@ QString QtSerialControl::devicePath() const {
         return deviceOverride_;
     if (commPort_ < MinPortNumber)
         return QStringLiteral("COM%1").arg(commPort_);
-    return resolver_(commPort_);
+    const ResolvedPort resolved = resolver_(commPort_);
+    return resolved.ok() ? resolved.device : QStringLiteral("COM%1").arg(commPort_);
 }
 
 SerialStatus QtSerialControl::setSettings(const QString &settings) {
@@ -78,7 +79,14 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
                                          .arg(commPort_)
                                          .arg(MinPortNumber)
                                          .arg(MaxPortNumber));
-    const QString path = devicePath();
+    QString path = deviceOverride_;
+    if (path.isEmpty()) {
+        const ResolvedPort resolved = resolver_(commPort_);
+        if (!resolved.ok())
+            return SerialStatus::failure(
+                QStringLiteral("COM%1: %2").arg(commPort_).arg(resolved.problem));
+        path = resolved.device;
+    }
     openedPath_ = path;
     port_.setPortName(path);
     applySettings();

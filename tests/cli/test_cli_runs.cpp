@@ -177,6 +177,43 @@ TEST_F(CliRun, listPortsShowsWhereEachPortNumberLeads) {
         QStringLiteral("COM12 -> %1 (missing)\n").arg(path(QStringLiteral("unplugged")))));
 }
 
+TEST_F(CliRun, aHandWrittenPortMapIsReadWithItsCommentsAndWhatCannotBeReadIsNamed) {
+    SimProcess &sim = startSim();
+    const QString file = ModuleReg::settingsFile();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QFile settings(file);
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    settings.write("# bench 4\n[Ports]\n# the simulator\nCOM9 = " + sim.slavePath().toLocal8Bit() +
+                   "  ; by hand\nCOM3 /dev/ttyUSB0\n");
+    settings.close();
+    const QString named =
+        QStringLiteral("%1, line 5: \"COM3 /dev/ttyUSB0\" is not a name=value setting; it is "
+                       "ignored\n")
+            .arg(file);
+
+    Cli list({QStringLiteral("--list-ports")});
+    ASSERT_EQ(list.finish(), 0);
+    const QString out = QString::fromLocal8Bit(list.out);
+    EXPECT_TRUE(out.contains(QStringLiteral("COM9 -> %1\n").arg(sim.slavePath())))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Any other number opens no device: line 5 of %1 "
+                                            "cannot be read, so its device is unknown.\n")
+                                 .arg(file)));
+    EXPECT_TRUE(out.contains(QStringLiteral("warning: ") + named));
+
+    const QByteArray data = randomData(256, 14);
+    Cli run({QStringLiteral("--port"), QStringLiteral("9"), QStringLiteral("--file"),
+             writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"), Auto});
+    ASSERT_EQ(run.finish(), 0) << run.err.toStdString();
+    expectProgrammed(sim, data);
+    EXPECT_EQ(QString::fromLocal8Bit(run.err).count(named), 1) << run.err.toStdString();
+    Cli guessed({QStringLiteral("--port"), QStringLiteral("3"), QStringLiteral("--file"),
+                 writeFile(SRecordWriter::file(data, 0))});
+    EXPECT_EQ(guessed.finish(), 5);
+    EXPECT_TRUE(guessed.err.contains("COM3: line 5 of ")) << guessed.err.toStdString();
+    QFile::remove(file); // the tests after this one map ports of their own
+}
+
 TEST_F(CliExitCodes, usageErrorsAreStatusTwoAndNameTheProblem) {
     const QString file = writeFile(SRecordWriter::file(randomData(64, 4), 0));
     SimProcess &sim = startSim();
