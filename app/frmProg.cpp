@@ -5,6 +5,7 @@
 #include "app/PortNumber.h"
 #include "app/WindowLayout.h"
 #include "platform/QtTimers.h"
+#include "serial/PortDiagnosis.h"
 #include "serial/PortResolver.h"
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
@@ -25,6 +26,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTime>
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <map>
 
 static void initResources() {
@@ -36,6 +40,10 @@ namespace {
 const QString Title = QString::fromLatin1(WindowLayout::Title);
 const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
 const QString RegValue = QString::fromLatin1(ModuleReg::ComPortValue);
+
+const FrontEndWords WindowWords{
+    .chooseDevice = QStringLiteral("Right-click the port number to choose a device."),
+    .tryAgain = QStringLiteral("press Connect again")};
 
 QIcon applicationIcon() {
     QIcon icon;
@@ -90,7 +98,7 @@ void frmProg::recordRun(const RunSummary &run) {
     const RunOrigin origin{.program = QStringLiteral("tarnix-pellora"),
                            .version = QStringLiteral(PELLORA_VERSION),
                            .device = control_->devicePath(),
-                           .portNumber = link_.PortNumber,
+                           .portNumber = link_.PortNumber(),
                            .exitCode = std::nullopt};
     history_.append(historyLine(run, origin));
     if (const QString warning = history_.takeWarning(); !warning.isEmpty() && txtbuffer_)
@@ -221,7 +229,7 @@ void frmProg::Form_QueryUnload() {
     shutDown_ = true;
     // A run stops before its port closes under it; the port is closed before the hook goes.
     session_->abort();
-    (void)control_->setPortOpen(false);
+    (void)link_.disconnect();
     ModuleUsbNotification::UnregisterUsbNotification(this, ModuleUsbNotification::NotifyHandle);
 }
 
@@ -250,20 +258,11 @@ void frmProg::btnFlash_Click() {
 }
 
 void frmProg::SetupPort() {
-    if (control_->portOpen())
-        (void)control_->setPortOpen(false);
-    const QString text = txtComPort_->text();
-    invalidPortText_.clear();
-    if (const auto number = portNumberFromText(text)) {
-        link_.PortNumber = *number;
-    } else {
-        link_.PortNumber = 0;
-        invalidPortText_ = QStringLiteral("COM%1: not a valid port number (%2 to %3)")
-                               .arg(numberText(std::nearbyint(leadingNumber(text))))
-                               .arg(MinPortNumber)
-                               .arg(MaxPortNumber);
-    }
-    control_->setCommPort(static_cast<qint16>(link_.PortNumber));
+    // The leading number, rounded half to even; one the serial layer cannot take fails the open
+    // with the caption alone.
+    const double wanted = std::nearbyint(leadingNumber(txtComPort_->text()));
+    portToOpen_ = static_cast<int>(std::clamp<double>(wanted, std::numeric_limits<int>::min(),
+                                                      std::numeric_limits<int>::max()));
     TogglePort();
 }
 
@@ -272,27 +271,24 @@ void frmProg::TogglePort() {
         Connected = false;
         setWindowTitle(Title + QStringLiteral(", Connect: ") + QStringLiteral("  Error ") +
                        captionTime(QTime::currentTime()) + description);
-        if (control_->portOpen())
-            (void)control_->setPortOpen(false);
-        link_.PortError = true;
     };
 
-    if (!control_->portOpen()) {
+    if (!link_.PortOpen()) {
         // The file may have been edited since the last look: a line it cannot read is named once.
         noteUnreadableSettings();
-        if (!invalidPortText_.isEmpty())
-            return trap(invalidPortText_);
-        if (const SerialStatus opened = link_.openForBootloader(); !opened) {
+        if (const SerialStatus opened = link_.connect(portToOpen_); !opened) {
             trap(opened.description());
-            return noteDevicesPresent();
+            return noteOpenFailure(opened);
         }
         Connected = true;
         btnCon_->setText(QStringLiteral("Disconnect"));
         ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
                                   numberText(leadingNumber(txtComPort_->text())));
+        if (const QString notice = link_.takeNotice(); !notice.isEmpty())
+            note(notice);
     } else {
         Connected = false;
-        if (const SerialStatus closed = control_->setPortOpen(false); !closed)
+        if (const SerialStatus closed = link_.disconnect(); !closed)
             return trap(closed.description());
         btnCon_->setText(QStringLiteral("Connect"));
     }
@@ -312,6 +308,16 @@ void frmProg::note(const QString &text) {
     txtbuffer_->appendText(empty ? text : QStringLiteral("\r\n") + text);
 }
 
+void frmProg::noteOpenFailure(const SerialStatus &failure) {
+    // Only a device that is not there is helped by naming the others; listing them may open nodes.
+    const QList<SerialDevice> present =
+        failure.kind() == PortFailure::NotFound ? listDevices_() : QList<SerialDevice>();
+    const QString text =
+        openFailureNote(failure, link_.PortNumber(), control_->devicePath(), WindowWords, present);
+    if (!text.isEmpty())
+        note(text);
+}
+
 void frmProg::noteUnreadableSettings() {
     for (const ModuleReg::UnreadableLine &line : ModuleReg::unreadableLines()) {
         const QString text = line.describe();
@@ -320,23 +326,6 @@ void frmProg::noteUnreadableSettings() {
             note(text);
         }
     }
-}
-
-void frmProg::noteDevicesPresent() {
-    // Only a device that is not there is helped by naming others; a busy or forbidden one is not.
-    const QString device = control_->devicePath();
-    if (QFileInfo::exists(device))
-        return;
-    const QList<SerialDevice> devices = listDevices_();
-    if (devices.isEmpty())
-        return;
-    QStringList names;
-    for (const SerialDevice &present : devices)
-        names << present.describe();
-    txtbuffer_->appendText(QStringLiteral("\r\nCOM%1 opens %2, which is not there. Serial devices "
-                                          "present: %3. Right-click the port number to choose one.")
-                               .arg(link_.PortNumber)
-                               .arg(device, names.join(QStringLiteral(", "))));
 }
 
 // ---- The port box's device menu ----
@@ -375,7 +364,7 @@ void frmProg::mapPort(int number, const QString &device) {
 }
 
 void frmProg::SendPacket(quint8 cmd, const QVariant &data) {
-    if (link_.PortError || !link_.PortOpen())
+    if (link_.PortError() || !link_.PortOpen())
         return;
     // A packet that cannot be framed whole is not started: half a frame would confuse the device.
     if (const auto frame = Protocol::framePacket(cmd, data))

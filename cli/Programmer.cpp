@@ -33,16 +33,6 @@ void Programmer::makeBoards() {
 
 Programmer::~Programmer() = default;
 
-QString Programmer::openFailureHint(const QString &description) {
-    if (description.contains(QStringLiteral("Permission denied"), Qt::CaseInsensitive))
-        return QStringLiteral("Opening a serial port needs membership of the dialout group: "
-                              "sudo adduser $USER dialout, then log out and in again.");
-    if (description.contains(QStringLiteral("No such file"), Qt::CaseInsensitive) ||
-        description.contains(QStringLiteral("not found"), Qt::CaseInsensitive))
-        return QStringLiteral("tarnix-pellora-cli --list-ports shows the serial devices present.");
-    return {};
-}
-
 void Programmer::start() {
     if (started_ || isDone())
         return;
@@ -76,8 +66,10 @@ void Programmer::start() {
         }
         if (!board.openPort()) {
             console_.message(i, board.result().error);
-            if (const QString hint = openFailureHint(board.result().error); !hint.isEmpty())
-                console_.message(i, hint);
+            if (!board.openFailureNote().isEmpty())
+                console_.message(i, board.openFailureNote());
+        } else if (!board.notice().isEmpty()) {
+            console_.message(i, board.notice());
         }
     }
 

@@ -33,9 +33,6 @@ public:
     // Of the last round.
     QList<BoardResult> results() const;
 
-    // A line of advice after a failed open, or nothing.
-    static QString openFailureHint(const QString &description);
-
 Q_SIGNALS:
     // Always from the event loop, once per round.
     void finished(int exitCode);

@@ -4,8 +4,10 @@
 #include "SRecordWriter.h"
 #include "SimProcess.h"
 #include "TestPty.h"
+#include "serial/QtSerialControl.h"
 #include "settings/ModuleReg.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -294,7 +296,27 @@ TEST_F(CliExitCodes, aMissingDeviceIsFiveWithAHint) {
     EXPECT_TRUE(
         cli.err.contains((missing + QStringLiteral(": No such file or directory\n")).toLocal8Bit()))
         << cli.err.toStdString();
-    EXPECT_TRUE(cli.err.contains("--list-ports"));
+    // What there is instead, or that there is nothing.
+    EXPECT_TRUE(cli.err.contains((missing + QStringLiteral(" is not there. ")).toLocal8Bit()));
+    EXPECT_TRUE(cli.err.contains("--list-ports") ||
+                cli.err.contains("No serial device is present: plug the adapter in"));
+}
+
+TEST_F(CliExitCodes, aPortHeldByAnotherProgramIsFiveNamingThatProgram) {
+    SimProcess &sim = startSim();
+    QtSerialControl holder;
+    holder.setDeviceOverride(sim.slavePath());
+    ASSERT_TRUE(holder.setPortOpen(true).ok());
+    Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
+             writeFile(SRecordWriter::file(randomData(64, 13), 0))});
+    EXPECT_EQ(cli.finish(), 5);
+    EXPECT_TRUE(cli.err.contains(
+        QStringLiteral("%1 is in use by %2 (pid %3): close that program, "
+                       "then run the command again.\n")
+            .arg(sim.slavePath(), QFileInfo(QCoreApplication::applicationFilePath()).fileName())
+            .arg(QCoreApplication::applicationPid())
+            .toLocal8Bit()))
+        << cli.err.toStdString();
 }
 
 TEST_F(CliExitCodes, aPortWithoutPermissionIsFiveWithTheDialoutHint) {

@@ -147,6 +147,8 @@ TEST_P(FaultSettings, theWindowOpensOnlyTheMappedDeviceAndKeepsTheFileAsWritten)
     } else {
         // No guess: without its mapping the number does not open /dev/ttyS<N-1>.
         expectErrorCaption(caption(), GetParam().failure(file, Port));
+        EXPECT_EQ(logText().count(QStringLiteral("Mend the settings file")), 1)
+            << logText().toStdString();
     }
     EXPECT_EQ(QFileInfo(file).isDir(), wasDir);
     if (!wasDir && GetParam().keepsTheFile) {

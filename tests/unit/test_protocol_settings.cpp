@@ -80,7 +80,9 @@ TEST(SendPacket, theWindowWritesAWholeFrameOrNothing) {
     EXPECT_TRUE(fake->written.isEmpty()) << "invalid value";
     window.SendPacket(0x10, QVariantList{1, 2, 3});
     EXPECT_EQ(fake->written, QByteArray("\x10\x03\x01\x02\x03\xEF", 6));
-    window.link().PortError = true;
+    fake->failCloseWith = QStringLiteral("refused");
+    ASSERT_FALSE(window.link().disconnect().ok());
+    ASSERT_TRUE(window.link().PortError() && window.PortOpen());
     window.SendPacket(0x10, QVariantList{1});
     EXPECT_EQ(fake->written.size(), 6);
 }
