@@ -30,6 +30,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <utility>
 
 static void initResources() {
     Q_INIT_RESOURCE(resources);
@@ -108,7 +109,9 @@ void frmProg::recordRun(const RunSummary &run) {
 frmProg::~frmProg() {
     if (!shutDown_)
         Form_QueryUnload();
-    // The session talks to the controls; it goes first.
+    // The session talks to the controls; it goes first. The speed list, losing the focus as it
+    // is destroyed, would still push its choice to it.
+    Combospeed_->disconnect(this);
     session_.reset();
 }
 
@@ -137,14 +140,20 @@ void frmProg::buildControls() {
         case WindowLayout::Kind::Label:
             widget = new QLabel(caption, container);
             break;
-        case WindowLayout::Kind::Button:
-            widget = new QPushButton(caption, container);
+        case WindowLayout::Kind::Button: {
+            auto *button = new QPushButton(caption, container);
+            // Return and Enter press a focused button, as Space does.
+            button->setAutoDefault(true);
+            widget = button;
             break;
+        }
         case WindowLayout::Kind::ComboBox: {
             auto *combo = new QComboBox(container);
             combo->setEditable(true);
-            // Enter must not add the typed text to the list.
+            // Enter must not add the typed text to the list, and "1" must stay "1" (no pause)
+            // rather than be completed to "100 - slowest".
             combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setCompleter(nullptr);
             combo->setEditText(caption);
             widget = combo;
             break;
@@ -471,7 +480,16 @@ void frmProg::showStartAction(StartAction action) {
 }
 
 void frmProg::setStartEnabled(bool enabled) {
+    // Disabling a focused button hands the focus on ("Clear screen" would take the next Space).
+    // The window holds it through the countdown instead, and gives it back to the button when it
+    // is enabled again, as CANCEL: the key that started the run cancels it.
+    if (!enabled && focusWidget() == btnFlash_) {
+        setFocus(Qt::OtherFocusReason);
+        startFocusHeld_ = true;
+    }
     btnFlash_->setEnabled(enabled);
+    if (enabled && std::exchange(startFocusHeld_, false) && focusWidget() == this)
+        btnFlash_->setFocus(Qt::OtherFocusReason);
 }
 void frmProg::appendReceived(const QByteArray &bytes) {
     txtbuffer_->appendReceived(bytes);

@@ -118,6 +118,8 @@ private:
     // The port number the next open asks for, as read from the port box.
     int portToOpen_ = 0;
     QSet<QString> namedSettingsLines_;
+    // The start button had the focus when it was disabled for a run; the window holds it meanwhile.
+    bool startFocusHeld_ = false;
     bool shutDown_ = false;
     double shownPercent_ = -1;
     QString shownProgressCaption_;
