@@ -230,6 +230,14 @@ TEST_F(CliExitCodes, usageErrorsAreStatusTwoAndNameTheProblem) {
         {{QStringLiteral("--port"), QStringLiteral("0"), f, file}, "--port expects"},
         {{QStringLiteral("--port"), QStringLiteral("32768"), f, file}, "--port expects"},
         {{QStringLiteral("--port"), QStringLiteral("COM3"), f, file}, "--port expects"},
+        {{QStringLiteral("--port"), QStringLiteral("+3"), f, file}, "--port expects"},
+        {{QStringLiteral("--port"), QStringLiteral(" 3"), f, file}, "--port expects"},
+        {{dev, sim.slavePath(), f, file, QStringLiteral("--speed"), QStringLiteral("20"),
+          QStringLiteral("--speed"), QStringLiteral("100")},
+         "--speed is given 2 times (\"20\", \"100\")"},
+        {{dev, sim.slavePath(), f, file, f, file}, "--file is given 2 times"},
+        {{dev, sim.slavePath(), f, file, QStringLiteral("--boot-timeout"), QStringLiteral("-5")},
+         "--boot-timeout"},
         {{dev, sim.slavePath()}, "no firmware file"},
         {{dev, sim.slavePath(), f, file, QStringLiteral("--speed"), QStringLiteral("50")},
          "--speed expects"},
@@ -353,15 +361,18 @@ TEST_F(CliExitCodes, aMissingFileIsSixAndIsFoundBeforeAnyPortIsOpened) {
 }
 
 TEST_F(CliInterrupt, aSignalMidRunStopsTheRunAtOnce) {
-    for (const int signal : {SIGINT, SIGTERM}) {
+    // Ctrl-C, a kill, and a closed terminal or a dropped ssh session.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         SimProcess &sim = startSim();
         const QByteArray data = randomData(4096, 9);
         const auto lines = SRecordWriter::lines(data, 0).size();
+        const QString history = path(QStringLiteral("history-%1.jsonl").arg(signal));
         // The slowest speed: the run would take half a minute.
         Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
                  writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"),
-                 QStringLiteral("100"), QStringLiteral("--json")});
+                 QStringLiteral("100"), QStringLiteral("--json"), QStringLiteral("--history-file"),
+                 history});
         ASSERT_TRUE(cli.waitForError("progress ", 10'000)) << cli.err.toStdString();
         cli.signal(signal);
         ASSERT_EQ(cli.finish(5000), 130) << cli.err.toStdString();
@@ -371,6 +382,14 @@ TEST_F(CliInterrupt, aSignalMidRunStopsTheRunAtOnce) {
         const int sent = result.value(QStringLiteral("lines")).toInt();
         EXPECT_GE(sent, 1);
         EXPECT_LT(sent, lines);
+        EXPECT_TRUE(cli.err.contains("Board  Device")) << "the table";
+        QFile recorded(history);
+        ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
+        const QList<QByteArray> entries = recorded.readAll().trimmed().split('\n');
+        ASSERT_EQ(entries.size(), 1);
+        const QJsonObject entry = QJsonDocument::fromJson(entries.first()).object();
+        EXPECT_EQ(entry.value(QStringLiteral("result")).toString(), QStringLiteral("cancelled"));
+        EXPECT_EQ(entry.value(QStringLiteral("exit_code")).toInt(), 130);
 
         // The device got no more than what had gone out when the signal came, and no end.
         sim.stop();
