@@ -53,6 +53,9 @@ TEST_F(FaultSetup, aPortWithoutPermissionIsRefusedWithItsReason) {
         newWindow();
         button("btnCon")->click();
         expectErrorCaption(caption(), pty.slavePath() + QStringLiteral(": Permission denied"));
+        EXPECT_TRUE(logText().startsWith(pty.slavePath() + QStringLiteral(" cannot be opened: "
+                                                                          "permission denied. ")))
+            << logText().toStdString();
         ::chmod(device.constData(), 0620);
         button("btnCon")->click();
         EXPECT_EQ(caption(), QStringLiteral("Tarnix Pellora, Connect: True"));
@@ -98,11 +101,18 @@ TEST_F(FaultSetup, aPortWithoutPermissionIsRefusedWithItsReason) {
         return QString::fromLocal8Bit(probe.readLine()).trimmed();
     };
     expectErrorCaption(nextCaption(), pty.slavePath() + QStringLiteral(": Permission denied"));
+    // One note with what to do about it.
+    const QString note = nextCaption();
+    EXPECT_TRUE(note.startsWith(pty.slavePath() + QStringLiteral(" cannot be opened: permission "
+                                                                 "denied. ")))
+        << note.toStdString();
+    EXPECT_FALSE(note.contains(QLatin1Char('|'))) << note.toStdString();
 
     // The operator is given access: Connect works in the same window.
     ::chmod(device.constData(), 0666);
     probe.write("\n");
     EXPECT_EQ(nextCaption(), QStringLiteral("Tarnix Pellora, Connect: True"));
+    EXPECT_EQ(nextCaption(), QString()) << "no note";
     EXPECT_TRUE(waitForEnd(probe, 5000));
     EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(probe.exitCode(), 0);
