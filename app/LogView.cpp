@@ -64,12 +64,25 @@ void LogView::flush() {
     frame_->setEnabled(false);
     if (pending_.isEmpty())
         return;
+    // As a terminal does: the view follows the end only while it shows the end. An operator who
+    // scrolled up to read keeps the view, the caret and any selection until scrolled back down. A
+    // view not on screen has no place to keep.
+    QScrollBar *bar = verticalScrollBar();
+    const bool following = !isVisible() || bar->value() >= bar->maximum();
+    const int shown = bar->value();
     insertAtEnd(std::exchange(pending_, QString()));
     trimToLimit();
+    if (!following) {
+        bar->setValue(shown);
+        return;
+    }
+    // All the way down (showing the caret's line may leave the view a part of a line short of the
+    // end, which the next frame would take for the operator's scrolling), then the caret, which is
+    // in view there: one scroll.
+    bar->setValue(bar->maximum());
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
     setTextCursor(end);
-    ensureCursorVisible();
 }
 
 void LogView::insertAtEnd(QStringView text) {

@@ -32,15 +32,16 @@ public:
     explicit LogView(QWidget *parent = nullptr);
     ~LogView() override;
 
-    // Adds received text at the end within a frame; the caret goes to the end then.
+    // Adds received text at the end within a frame (see flush()).
     void appendReceived(const QByteArray &latin1);
-    // Adds a note at the end at once, after any pending text, and moves the caret there.
+    // Adds a note at the end at once, after any pending text (see flush()).
     void appendText(const QString &text);
     // Puts a note in front of everything, pending text first put at the end.
     void prependText(const QString &text);
     // Empties the log, pending text too.
     void clearLog();
-    // Puts the pending text into the widget now and scrolls to the end.
+    // Puts the pending text into the widget now; a view that showed the end scrolls on to the new
+    // end, with the caret there.
     void flush();
     bool hasPending() const { return !pending_.isEmpty(); }
     // Replaces the frame timer (one shot per frame, FrameMs); tests pass one in virtual time.

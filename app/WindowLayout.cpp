@@ -59,21 +59,10 @@ constexpr std::array<Control, 16> Controls{{
     {"Command5", Kind::Button, nullptr, {448, 16, 129, 33}, "Help", nullptr, true, true, 15},
 }};
 
-constexpr std::array<TimerEntry, 5> Timers{{
-    {"Timerresettobootprg", 1000},
-    {"Timersendi", 5},
-    {"Timersendf", 333},
-    {"TimerdotNotReceived", 3000},
-    {"TimerSendFile", 1000},
-}};
-
 } // namespace
 
 std::span<const Control> controls() {
     return Controls;
-}
-std::span<const TimerEntry> timers() {
-    return Timers;
 }
 
 } // namespace WindowLayout

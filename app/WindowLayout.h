@@ -28,11 +28,4 @@ struct Control {
 
 std::span<const Control> controls();
 
-// The five timers and their periods in milliseconds.
-struct TimerEntry {
-    const char *name;
-    int periodMs;
-};
-std::span<const TimerEntry> timers();
-
 } // namespace WindowLayout

@@ -5,6 +5,8 @@
 #include "app/PortNumber.h"
 #include "app/WindowLayout.h"
 #include "platform/QtTimers.h"
+#include "serial/PortDiagnosis.h"
+#include "serial/PortResolver.h"
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
 #include "session/Protocol.h"
@@ -24,7 +26,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTime>
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <map>
+#include <utility>
 
 static void initResources() {
     Q_INIT_RESOURCE(resources);
@@ -35,6 +41,10 @@ namespace {
 const QString Title = QString::fromLatin1(WindowLayout::Title);
 const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
 const QString RegValue = QString::fromLatin1(ModuleReg::ComPortValue);
+
+const FrontEndWords WindowWords{
+    .chooseDevice = QStringLiteral("Right-click the port number to choose a device."),
+    .tryAgain = QStringLiteral("press Connect again")};
 
 QIcon applicationIcon() {
     QIcon icon;
@@ -89,7 +99,7 @@ void frmProg::recordRun(const RunSummary &run) {
     const RunOrigin origin{.program = QStringLiteral("tarnix-pellora"),
                            .version = QStringLiteral(PELLORA_VERSION),
                            .device = control_->devicePath(),
-                           .portNumber = link_.PortNumber,
+                           .portNumber = link_.PortNumber(),
                            .exitCode = std::nullopt};
     history_.append(historyLine(run, origin));
     if (const QString warning = history_.takeWarning(); !warning.isEmpty() && txtbuffer_)
@@ -99,7 +109,9 @@ void frmProg::recordRun(const RunSummary &run) {
 frmProg::~frmProg() {
     if (!shutDown_)
         Form_QueryUnload();
-    // The session talks to the controls; it goes first.
+    // The session talks to the controls; it goes first. The speed list, losing the focus as it
+    // is destroyed, would still push its choice to it.
+    Combospeed_->disconnect(this);
     session_.reset();
 }
 
@@ -128,14 +140,20 @@ void frmProg::buildControls() {
         case WindowLayout::Kind::Label:
             widget = new QLabel(caption, container);
             break;
-        case WindowLayout::Kind::Button:
-            widget = new QPushButton(caption, container);
+        case WindowLayout::Kind::Button: {
+            auto *button = new QPushButton(caption, container);
+            // Return and Enter press a focused button, as Space does.
+            button->setAutoDefault(true);
+            widget = button;
             break;
+        }
         case WindowLayout::Kind::ComboBox: {
             auto *combo = new QComboBox(container);
             combo->setEditable(true);
-            // Enter must not add the typed text to the list.
+            // Enter must not add the typed text to the list, and "1" must stay "1" (no pause)
+            // rather than be completed to "100 - slowest".
             combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setCompleter(nullptr);
             combo->setEditText(caption);
             widget = combo;
             break;
@@ -210,6 +228,7 @@ void frmProg::Form_Load() {
         ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
                                   numberText(leadingNumber(txtComPort_->text())));
     }
+    noteUnreadableSettings();
     ModuleUsbNotification::RegisterUsbNotification(this);
 }
 
@@ -219,7 +238,7 @@ void frmProg::Form_QueryUnload() {
     shutDown_ = true;
     // A run stops before its port closes under it; the port is closed before the hook goes.
     session_->abort();
-    (void)control_->setPortOpen(false);
+    (void)link_.disconnect();
     ModuleUsbNotification::UnregisterUsbNotification(this, ModuleUsbNotification::NotifyHandle);
 }
 
@@ -248,20 +267,11 @@ void frmProg::btnFlash_Click() {
 }
 
 void frmProg::SetupPort() {
-    if (control_->portOpen())
-        (void)control_->setPortOpen(false);
-    const QString text = txtComPort_->text();
-    invalidPortText_.clear();
-    if (const auto number = portNumberFromText(text)) {
-        link_.PortNumber = *number;
-    } else {
-        link_.PortNumber = 0;
-        invalidPortText_ = QStringLiteral("COM%1: not a valid port number (%2 to %3)")
-                               .arg(numberText(std::nearbyint(leadingNumber(text))))
-                               .arg(MinPortNumber)
-                               .arg(MaxPortNumber);
-    }
-    control_->setCommPort(static_cast<qint16>(link_.PortNumber));
+    // The leading number, rounded half to even; one the serial layer cannot take fails the open
+    // with the caption alone.
+    const double wanted = std::nearbyint(leadingNumber(txtComPort_->text()));
+    portToOpen_ = static_cast<int>(std::clamp<double>(wanted, std::numeric_limits<int>::min(),
+                                                      std::numeric_limits<int>::max()));
     TogglePort();
 }
 
@@ -270,25 +280,24 @@ void frmProg::TogglePort() {
         Connected = false;
         setWindowTitle(Title + QStringLiteral(", Connect: ") + QStringLiteral("  Error ") +
                        captionTime(QTime::currentTime()) + description);
-        if (control_->portOpen())
-            (void)control_->setPortOpen(false);
-        link_.PortError = true;
     };
 
-    if (!control_->portOpen()) {
-        if (!invalidPortText_.isEmpty())
-            return trap(invalidPortText_);
-        if (const SerialStatus opened = link_.openForBootloader(); !opened) {
+    if (!link_.PortOpen()) {
+        // The file may have been edited since the last look: a line it cannot read is named once.
+        noteUnreadableSettings();
+        if (const SerialStatus opened = link_.connect(portToOpen_); !opened) {
             trap(opened.description());
-            return noteDevicesPresent();
+            return noteOpenFailure(opened);
         }
         Connected = true;
         btnCon_->setText(QStringLiteral("Disconnect"));
         ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
                                   numberText(leadingNumber(txtComPort_->text())));
+        if (const QString notice = link_.takeNotice(); !notice.isEmpty())
+            note(notice);
     } else {
         Connected = false;
-        if (const SerialStatus closed = control_->setPortOpen(false); !closed)
+        if (const SerialStatus closed = link_.disconnect(); !closed)
             return trap(closed.description());
         btnCon_->setText(QStringLiteral("Connect"));
     }
@@ -303,21 +312,29 @@ void frmProg::onPortLost() {
     setWindowTitle(Title + QStringLiteral(", Connect: False"));
 }
 
-void frmProg::noteDevicesPresent() {
-    // Only a device that is not there is helped by naming others; a busy or forbidden one is not.
-    const QString device = control_->devicePath();
-    if (QFileInfo::exists(device))
-        return;
-    const QList<SerialDevice> devices = listDevices_();
-    if (devices.isEmpty())
-        return;
-    QStringList names;
-    for (const SerialDevice &present : devices)
-        names << present.describe();
-    txtbuffer_->appendText(QStringLiteral("\r\nCOM%1 opens %2, which is not there. Serial devices "
-                                          "present: %3. Right-click the port number to choose one.")
-                               .arg(link_.PortNumber)
-                               .arg(device, names.join(QStringLiteral(", "))));
+void frmProg::note(const QString &text) {
+    const bool empty = txtbuffer_->characterCount() == 0 && !txtbuffer_->hasPending();
+    txtbuffer_->appendText(empty ? text : QStringLiteral("\r\n") + text);
+}
+
+void frmProg::noteOpenFailure(const SerialStatus &failure) {
+    // Only a device that is not there is helped by naming the others; listing them may open nodes.
+    const QList<SerialDevice> present =
+        failure.kind() == PortFailure::NotFound ? listDevices_() : QList<SerialDevice>();
+    const QString text =
+        openFailureNote(failure, link_.PortNumber(), control_->devicePath(), WindowWords, present);
+    if (!text.isEmpty())
+        note(text);
+}
+
+void frmProg::noteUnreadableSettings() {
+    for (const ModuleReg::UnreadableLine &line : ModuleReg::unreadableLines()) {
+        const QString text = line.describe();
+        if (!namedSettingsLines_.contains(text)) {
+            namedSettingsLines_.insert(text);
+            note(text);
+        }
+    }
 }
 
 // ---- The port box's device menu ----
@@ -327,7 +344,7 @@ QMenu *frmProg::createPortMenu() {
     const auto number = portNumberFromText(txtComPort_->text());
     const bool valid = number && *number >= MinPortNumber;
     addPortMenuEntries(*menu, listDevices_(), valid ? std::optional<int>(*number) : std::nullopt,
-                       valid ? resolvePortDevice(*number) : QString(),
+                       valid ? resolvePortDevice(*number).device : QString(),
                        [this](int n, const QString &path) { mapPort(n, path); });
     return menu;
 }
@@ -356,7 +373,7 @@ void frmProg::mapPort(int number, const QString &device) {
 }
 
 void frmProg::SendPacket(quint8 cmd, const QVariant &data) {
-    if (link_.PortError || !link_.PortOpen())
+    if (link_.PortError() || !link_.PortOpen())
         return;
     // A packet that cannot be framed whole is not started: half a frame would confuse the device.
     if (const auto frame = Protocol::framePacket(cmd, data))
@@ -463,7 +480,16 @@ void frmProg::showStartAction(StartAction action) {
 }
 
 void frmProg::setStartEnabled(bool enabled) {
+    // Disabling a focused button hands the focus on ("Clear screen" would take the next Space).
+    // The window holds it through the countdown instead, and gives it back to the button when it
+    // is enabled again, as CANCEL: the key that started the run cancels it.
+    if (!enabled && focusWidget() == btnFlash_) {
+        setFocus(Qt::OtherFocusReason);
+        startFocusHeld_ = true;
+    }
     btnFlash_->setEnabled(enabled);
+    if (enabled && std::exchange(startFocusHeld_, false) && focusWidget() == this)
+        btnFlash_->setFocus(Qt::OtherFocusReason);
 }
 void frmProg::appendReceived(const QByteArray &bytes) {
     txtbuffer_->appendReceived(bytes);

@@ -7,6 +7,7 @@
 #include "session/RunHistory.h"
 #include "session/SessionView.h"
 
+#include <QSet>
 #include <QVariant>
 #include <QWidget>
 #include <functional>
@@ -94,11 +95,16 @@ private:
     void SetupPort();
     void TogglePort();
     void onPortLost();
+    // A note at the end of the log, on a line of its own.
+    void note(const QString &text);
+    // The one note for a port that did not open: its cause and what to do.
+    void noteOpenFailure(const SerialStatus &failure);
+    // Each line of the settings file that cannot be read, once.
+    void noteUnreadableSettings();
     // The caption is set only when its text changes: a run of identical progress texts costs
     // nothing.
     void setCaption(const QString &status);
     void showPortMenu(const QPoint &pos);
-    void noteDevicesPresent();
     void showBox(QMessageBox *box);
     // Appends the ended run to the run history; the first failure to do so is noted in the log.
     void recordRun(const RunSummary &run);
@@ -109,8 +115,11 @@ private:
     std::unique_ptr<ProgrammingSession> session_;
     FileChooser chooseFile_ = chooseFileWithDialog;
     DeviceLister listDevices_ = [] { return listSerialDevices(); };
-    // A port number the serial layer cannot take (outside 16 bits): the next open fails with this.
-    QString invalidPortText_;
+    // The port number the next open asks for, as read from the port box.
+    int portToOpen_ = 0;
+    QSet<QString> namedSettingsLines_;
+    // The start button had the focus when it was disabled for a run; the window holds it meanwhile.
+    bool startFocusHeld_ = false;
     bool shutDown_ = false;
     double shownPercent_ = -1;
     QString shownProgressCaption_;

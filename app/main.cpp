@@ -1,10 +1,12 @@
 #include "app/frmProg.h"
 #include "platform/SignalWatcher.h"
+#include "platform/StandardDescriptors.h"
 
 #include <QApplication>
 #include <csignal>
 
 int main(int argc, char *argv[]) {
+    reopenClosedStandardDescriptors();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnix-pellora"));
     QApplication::setOrganizationName(QStringLiteral("Tarnix"));

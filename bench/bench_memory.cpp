@@ -97,7 +97,7 @@ int main(int argc, char **argv) {
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());
     SerialLink link(control);
-    if (const SerialStatus opened = link.openForBootloader(); !opened) {
+    if (const SerialStatus opened = link.connect(0); !opened) {
         std::fprintf(stderr, "%s\n", qPrintable(opened.description()));
         return 1;
     }

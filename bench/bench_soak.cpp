@@ -74,7 +74,7 @@ int main(int argc, char **argv) {
     QtSerialControl control;
     control.setDeviceOverride(board);
     SerialLink link(control);
-    if (!link.openForBootloader())
+    if (!link.connect(0))
         return 1;
     QtTimerFactory timers;
     EchoView view;

@@ -60,7 +60,7 @@ Timing runProgram(const QString &path, qint64 lines, const QStringList &simArgum
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());
     SerialLink link(control);
-    if (!link.openForBootloader())
+    if (!link.connect(0))
         return timing;
     QtTimerFactory timers;
     DotClock view;

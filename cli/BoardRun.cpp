@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
+#include "serial/PortDiagnosis.h"
 
 BoardRun::BoardRun(int board, const BoardTarget &target, const RunSettings &settings,
                    Console &console, TimerFactory &timers, QObject *parent)
@@ -10,6 +11,8 @@ BoardRun::BoardRun(int board, const BoardTarget &target, const RunSettings &sett
     result_.board = board;
     result_.portNumber = target.portNumber;
     result_.device = target.device;
+    if (target.portNumber == 0)
+        control_.setDeviceOverride(target.device);
 
     connect(&session_, &ProgrammingSession::runEnded, this, &BoardRun::onRunEnded);
     connect(&session_, &ProgrammingSession::lineSent, this, &BoardRun::onLineSent);
@@ -26,7 +29,7 @@ BoardRun::BoardRun(int board, const BoardTarget &target, const RunSettings &sett
 
 BoardRun::~BoardRun() {
     view_.setLog(nullptr);
-    (void)control_.setPortOpen(false);
+    (void)link_.disconnect();
 }
 
 QString BoardRun::label() const {
@@ -48,18 +51,22 @@ bool BoardRun::openLog(const QString &path) {
 }
 
 bool BoardRun::openPort() {
-    // As the window's Connect: the number (or the device) first, then the line, then open.
-    if (target_.portNumber > 0) {
-        link_.PortNumber = target_.portNumber;
-        control_.setCommPort(static_cast<std::int16_t>(target_.portNumber));
-    } else {
-        control_.setDeviceOverride(target_.device);
-    }
-    if (const SerialStatus opened = link_.openForBootloader(); !opened) {
+    // As the window's Connect.
+    if (const SerialStatus opened = link_.connect(target_.portNumber); !opened) {
+        const QList<SerialDevice> present =
+            opened.kind() == PortFailure::NotFound ? listSerialDevices() : QList<SerialDevice>();
+        openFailureNote_ = ::openFailureNote(
+            opened, target_.portNumber, link_.devicePath(),
+            FrontEndWords{.chooseDevice = QStringLiteral(
+                              "Name one with --device PATH; tarnix-pellora-cli --list-ports "
+                              "shows them and the port map."),
+                          .tryAgain = QStringLiteral("run the command again")},
+            present);
         fail(ExitCode::PortError, opened.description());
         return false;
     }
-    result_.device = control_.devicePath();
+    result_.device = link_.devicePath();
+    notice_ = link_.takeNotice();
     return true;
 }
 
@@ -136,7 +143,7 @@ void BoardRun::recordRun(const RunSummary &run) {
 void BoardRun::waitForLastWords() {
     if (done_)
         return;
-    if (!control_.portOpen())
+    if (!link_.PortOpen())
         return finish();
     ending_ = true;
     quiet_.start(QuietMs);
@@ -162,7 +169,7 @@ void BoardRun::finish() {
     ending_ = false;
     quiet_.stop();
     lastWordsLimit_.stop();
-    (void)control_.setPortOpen(false);
+    (void)link_.disconnect();
     view_.setLog(nullptr);
     log_.close();
     console_.boardEnded(result_.board);

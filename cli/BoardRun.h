@@ -55,9 +55,13 @@ public:
 
     // The device's bytes are appended to `path`; false, ending the board, when it cannot be opened.
     bool openLog(const QString &path);
-    // The bootloader's line (SerialLink::openForBootloader); false, ending the board with a port
-    // error, when the port does not open.
+    // The bootloader's line (SerialLink::connect); false, ending the board with a port error, when
+    // the port does not open.
     bool openPort();
+    // After a failed open: what caused it and what to do, or nothing.
+    const QString &openFailureNote() const { return openFailureNote_; }
+    // After an open: what is worth telling the operator about the port, or nothing.
+    const QString &notice() const { return notice_; }
     // Chooses the file and presses START PROGRAMMING with the round's snapshot of it; with a reset
     // line, pulses it. The result is the pulse's: on failure the operator must power-cycle the
     // board.
@@ -94,6 +98,8 @@ private:
     QTimer lastWordsLimit_;
     QElapsedTimer clock_;
     BoardResult result_;
+    QString openFailureNote_;
+    QString notice_;
     bool ending_ = false;
     bool interrupted_ = false;
     bool done_ = false;

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <map>
 
 namespace {
@@ -19,7 +20,11 @@ const std::map<QString, int> SpeedIndexes = {
     {QStringLiteral("100"), 4}, {QStringLiteral("auto"), Pacing::AutoSpeedIndex},
 };
 
+// Decimal digits only: "+3", " 3" and "3 " are typing slips, not numbers to guess at.
 std::optional<int> numberIn(const QString &text, int low, int high) {
+    static const QRegularExpression Digits(QStringLiteral("^[0-9]{1,10}$"));
+    if (!Digits.match(text).hasMatch())
+        return std::nullopt;
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok || value < low || value > high)
@@ -65,6 +70,16 @@ ParsedArguments parseArguments(const QStringList &arguments) {
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
+    // A second value of an option that takes one would silently win over the first.
+    for (const QCommandLineOption *single :
+         {&file, &speed, &bootTimeout, &log, &check, &reset, &historyFile}) {
+        const QStringList given = parser.values(*single);
+        if (given.size() > 1)
+            return usageError(QStringLiteral("--%1 is given %2 times (\"%3\"): give it once")
+                                  .arg(single->names().constFirst())
+                                  .arg(given.size())
+                                  .arg(given.join(QStringLiteral("\", \""))));
+    }
     CliOptions options;
     if (parser.isSet(historyFile)) {
         options.historyPath = parser.value(historyFile);
@@ -130,7 +145,9 @@ ParsedArguments parseArguments(const QStringList &arguments) {
                         .arg(MaxPortNumber)
                         .arg(text));
             target.portNumber = *number;
-            target.device = resolvePortDevice(*number);
+            // A number that leads nowhere fails when its port is opened, with the reason.
+            const ResolvedPort resolved = resolvePortDevice(*number);
+            target.device = resolved.ok() ? resolved.device : QStringLiteral("COM%1").arg(*number);
         } else if (name == QStringLiteral("device")) {
             target.device = devices.value(nextDevice++);
             if (target.device.isEmpty())

@@ -1,6 +1,7 @@
 #include "cli/PortList.h"
 
 #include "serial/PortResolver.h"
+#include "settings/ModuleReg.h"
 
 #include <QFileInfo>
 
@@ -21,8 +22,12 @@ QString portMap() {
     const QList<int> numbers = mappedPortNumbers();
     for (int number : numbers) {
         // The window's own resolution, so that what is shown is what --port opens.
-        const QString device = resolvePortDevice(number);
-        const QFileInfo info(device);
+        const ResolvedPort resolved = resolvePortDevice(number);
+        if (!resolved.ok()) {
+            text += QStringLiteral("  COM%1 -> no device: %2\n").arg(number).arg(resolved.problem);
+            continue;
+        }
+        const QFileInfo info(resolved.device);
         QString state;
         if (!info.exists())
             state = QStringLiteral("missing");
@@ -30,11 +35,21 @@ QString portMap() {
             state = info.canonicalFilePath();
         text += QStringLiteral("  COM%1 -> %2%3\n")
                     .arg(number)
-                    .arg(device, state.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(state));
+                    .arg(resolved.device,
+                         state.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(state));
     }
     if (numbers.isEmpty())
         text += QStringLiteral("  (none)\n");
-    text += QStringLiteral("Any other number N opens /dev/ttyS<N-1>.\n");
+    // A number the map does not name: the first one free tells for all of them.
+    int unmapped = MinPortNumber;
+    while (numbers.contains(unmapped))
+        ++unmapped;
+    if (const ResolvedPort other = resolvePortDevice(unmapped); other.ok())
+        text += QStringLiteral("Any other number N opens /dev/ttyS<N-1>.\n");
+    else
+        text += QStringLiteral("Any other number opens no device: %1.\n").arg(other.problem);
+    for (const ModuleReg::UnreadableLine &line : ModuleReg::unreadableLines())
+        text += QStringLiteral("warning: %1\n").arg(line.describe());
     return text;
 }
 

@@ -3,10 +3,12 @@
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "session/FileSnapshot.h"
+#include "settings/ModuleReg.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 
 Programmer::Programmer(const CliOptions &options, Console &console, QObject *parent)
     : QObject(parent), options_(options), console_(console) {
@@ -31,16 +33,6 @@ void Programmer::makeBoards() {
 
 Programmer::~Programmer() = default;
 
-QString Programmer::openFailureHint(const QString &description) {
-    if (description.contains(QStringLiteral("Permission denied"), Qt::CaseInsensitive))
-        return QStringLiteral("Opening a serial port needs membership of the dialout group: "
-                              "sudo adduser $USER dialout, then log out and in again.");
-    if (description.contains(QStringLiteral("No such file"), Qt::CaseInsensitive) ||
-        description.contains(QStringLiteral("not found"), Qt::CaseInsensitive))
-        return QStringLiteral("tarnix-pellora-cli --list-ports shows the serial devices present.");
-    return {};
-}
-
 void Programmer::start() {
     if (started_ || isDone())
         return;
@@ -56,6 +48,15 @@ void Programmer::start() {
         return;
     }
 
+    // A port number is read from the settings file: what of it cannot be read is said once.
+    if (std::any_of(options_.boards.begin(), options_.boards.end(),
+                    [](const BoardTarget &target) { return target.portNumber > 0; }))
+        for (const ModuleReg::UnreadableLine &line : ModuleReg::unreadableLines())
+            if (!namedSettingsLines_.contains(line.describe())) {
+                namedSettingsLines_.insert(line.describe());
+                console_.message(QStringLiteral("warning: ") + line.describe());
+            }
+
     const int count = static_cast<int>(boards_.size());
     for (int i = 0; i < count; ++i) {
         BoardRun &board = *boards_[static_cast<std::size_t>(i)];
@@ -65,8 +66,10 @@ void Programmer::start() {
         }
         if (!board.openPort()) {
             console_.message(i, board.result().error);
-            if (const QString hint = openFailureHint(board.result().error); !hint.isEmpty())
-                console_.message(i, hint);
+            if (!board.openFailureNote().isEmpty())
+                console_.message(i, board.openFailureNote());
+        } else if (!board.notice().isEmpty()) {
+            console_.message(i, board.notice());
         }
     }
 

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <memory>
 #include <vector>
 
@@ -32,9 +33,6 @@ public:
     // Of the last round.
     QList<BoardResult> results() const;
 
-    // A line of advice after a failed open, or nothing.
-    static QString openFailureHint(const QString &description);
-
 Q_SIGNALS:
     // Always from the event loop, once per round.
     void finished(int exitCode);
@@ -51,4 +49,5 @@ private:
     bool started_ = false;
     bool interrupted_ = false;
     bool finishing_ = false;
+    QSet<QString> namedSettingsLines_; // once per process, not per round
 };

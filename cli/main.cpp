@@ -8,6 +8,7 @@
 #include "cli/Report.h"
 #include "cli/Station.h"
 #include "platform/SignalWatcher.h"
+#include "platform/StandardDescriptors.h"
 #include "session/RunHistory.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ void print(std::FILE *stream, const QByteArray &text) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    reopenClosedStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnix-pellora-cli"));
     QCoreApplication::setOrganizationName(QStringLiteral("Tarnix"));
@@ -83,7 +85,9 @@ int main(int argc, char *argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
     Console console(Console::standardError(), Console::standardErrorIsTerminal());
     Programmer programmer(options, console);
-    SignalWatcher interrupts({SIGINT, SIGTERM});
+    // A closed terminal or a dropped ssh session (SIGHUP) ends a run as Ctrl-C does: nothing more
+    // is sent, and the table, the JSON and the history are written.
+    SignalWatcher interrupts({SIGINT, SIGTERM, SIGHUP});
     if (options.repeat) {
         Station station(programmer, console, STDIN_FILENO,
                         options.json

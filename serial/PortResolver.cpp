@@ -2,37 +2,32 @@
 
 #include "settings/ModuleReg.h"
 
-#include <QFileInfo>
-#include <QRegularExpression>
-#include <QSettings>
-#include <algorithm>
-
-QString resolvePortDevice(int number) {
-    if (const auto mapped = ModuleReg::mappedPortDevice(number))
-        return *mapped;
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+ResolvedPort resolvePortDevice(int number) {
+    const ModuleReg::PortMapping mapping = ModuleReg::portMapping(number);
+    switch (mapping.state) {
+    case ModuleReg::PortMapping::State::Mapped:
+        return {mapping.device, {}};
+    case ModuleReg::PortMapping::State::Unreadable:
+        return {{}, mapping.reason};
+    case ModuleReg::PortMapping::State::Unmapped:
+        break;
+    }
+    return {QStringLiteral("/dev/ttyS%1").arg(number - 1), {}};
 }
 
 QString portMapFile() {
-    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
-                                      QString::fromLatin1(ModuleReg::SettingsPath));
+    return ModuleReg::settingsFile();
 }
 
 QList<int> mappedPortNumbers() {
-    QList<int> numbers;
-    const QString file = portMapFile();
-    if (!QFileInfo(file).isFile())
-        return numbers;
-    QSettings store(file, QSettings::IniFormat);
-    store.beginGroup(QStringLiteral("Ports"));
-    static const QRegularExpression Key(QStringLiteral("^COM([0-9]+)$"));
-    for (const QString &key : store.childKeys()) {
-        const auto match = Key.match(key);
-        bool ok = false;
-        const int number = match.hasMatch() ? match.captured(1).toInt(&ok) : 0;
-        if (ok && number >= MinPortNumber && number <= MaxPortNumber)
-            numbers << number;
-    }
-    std::sort(numbers.begin(), numbers.end());
+    QList<int> numbers = ModuleReg::mappedPortNumbers();
+    numbers.removeIf([](int n) { return n < MinPortNumber || n > MaxPortNumber; });
     return numbers;
+}
+
+QString invalidPortNumberText(int number) {
+    return QStringLiteral("COM%1: not a valid port number (%2 to %3)")
+        .arg(number)
+        .arg(MinPortNumber)
+        .arg(MaxPortNumber);
 }

@@ -1,6 +1,11 @@
 #include "serial/QtSerialControl.h"
 
+#include "serial/LatencyTimer.h"
+#include "serial/PortDiagnosis.h"
+
+#include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTimer>
 
 #include <cerrno>
@@ -14,7 +19,43 @@ namespace {
 // A read or write error that repeats this often in a row means the device is gone, even when the
 // driver does not say so with a resource error.
 constexpr int RepeatedErrorsMeanLost = 8;
+
+// Devices whose latency timer the operator has been told about: once per program run.
+QSet<QString> &latencyAdvised() {
+    static QSet<QString> devices;
+    return devices;
+}
 } // namespace
+
+PortFailure openFailureKind(QSerialPort::SerialPortError error, int openErrno, bool accessRefused,
+                            bool lockedByOther) {
+    // QSerialPort reports a lock file held by another program, a device held exclusively and one
+    // the user may not open all as a permission error.
+    if (error == QSerialPort::PermissionError) {
+        if (lockedByOther || openErrno == EBUSY)
+            return PortFailure::InUse;
+        return accessRefused || openErrno == EACCES || openErrno == EPERM
+                   ? PortFailure::NoPermission
+                   : PortFailure::InUse;
+    }
+    if (error == QSerialPort::DeviceNotFoundError)
+        return PortFailure::NotFound;
+    if (error == QSerialPort::OpenError)
+        return PortFailure::InUse;
+    switch (openErrno) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return PortFailure::NotFound;
+    case EBUSY:
+        return PortFailure::InUse;
+    case EACCES:
+    case EPERM:
+        return PortFailure::NoPermission;
+    default:
+        return PortFailure::Other;
+    }
+}
 
 QtSerialControl::QtSerialControl(PortResolver resolver, QObject *parent)
     : SerialControl(parent), resolver_(std::move(resolver)) {
@@ -35,7 +76,8 @@ QString QtSerialControl::devicePath() const {
         return deviceOverride_;
     if (commPort_ < MinPortNumber)
         return QStringLiteral("COM%1").arg(commPort_);
-    return resolver_(commPort_);
+    const ResolvedPort resolved = resolver_(commPort_);
+    return resolved.ok() ? resolved.device : QStringLiteral("COM%1").arg(commPort_);
 }
 
 SerialStatus QtSerialControl::setSettings(const QString &settings) {
@@ -74,31 +116,48 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
     if (port_.isOpen())
         return {};
     if (deviceOverride_.isEmpty() && (commPort_ < MinPortNumber || commPort_ > MaxPortNumber))
-        return SerialStatus::failure(QStringLiteral("COM%1: not a valid port number (%2 to %3)")
-                                         .arg(commPort_)
-                                         .arg(MinPortNumber)
-                                         .arg(MaxPortNumber));
-    const QString path = devicePath();
+        return SerialStatus::failure(invalidPortNumberText(commPort_), PortFailure::InvalidNumber);
+    QString path = deviceOverride_;
+    if (path.isEmpty()) {
+        const ResolvedPort resolved = resolver_(commPort_);
+        if (!resolved.ok())
+            return SerialStatus::failure(
+                QStringLiteral("COM%1: %2").arg(commPort_).arg(resolved.problem),
+                PortFailure::UnknownDevice);
+        path = resolved.device;
+    }
     openedPath_ = path;
     port_.setPortName(path);
     applySettings();
     if (!port_.open(QIODevice::ReadWrite)) {
+        const int openErrno = errno;
+        const QSerialPort::SerialPortError error = port_.error();
         const QString reason = port_.errorString();
         port_.clearError();
-        return SerialStatus::failure(QStringLiteral("%1: %2").arg(path, reason));
+        const QByteArray encoded = QFile::encodeName(path);
+        const bool accessRefused =
+            ::access(encoded.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);
+        const bool locked = error == QSerialPort::PermissionError && lockHolder(path).has_value();
+        return SerialStatus::failure(QStringLiteral("%1: %2").arg(path, reason),
+                                     openFailureKind(error, openErrno, accessRefused, locked));
     }
     applySettings();
     lost_ = false;
     commEvent_ = 0;
     repeatedErrors_ = 0;
     requestLowLatency();
+    const QString node = QFileInfo(path).canonicalFilePath();
+    if (!latencyAdvised().contains(node)) {
+        notice_ = lowerLatencyTimer(path);
+        if (!notice_.isEmpty())
+            latencyAdvised().insert(node);
+    }
     return {};
 }
 
 void QtSerialControl::requestLowLatency() {
     // USB adapters hold a lone byte back for their latency timer (often 16 ms); ask the driver to
     // pass it on at once. Pseudo-terminals and many drivers refuse: that is fine.
-    lowLatency_ = false;
     const int fd = static_cast<int>(port_.handle());
     if (fd < 0)
         return;
@@ -106,7 +165,7 @@ void QtSerialControl::requestLowLatency() {
     if (::ioctl(fd, TIOCGSERIAL, &info) != 0)
         return;
     info.flags |= ASYNC_LOW_LATENCY;
-    lowLatency_ = ::ioctl(fd, TIOCSSERIAL, &info) == 0;
+    (void)::ioctl(fd, TIOCSSERIAL, &info);
 }
 
 int QtSerialControl::inBufferCount() const {

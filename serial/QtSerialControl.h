@@ -5,6 +5,7 @@
 #include "serial/SerialControl.h"
 
 #include <QSerialPort>
+#include <utility>
 
 // The serial control on QSerialPort.
 class QtSerialControl final : public SerialControl {
@@ -32,8 +33,7 @@ public:
     qint64 bytesToWrite() const override { return port_.isOpen() ? port_.bytesToWrite() : 0; }
     int commEvent() const override { return commEvent_; }
 
-    // Whether the driver accepted the request for low latency at the last open (USB adapters).
-    bool lowLatency() const { return lowLatency_; }
+    QString takeNotice() override { return std::exchange(notice_, QString()); }
 
     // A modem control line that can reset a board wired to it.
     enum class ModemLine { Dtr, Rts };
@@ -63,5 +63,11 @@ private:
     int commEvent_ = 0;
     bool lost_ = false;
     int repeatedErrors_ = 0;
-    bool lowLatency_ = false;
+    QString notice_;
 };
+
+// The kind of a failed open, from QSerialPort's error and what the system says: `openErrno` is
+// errno as the open left it, `accessRefused` whether access(2) refuses reading and writing the
+// device, and `lockedByOther` whether another running program holds the device's lock file.
+PortFailure openFailureKind(QSerialPort::SerialPortError error, int openErrno, bool accessRefused,
+                            bool lockedByOther);

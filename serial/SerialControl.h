@@ -5,23 +5,35 @@
 #include <QString>
 #include <cstdint>
 
-// Outcome of a serial operation: success, or a failure with a readable description that names the
-// device ("/dev/ttyUSB0: Permission denied").
+// Why a port did not open: the kind decides what the operator is told to do about it.
+enum class PortFailure {
+    None,
+    NoPermission,  // the user may not open the device
+    InUse,         // another program holds the device
+    NotFound,      // there is no such device
+    InvalidNumber, // a port number the serial layer cannot take
+    UnknownDevice, // the port number's device cannot be told: its map entry cannot be read
+    Other,
+};
+
+// Outcome of a serial operation: success, or a failure of some kind with a readable description
+// that names the device ("/dev/ttyUSB0: Permission denied").
 class [[nodiscard]] SerialStatus {
 public:
     SerialStatus() = default;
-    static SerialStatus failure(QString description) {
+    static SerialStatus failure(QString description, PortFailure kind = PortFailure::Other) {
         SerialStatus s;
-        s.ok_ = false;
+        s.kind_ = kind == PortFailure::None ? PortFailure::Other : kind;
         s.description_ = std::move(description);
         return s;
     }
-    bool ok() const { return ok_; }
-    explicit operator bool() const { return ok_; }
+    bool ok() const { return kind_ == PortFailure::None; }
+    explicit operator bool() const { return ok(); }
+    PortFailure kind() const { return kind_; }
     const QString &description() const { return description_; }
 
 private:
-    bool ok_ = true;
+    PortFailure kind_ = PortFailure::None;
     QString description_;
 };
 
@@ -72,6 +84,9 @@ public:
     virtual qint64 bytesToWrite() const = 0;
 
     virtual int commEvent() const = 0;
+
+    // Something worth telling the operator once about the port just opened, or nothing.
+    virtual QString takeNotice() { return {}; }
 
 Q_SIGNALS:
     // Raised when characters are waiting (at least RThreshold of them) and on error events.

@@ -54,7 +54,7 @@ void FileStreamer::sendNextLine() {
     if (refused(*line, sent_ + 1))
         return;
     // A port that failed to open or close under the transfer takes nothing more.
-    if (link_.PortError)
+    if (link_.PortError())
         return stop();
 
     static const QByteArray lineEnd(1, Protocol::LineEnd);
@@ -72,7 +72,7 @@ void FileStreamer::sendNextLine() {
     // The pause counts from when the line has reached the operating system, so that lines never
     // pile up in our own buffer on a slow line.
     wait_ = Wait::Drain;
-    if (link_.control().bytesToWrite() == 0)
+    if (link_.bytesToWrite() == 0)
         startPause();
 }
 

@@ -53,14 +53,13 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
         tryOut_->start(file, FileStreamer::Extent::FirstLineAsIs);
     };
 
-    SerialControl &control = link_.control();
-    connect(&control, &SerialControl::OnComm, this, &ProgrammingSession::onComm);
-    connect(&control, &SerialControl::outputDrained, this, [this] {
+    connect(&link_, &SerialLink::OnComm, this, &ProgrammingSession::onComm);
+    connect(&link_, &SerialLink::outputDrained, this, [this] {
         if (run_)
             run_->outputDrained();
         tryOut_->outputDrained();
     });
-    connect(&control, &SerialControl::portLost, this, &ProgrammingSession::onPortLost);
+    connect(&link_, &SerialLink::portLost, this, &ProgrammingSession::onPortLost);
 }
 
 ProgrammingSession::~ProgrammingSession() = default;
@@ -226,8 +225,7 @@ void ProgrammingSession::connectionChanged() {
 }
 
 void ProgrammingSession::onPortLost() {
-    const QString note =
-        QStringLiteral("\r\n%1: the device disappeared").arg(link_.control().devicePath());
+    const QString note = QStringLiteral("\r\n%1: the device disappeared").arg(link_.devicePath());
     if (!endRun(EndCause::PortLost, note)) {
         view_.appendNote(note);
         view_.showStartAction(StartAction::Start);
@@ -249,10 +247,9 @@ void ProgrammingSession::sendFileByHand() {
 }
 
 void ProgrammingSession::onComm() {
-    if (link_.PortError)
+    if (link_.PortError())
         return;
-    SerialControl &control = link_.control();
-    const int event = control.commEvent();
+    const int event = link_.commEvent();
     if (event > 1000)
         view_.showCommError(event);
 
@@ -260,14 +257,14 @@ void ProgrammingSession::onComm() {
     // since nothing else writes to the log while the drain runs.
     QByteArray echoed;
     do {
-        if (control.inBufferCount() > 0) {
-            const QByteArray read = control.input();
+        if (link_.inBufferCount() > 0) {
+            const QByteArray read = link_.input();
             if (read.isEmpty())
                 break; // the port closed under us: what is left stays for the next event
             onRead(read);
             echoed += read;
         }
-    } while (control.inBufferCount() != 0);
+    } while (link_.inBufferCount() != 0);
     if (!echoed.isEmpty())
         view_.appendReceived(echoed);
     if (run_)

@@ -1,15 +1,20 @@
 #include "settings/ModuleReg.h"
 
+#include "settings/IniFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <algorithm>
 
 namespace ModuleReg {
 
 namespace {
+
+const QString General = QStringLiteral("General");
+const QString Ports = QStringLiteral("Ports");
 
 QString configFolder() {
     const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
@@ -18,51 +23,52 @@ QString configFolder() {
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
-// Whether every group parses. Qt parses a group on its first use only, and its lookup can miss a
-// group when a subgroup sorts between it and the key ("[Ports/A]" hides "Ports/COM1" until then).
-bool parsesFully(const QSettings &settings) {
-    (void)settings.allKeys();
-    return settings.status() == QSettings::NoError;
-}
+// The file as it is on disk: a missing file is an empty one; one that cannot be read has no
+// contents at all, only the reason.
+struct Loaded {
+    std::optional<IniFile> ini;
+    QString error;
+};
 
-// QSettings treats a file it cannot parse as empty and would overwrite it on the next write;
-// a file that is not there, or that parses, is safe to use. The store's status alone does not tell:
-// Qt keeps every file it has read in a process-wide cache and reads it again only when its size or
-// time has changed, so a second QSettings on a file that did not parse reports no error and serves
-// (and would write back) what it made of it. A copy under a name no cache knows is parsed anew.
-bool usable(const QSettings &store) {
-    if (!parsesFully(store))
-        return false;
-    QFile file(store.fileName());
-    if (!file.exists())
-        return true;
+Loaded load(const QString &path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {IniFile::parse({}), {}};
+    if (!info.isFile())
+        return {std::nullopt, QStringLiteral("not a file")};
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray contents = file.readAll();
-    QTemporaryFile copy;
-    if (!copy.open() || copy.write(contents) != contents.size() || !copy.flush())
-        return false;
-    return parsesFully(QSettings(copy.fileName(), QSettings::IniFormat));
+        return {std::nullopt, file.errorString()};
+    return {IniFile::parse(file.readAll()), {}};
 }
 
-bool storeValue(const QString &file, const QString &key, const QString &text) {
-    const QFileInfo info(file);
+bool storeValue(const QString &path, const QString &group, const QString &key,
+                const QString &text) {
+    const QFileInfo info(path);
     // A file made read-only stays as it is, for root too (who could write it anyway).
     if (info.exists() && (!info.isFile() || !info.isReadable() || !info.isWritable() ||
                           !(info.permissions() & QFileDevice::WriteOwner)))
         return false;
     if (!QDir().mkpath(info.absolutePath()))
         return false;
-    QSettings store(file, QSettings::IniFormat);
-    if (!usable(store))
+    Loaded loaded = load(path);
+    if (!loaded.ini)
         return false;
-    store.setValue(key, text);
-    store.sync();
-    return store.status() == QSettings::NoError;
-}
-
-QString settingsFile() {
-    return settingsFileFor(HKEY_LOCAL_MACHINE, QString::fromLatin1(SettingsPath));
+    const QByteArray before = loaded.ini->contents();
+    loaded.ini->setValue(group, key, text);
+    const QByteArray after = loaded.ini->contents();
+    if (after == before && info.exists())
+        return true;
+    // Written whole under another name and then renamed: a crash or a full disk never leaves half a
+    // file.
+    QSaveFile file(info.isSymLink() ? info.symLinkTarget() : path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(after) != after.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 } // namespace
@@ -84,23 +90,23 @@ QString settingsFileFor(RootKey root, const QString &path) {
            QStringLiteral(".ini");
 }
 
+QString settingsFile() {
+    return settingsFileFor(HKEY_LOCAL_MACHINE, QString::fromLatin1(SettingsPath));
+}
+
 std::optional<QString> ReadRegString(RootKey root, const QString &path, const QString &name) {
     const QString file = settingsFileFor(root, path);
     if (file.isEmpty() || name.isEmpty())
         return std::nullopt;
-    const QFileInfo info(file);
-    if (!info.isFile() || !info.isReadable())
+    const Loaded loaded = load(file);
+    if (!loaded.ini)
         return std::nullopt;
-    QSettings store(file, QSettings::IniFormat);
-    if (!usable(store))
-        return std::nullopt;
-    const QVariant value = store.value(name);
-    if (!value.isValid() || value.typeId() != QMetaType::QString)
-        return std::nullopt;
-    QString text = value.toString();
-    const qsizetype nul = text.indexOf(QChar(0));
-    if (nul >= 0)
-        text.truncate(nul);
+    std::optional<QString> text = loaded.ini->value(General, name);
+    if (text) {
+        const qsizetype nul = text->indexOf(QChar(0));
+        if (nul >= 0)
+            text->truncate(nul);
+    }
     return text;
 }
 
@@ -108,28 +114,69 @@ void WriteRegString(RootKey root, const QString &path, const QString &name, cons
     const QString file = settingsFileFor(root, path);
     if (file.isEmpty() || name.isEmpty())
         return;
-    (void)storeValue(file, name, text);
+    (void)storeValue(file, General, name, text);
 }
 
-std::optional<QString> mappedPortDevice(int number) {
+PortMapping portMapping(int number) {
     const QString file = settingsFile();
-    const QFileInfo info(file);
-    if (!info.isFile() || !info.isReadable())
-        return std::nullopt;
-    QSettings store(file, QSettings::IniFormat);
-    if (!usable(store))
-        return std::nullopt;
-    const QString device =
-        store.value(QStringLiteral("Ports/COM%1").arg(number)).toString().trimmed();
-    if (device.isEmpty())
-        return std::nullopt;
-    return device;
+    const Loaded loaded = load(file);
+    if (!loaded.ini)
+        return {PortMapping::State::Unreadable,
+                {},
+                QStringLiteral("the port map %1 cannot be read (%2)").arg(file, loaded.error)};
+    const QString key = QStringLiteral("COM%1").arg(number);
+    if (const auto device = loaded.ini->value(Ports, key)) {
+        if (!device->trimmed().isEmpty())
+            return {PortMapping::State::Mapped, device->trimmed(), {}};
+        return {PortMapping::State::Unreadable,
+                {},
+                QStringLiteral("line %1 of %2 maps it to no device")
+                    .arg(loaded.ini->lineOf(Ports, key))
+                    .arg(file)};
+    }
+    // An entry the reader could not make out may be this very number's: no guess is made.
+    if (const auto damage = loaded.ini->damageIn(Ports))
+        return {PortMapping::State::Unreadable,
+                {},
+                QStringLiteral("line %1 of %2 cannot be read, so its device is unknown")
+                    .arg(damage->line)
+                    .arg(file)};
+    return {};
+}
+
+QList<int> mappedPortNumbers() {
+    const Loaded loaded = load(settingsFile());
+    QList<int> numbers;
+    if (!loaded.ini)
+        return numbers;
+    static const QRegularExpression Key(QStringLiteral("^COM([0-9]{1,9})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    for (const QString &key : loaded.ini->keys(Ports))
+        if (const auto match = Key.match(key); match.hasMatch())
+            numbers << match.captured(1).toInt();
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
 }
 
 bool mapPortDevice(int number, const QString &device) {
     if (device.trimmed().isEmpty())
         return false;
-    return storeValue(settingsFile(), QStringLiteral("Ports/COM%1").arg(number), device);
+    return storeValue(settingsFile(), Ports, QStringLiteral("COM%1").arg(number), device);
+}
+
+QString UnreadableLine::describe() const {
+    return QStringLiteral("%1, line %2: \"%3\" %4").arg(file).arg(line).arg(text, reason);
+}
+
+QList<UnreadableLine> unreadableLines() {
+    const QString file = settingsFile();
+    const Loaded loaded = load(file);
+    QList<UnreadableLine> lines;
+    if (loaded.ini)
+        for (const IniFile::Problem &problem : loaded.ini->problems())
+            lines.append({file, problem.line, problem.text, problem.reason});
+    return lines;
 }
 
 } // namespace ModuleReg

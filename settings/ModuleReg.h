@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -8,8 +9,9 @@
 // name.
 //
 // Root HKEY_LOCAL_MACHINE with path "Software\Tarnix\Settings" is the file Tarnix/Settings.ini
-// under the user's configuration folder ($XDG_CONFIG_HOME, else ~/.config); the value name is the
-// key.
+// under the user's configuration folder ($XDG_CONFIG_HOME, else ~/.config); the value name is a key
+// of its [General] group, and the [Ports] group maps port numbers to devices. The file is read as a
+// person wrote it (see settings/IniFile.h) and a write changes nothing but the value it sets.
 namespace ModuleReg {
 
 using RootKey = unsigned int;
@@ -21,20 +23,47 @@ inline constexpr const char *ComPortValue = "ComPort";
 
 // The INI file that holds the keys of `root` + `path` (empty when the path names no file).
 QString settingsFileFor(RootKey root, const QString &path);
+// The file of HKEY_LOCAL_MACHINE "Software\Tarnix\Settings", with the [Ports] map.
+QString settingsFile();
 
-// The stored text, or no value when the file, the group or the key is missing, or the file cannot
-// be read. The text ends at its first NUL character.
+// The stored text, or no value when the file or the key is missing, or the file cannot be read.
+// The text ends at its first NUL character.
 std::optional<QString> ReadRegString(RootKey root, const QString &path, const QString &name);
 
-// Stores `text`, creating the file and its folders when missing and keeping every other entry.
-// Reports nothing: a file that cannot be written, or one that does not parse, is left as it was.
+// Stores `text`, creating the file and its folders when missing and keeping every other byte of
+// the file. Reports nothing: a file that cannot be read or written is left as it was.
 void WriteRegString(RootKey root, const QString &path, const QString &name, const QString &text);
 
-// The device path mapped to port number `number` in the [Ports] group (key COM<number>), if any.
-std::optional<QString> mappedPortDevice(int number);
+// Where a port number leads according to [Ports].
+struct PortMapping {
+    enum class State {
+        Unmapped,   // no entry, and nothing in the way of knowing it
+        Mapped,     // `device`
+        Unreadable, // the file, or the entry, cannot be read: `reason` tells which
+    };
+    State state = State::Unmapped;
+    QString device;
+    QString reason; // "the port map in FILE cannot be read: ..."
+};
+PortMapping portMapping(int number);
 
-// Maps port number `number` to `device` (the [Ports] entry COM<number>), keeping every other entry.
-// False, with the file left as it was, when it cannot be written or does not parse.
+// The port numbers [Ports] maps (keys COM<N>), ascending.
+QList<int> mappedPortNumbers();
+
+// Maps port number `number` to `device` (the [Ports] entry COM<number>), keeping every other byte.
+// False, with the file left as it was, when it cannot be read or written.
 bool mapPortDevice(int number, const QString &device);
+
+// A line of the settings file that is not understood, as the operator is told of it:
+// "FILE, line 7: "COM9 /dev/ttyUSB0" is not a name=value setting; it is ignored".
+struct UnreadableLine {
+    QString file;
+    int line = 0;
+    QString text;
+    QString reason;
+    QString describe() const;
+    bool operator==(const UnreadableLine &) const = default;
+};
+QList<UnreadableLine> unreadableLines();
 
 } // namespace ModuleReg

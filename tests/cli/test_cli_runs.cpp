@@ -4,8 +4,10 @@
 #include "SRecordWriter.h"
 #include "SimProcess.h"
 #include "TestPty.h"
+#include "serial/QtSerialControl.h"
 #include "settings/ModuleReg.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -177,6 +179,43 @@ TEST_F(CliRun, listPortsShowsWhereEachPortNumberLeads) {
         QStringLiteral("COM12 -> %1 (missing)\n").arg(path(QStringLiteral("unplugged")))));
 }
 
+TEST_F(CliRun, aHandWrittenPortMapIsReadWithItsCommentsAndWhatCannotBeReadIsNamed) {
+    SimProcess &sim = startSim();
+    const QString file = ModuleReg::settingsFile();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QFile settings(file);
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    settings.write("# bench 4\n[Ports]\n# the simulator\nCOM9 = " + sim.slavePath().toLocal8Bit() +
+                   "  ; by hand\nCOM3 /dev/ttyUSB0\n");
+    settings.close();
+    const QString named =
+        QStringLiteral("%1, line 5: \"COM3 /dev/ttyUSB0\" is not a name=value setting; it is "
+                       "ignored\n")
+            .arg(file);
+
+    Cli list({QStringLiteral("--list-ports")});
+    ASSERT_EQ(list.finish(), 0);
+    const QString out = QString::fromLocal8Bit(list.out);
+    EXPECT_TRUE(out.contains(QStringLiteral("COM9 -> %1\n").arg(sim.slavePath())))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Any other number opens no device: line 5 of %1 "
+                                            "cannot be read, so its device is unknown.\n")
+                                 .arg(file)));
+    EXPECT_TRUE(out.contains(QStringLiteral("warning: ") + named));
+
+    const QByteArray data = randomData(256, 14);
+    Cli run({QStringLiteral("--port"), QStringLiteral("9"), QStringLiteral("--file"),
+             writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"), Auto});
+    ASSERT_EQ(run.finish(), 0) << run.err.toStdString();
+    expectProgrammed(sim, data);
+    EXPECT_EQ(QString::fromLocal8Bit(run.err).count(named), 1) << run.err.toStdString();
+    Cli guessed({QStringLiteral("--port"), QStringLiteral("3"), QStringLiteral("--file"),
+                 writeFile(SRecordWriter::file(data, 0))});
+    EXPECT_EQ(guessed.finish(), 5);
+    EXPECT_TRUE(guessed.err.contains("COM3: line 5 of ")) << guessed.err.toStdString();
+    QFile::remove(file); // the tests after this one map ports of their own
+}
+
 TEST_F(CliExitCodes, usageErrorsAreStatusTwoAndNameTheProblem) {
     const QString file = writeFile(SRecordWriter::file(randomData(64, 4), 0));
     SimProcess &sim = startSim();
@@ -191,6 +230,14 @@ TEST_F(CliExitCodes, usageErrorsAreStatusTwoAndNameTheProblem) {
         {{QStringLiteral("--port"), QStringLiteral("0"), f, file}, "--port expects"},
         {{QStringLiteral("--port"), QStringLiteral("32768"), f, file}, "--port expects"},
         {{QStringLiteral("--port"), QStringLiteral("COM3"), f, file}, "--port expects"},
+        {{QStringLiteral("--port"), QStringLiteral("+3"), f, file}, "--port expects"},
+        {{QStringLiteral("--port"), QStringLiteral(" 3"), f, file}, "--port expects"},
+        {{dev, sim.slavePath(), f, file, QStringLiteral("--speed"), QStringLiteral("20"),
+          QStringLiteral("--speed"), QStringLiteral("100")},
+         "--speed is given 2 times (\"20\", \"100\")"},
+        {{dev, sim.slavePath(), f, file, f, file}, "--file is given 2 times"},
+        {{dev, sim.slavePath(), f, file, QStringLiteral("--boot-timeout"), QStringLiteral("-5")},
+         "--boot-timeout"},
         {{dev, sim.slavePath()}, "no firmware file"},
         {{dev, sim.slavePath(), f, file, QStringLiteral("--speed"), QStringLiteral("50")},
          "--speed expects"},
@@ -257,7 +304,27 @@ TEST_F(CliExitCodes, aMissingDeviceIsFiveWithAHint) {
     EXPECT_TRUE(
         cli.err.contains((missing + QStringLiteral(": No such file or directory\n")).toLocal8Bit()))
         << cli.err.toStdString();
-    EXPECT_TRUE(cli.err.contains("--list-ports"));
+    // What there is instead, or that there is nothing.
+    EXPECT_TRUE(cli.err.contains((missing + QStringLiteral(" is not there. ")).toLocal8Bit()));
+    EXPECT_TRUE(cli.err.contains("--list-ports") ||
+                cli.err.contains("No serial device is present: plug the adapter in"));
+}
+
+TEST_F(CliExitCodes, aPortHeldByAnotherProgramIsFiveNamingThatProgram) {
+    SimProcess &sim = startSim();
+    QtSerialControl holder;
+    holder.setDeviceOverride(sim.slavePath());
+    ASSERT_TRUE(holder.setPortOpen(true).ok());
+    Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
+             writeFile(SRecordWriter::file(randomData(64, 13), 0))});
+    EXPECT_EQ(cli.finish(), 5);
+    EXPECT_TRUE(cli.err.contains(
+        QStringLiteral("%1 is in use by %2 (pid %3): close that program, "
+                       "then run the command again.\n")
+            .arg(sim.slavePath(), QFileInfo(QCoreApplication::applicationFilePath()).fileName())
+            .arg(QCoreApplication::applicationPid())
+            .toLocal8Bit()))
+        << cli.err.toStdString();
 }
 
 TEST_F(CliExitCodes, aPortWithoutPermissionIsFiveWithTheDialoutHint) {
@@ -294,15 +361,18 @@ TEST_F(CliExitCodes, aMissingFileIsSixAndIsFoundBeforeAnyPortIsOpened) {
 }
 
 TEST_F(CliInterrupt, aSignalMidRunStopsTheRunAtOnce) {
-    for (const int signal : {SIGINT, SIGTERM}) {
+    // Ctrl-C, a kill, and a closed terminal or a dropped ssh session.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         SimProcess &sim = startSim();
         const QByteArray data = randomData(4096, 9);
         const auto lines = SRecordWriter::lines(data, 0).size();
+        const QString history = path(QStringLiteral("history-%1.jsonl").arg(signal));
         // The slowest speed: the run would take half a minute.
         Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
                  writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"),
-                 QStringLiteral("100"), QStringLiteral("--json")});
+                 QStringLiteral("100"), QStringLiteral("--json"), QStringLiteral("--history-file"),
+                 history});
         ASSERT_TRUE(cli.waitForError("progress ", 10'000)) << cli.err.toStdString();
         cli.signal(signal);
         ASSERT_EQ(cli.finish(5000), 130) << cli.err.toStdString();
@@ -312,6 +382,14 @@ TEST_F(CliInterrupt, aSignalMidRunStopsTheRunAtOnce) {
         const int sent = result.value(QStringLiteral("lines")).toInt();
         EXPECT_GE(sent, 1);
         EXPECT_LT(sent, lines);
+        EXPECT_TRUE(cli.err.contains("Board  Device")) << "the table";
+        QFile recorded(history);
+        ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
+        const QList<QByteArray> entries = recorded.readAll().trimmed().split('\n');
+        ASSERT_EQ(entries.size(), 1);
+        const QJsonObject entry = QJsonDocument::fromJson(entries.first()).object();
+        EXPECT_EQ(entry.value(QStringLiteral("result")).toString(), QStringLiteral("cancelled"));
+        EXPECT_EQ(entry.value(QStringLiteral("exit_code")).toInt(), 130);
 
         // The device got no more than what had gone out when the signal came, and no end.
         sim.stop();

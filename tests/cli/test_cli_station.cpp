@@ -308,3 +308,37 @@ TEST_F(CliStation, ctrlCAtThePromptEndsWithTheTallyAndTheWorstStatus) {
     EXPECT_TRUE(cli.err.contains("Station closed: 0 programmed, 1 failed"));
     EXPECT_EQ(cli.err.count("Restart to bootprogram failled!"), 1);
 }
+
+TEST_F(CliStation, closedStandardDescriptorsProgramABoardAndRepeatWithoutInputEndsAfterIt) {
+    // As a service manager or "prog 0<&- 1>&- 2>&-" starts it: no input, nowhere to write.
+    for (const bool repeat : {false, true}) {
+        SCOPED_TRACE(repeat ? "--repeat" : "one board");
+        SimProcess &sim = startSim();
+        const QByteArray data = randomData(512, repeat ? 28 : 27);
+        QStringList arguments = {QStringLiteral("-c"),
+                                 QStringLiteral("exec \"$0\" \"$@\" 0<&- 1>&- 2>&-"),
+                                 QStringLiteral(PELLORA_CLI_PATH),
+                                 QStringLiteral("--device"),
+                                 sim.slavePath(),
+                                 QStringLiteral("--file"),
+                                 writeFile(SRecordWriter::file(data, 0)),
+                                 QStringLiteral("--speed"),
+                                 QStringLiteral("auto")};
+        if (repeat)
+            arguments << QStringLiteral("--repeat");
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral("/bin/sh"), arguments);
+        ASSERT_TRUE(waitForEnd(process, 30'000)) << "it ends by itself";
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        ASSERT_TRUE(sim.waitForRuns(1, 5000));
+        EXPECT_EQ(sim.image(), data);
+        sim.stop();
+        EXPECT_EQ(sim.summary().value_or(QJsonObject{}).value(QStringLiteral("runs")).toInt(), 1);
+    }
+    const QList<QJsonObject> lines = historyLines(history());
+    ASSERT_EQ(lines.size(), 2);
+    for (const QJsonObject &line : lines)
+        EXPECT_EQ(line.value(QStringLiteral("result")).toString(), QStringLiteral("programmed"));
+}

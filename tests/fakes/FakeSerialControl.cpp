@@ -2,7 +2,9 @@
 
 SerialStatus FakeSerialControl::setPortOpen(bool open) {
     if (open && !open_ && !failOpenWith.isEmpty())
-        return SerialStatus::failure(failOpenWith);
+        return SerialStatus::failure(failOpenWith, failOpenAs);
+    if (!open && open_ && !failCloseWith.isEmpty())
+        return SerialStatus::failure(failCloseWith);
     if (open && !open_)
         ++opens;
     if (!open && open_ && pendingWrite > 0) {

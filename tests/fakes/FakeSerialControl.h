@@ -40,7 +40,9 @@ public:
     QByteArray written;
     std::function<void(const QByteArray &)> onWrite; // called after each write
     int opens = 0;
-    QString failOpenWith;   // non-empty: the next opens fail with this description
+    QString failOpenWith; // non-empty: the next opens fail with this description
+    PortFailure failOpenAs = PortFailure::Other; // and of this kind
+    QString failCloseWith;  // non-empty: closing fails with this description, the port stays open
     bool slowDrain = false; // writes stay pending until drain()
     qint64 pendingWrite = 0;
     std::int16_t rThreshold = 0, outBufferSize = 512, inputLen = 0;

@@ -1,5 +1,7 @@
 // Run by the fault tests as another user: a window presses Connect on the port number given, prints
-// its caption, waits for a line on stdin (the test changes the device meanwhile) and tries again.
+// its caption and its log, waits for a line on stdin (the test changes the device meanwhile) and
+// tries again.
+#include "app/LogView.h"
 #include "app/frmProg.h"
 
 #include <QApplication>
@@ -27,8 +29,11 @@ int main(int argc, char **argv) {
         if (window.PortOpen())
             connect->click();
         connect->click();
-        std::printf("%s\n", qPrintable(window.windowTitle()));
+        // The caption, then the log on one line.
+        std::printf("%s\n%s\n", qPrintable(window.windowTitle()),
+                    qPrintable(window.log().text().replace(QLatin1Char('\n'), QLatin1Char('|'))));
         std::fflush(stdout);
+        window.log().clearLog();
     }
     return 0;
 }

@@ -24,7 +24,7 @@ TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
     QtSerialControl control;
     control.setDeviceOverride(sim.slavePath());
     SerialLink link(control);
-    ASSERT_TRUE(link.openForBootloader().ok());
+    ASSERT_TRUE(link.connect(0).ok());
     QtTimerFactory timers;
     QuietView view;
     ProgrammingSession session(link, timers, view);

@@ -53,6 +53,9 @@ TEST_F(FaultSetup, aPortWithoutPermissionIsRefusedWithItsReason) {
         newWindow();
         button("btnCon")->click();
         expectErrorCaption(caption(), pty.slavePath() + QStringLiteral(": Permission denied"));
+        EXPECT_TRUE(logText().startsWith(pty.slavePath() + QStringLiteral(" cannot be opened: "
+                                                                          "permission denied. ")))
+            << logText().toStdString();
         ::chmod(device.constData(), 0620);
         button("btnCon")->click();
         EXPECT_EQ(caption(), QStringLiteral("Tarnix Pellora, Connect: True"));
@@ -98,11 +101,18 @@ TEST_F(FaultSetup, aPortWithoutPermissionIsRefusedWithItsReason) {
         return QString::fromLocal8Bit(probe.readLine()).trimmed();
     };
     expectErrorCaption(nextCaption(), pty.slavePath() + QStringLiteral(": Permission denied"));
+    // One note with what to do about it.
+    const QString note = nextCaption();
+    EXPECT_TRUE(note.startsWith(pty.slavePath() + QStringLiteral(" cannot be opened: permission "
+                                                                 "denied. ")))
+        << note.toStdString();
+    EXPECT_FALSE(note.contains(QLatin1Char('|'))) << note.toStdString();
 
     // The operator is given access: Connect works in the same window.
     ::chmod(device.constData(), 0666);
     probe.write("\n");
     EXPECT_EQ(nextCaption(), QStringLiteral("Tarnix Pellora, Connect: True"));
+    EXPECT_EQ(nextCaption(), QString()) << "no note";
     EXPECT_TRUE(waitForEnd(probe, 5000));
     EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(probe.exitCode(), 0);
@@ -113,20 +123,29 @@ namespace {
 struct BrokenSettings {
     const char *name;
     // Breaks the settings file, whose mapping of the port is in place.
-    std::function<void(const QString &file)> breakIt;
-    // Whether the port's mapping can still be read.
+    std::function<void(const QString &file, const QString &device, int port)> breakIt;
+    // Whether the port's mapping can still be read; if not, how the failed connect ends.
     bool mappingReadable;
+    std::function<QString(const QString &file, int port)> failure;
+    // What the window leaves of the file: `before` unchanged, or with the port number added.
+    bool keepsTheFile;
     friend void PrintTo(const BrokenSettings &b, std::ostream *os) { *os << b.name; }
 };
 
 class FaultSettings : public WindowRig, public ::testing::WithParamInterface<BrokenSettings> {};
 
+void writeSettings(const QString &file, const QByteArray &contents) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(contents);
+}
+
 } // namespace
 
-TEST_P(FaultSettings, theWindowStartsProgramsOnceRepairedAndNeverRewritesTheFile) {
+TEST_P(FaultSettings, theWindowOpensOnlyTheMappedDeviceAndKeepsTheFileAsWritten) {
     startDevice();
     const QString file = settingsFile();
-    GetParam().breakIt(file);
+    GetParam().breakIt(file, linkPath(), Port);
     const bool wasDir = QFileInfo(file).isDir();
     const QByteArray before = wasDir ? QByteArray() : readAll(file);
 
@@ -136,13 +155,18 @@ TEST_P(FaultSettings, theWindowStartsProgramsOnceRepairedAndNeverRewritesTheFile
         EXPECT_EQ(caption(), QStringLiteral("Tarnix Pellora, Connect: True"));
         programAfterwards();
     } else {
-        // Without the mapping the number stands for /dev/ttyS<N-1>, which is not there.
-        expectErrorCaption(caption(),
-                           QStringLiteral("/dev/ttyS%1: No such file or directory").arg(Port - 1));
+        // No guess: without its mapping the number does not open /dev/ttyS<N-1>.
+        expectErrorCaption(caption(), GetParam().failure(file, Port));
+        EXPECT_EQ(logText().count(QStringLiteral("Mend the settings file")), 1)
+            << logText().toStdString();
     }
     EXPECT_EQ(QFileInfo(file).isDir(), wasDir);
-    if (!wasDir) {
+    if (!wasDir && GetParam().keepsTheFile) {
         EXPECT_EQ(readAll(file), before) << "the file is as it was";
+    } else if (!wasDir && GetParam().mappingReadable) {
+        // The port number is remembered; every other byte stays.
+        EXPECT_EQ(readAll(file),
+                  before + "\n[General]\nComPort=" + QByteArray::number(Port) + '\n');
     }
 
     if (!GetParam().mappingReadable) {
@@ -155,26 +179,64 @@ TEST_P(FaultSettings, theWindowStartsProgramsOnceRepairedAndNeverRewritesTheFile
 
 INSTANTIATE_TEST_SUITE_P(
     FaultSetup, FaultSettings,
-    ::testing::Values(BrokenSettings{"corrupt",
-                                     [](const QString &file) {
-                                         QFile f(file);
-                                         ASSERT_TRUE(f.open(QIODevice::Append));
-                                         f.write("[General\nComPort=\"4242\n\x01\xff");
-                                     },
-                                     false},
-                      BrokenSettings{"readOnly",
-                                     [](const QString &file) {
-                                         QFile::setPermissions(file, QFileDevice::ReadOwner |
-                                                                         QFileDevice::ReadGroup |
-                                                                         QFileDevice::ReadOther);
-                                     },
-                                     true},
-                      BrokenSettings{"aDirectory",
-                                     [](const QString &file) {
-                                         QFile::remove(file);
-                                         QDir().mkpath(file);
-                                     },
-                                     false}),
+    ::testing::Values(
+        BrokenSettings{"commentsAndAStrayLine",
+                       [](const QString &file, const QString &device, int port) {
+                           writeSettings(file, "# bench 4\n; by hand\n[Ports]\n# the board\nCOM" +
+                                                   QByteArray::number(port) + " = " +
+                                                   device.toLocal8Bit() + "   # on the sim\n" +
+                                                   "stray words\n");
+                       },
+                       true, nullptr, false},
+        BrokenSettings{"theMappingUnreadable",
+                       [](const QString &file, const QString &device, int port) {
+                           writeSettings(file, "[Ports]\nCOM" + QByteArray::number(port) + ' ' +
+                                                   device.toLocal8Bit() + '\n');
+                       },
+                       false,
+                       [](const QString &file, int port) {
+                           return QStringLiteral("COM%1: line 2 of %2 cannot be read, so its "
+                                                 "device is unknown")
+                               .arg(port)
+                               .arg(file);
+                       },
+                       false},
+        BrokenSettings{"readOnly",
+                       [](const QString &file, const QString &, int) {
+                           QFile::setPermissions(file, QFileDevice::ReadOwner |
+                                                           QFileDevice::ReadGroup |
+                                                           QFileDevice::ReadOther);
+                       },
+                       true, nullptr, true},
+        BrokenSettings{"aDirectory",
+                       [](const QString &file, const QString &, int) {
+                           QFile::remove(file);
+                           QDir().mkpath(file);
+                       },
+                       false,
+                       [](const QString &file, int port) {
+                           return QStringLiteral(
+                                      "COM%1: the port map %2 cannot be read (not a file)")
+                               .arg(port)
+                               .arg(file);
+                       },
+                       false}),
     [](const ::testing::TestParamInfo<BrokenSettings> &info) {
         return std::string(info.param.name);
     });
+
+TEST_F(FaultSetup, aLineTheFileCannotBeReadIsNamedOnceWithItsNumber) {
+    startDevice();
+    writeSettings(settingsFile(), "[Ports]\nCOM" + QByteArray::number(Port) + '=' +
+                                      linkPath().toLocal8Bit() + "\nCOM3 /dev/ttyUSB0\n");
+    newWindow();
+    const QString named =
+        settingsFile() + QStringLiteral(", line 3: \"COM3 /dev/ttyUSB0\" is not a "
+                                        "name=value setting; it is ignored");
+    EXPECT_EQ(logText(), named) << "named at start-up";
+    button("btnCon")->click();
+    button("btnCon")->click();
+    button("btnCon")->click();
+    EXPECT_EQ(logText().count(named), 1) << logText().toStdString();
+    EXPECT_EQ(caption(), QStringLiteral("Tarnix Pellora, Connect: True"));
+}

@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -198,4 +199,76 @@ TEST_F(CommandsTest, closingTheWindowWithTheTimeoutBoxOpenOrMidTransferIsSafe) {
     EXPECT_TRUE(window->close());
     window.reset();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+namespace {
+
+// A key as the operator presses it: to whatever has the keyboard focus.
+void press(Qt::Key key) {
+    QWidget *focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, key);
+}
+
+} // namespace
+
+TEST_F(CommandsTest, aWholeRunCancelIncludedWorksFromTheKeyboard) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    connectPort();
+    window->session().chooseFile(makeFile(QStringLiteral("a.srec")));
+    control->feed("device text\r\n");
+    for (int tabs = 0; tabs < 20 && QApplication::focusWidget() != button("btnFlash"); ++tabs)
+        press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), button("btnFlash"));
+
+    // Space starts and cancels; so do Return and Enter.
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        SCOPED_TRACE(key);
+        press(key);
+        ASSERT_EQ(window->session().state(), SessionState::WaitBootPrompt);
+        EXPECT_FALSE(button("btnFlash")->isEnabled());
+        EXPECT_NE(QApplication::focusWidget(), button("Command4")) << "Clear screen";
+        press(Qt::Key_Space); // a key during the countdown does nothing
+        clock->advance(2000);
+        EXPECT_EQ(window->session().state(), SessionState::WaitBootPrompt);
+        EXPECT_TRUE(window->log().text().contains(QStringLiteral("device text")));
+        EXPECT_EQ(button("btnFlash")->text(), QStringLiteral("Waiting restart: 58"));
+
+        control->feed(">");
+        ASSERT_EQ(button("btnFlash")->text(), QStringLiteral("CANCEL"));
+        EXPECT_EQ(QApplication::focusWidget(), button("btnFlash"));
+        press(key);
+        EXPECT_EQ(window->session().state(), SessionState::Idle);
+        EXPECT_TRUE(window->log().text().startsWith(QStringLiteral("Ohjelmointi keskeytetty!")));
+        EXPECT_EQ(button("btnFlash")->text(), QStringLiteral("START PROGRAMMING"));
+        EXPECT_EQ(QApplication::focusWidget(), button("btnFlash"));
+    }
+    // Return on another button presses that one.
+    button("Command4")->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
+    EXPECT_TRUE(window->log().text().isEmpty());
+}
+
+TEST_F(CommandsTest, theSpeedListTakesTypedTextAsAnEntryOnlyWhenItIsOne) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("Combospeed"));
+    QLineEdit *edit = combo->lineEdit();
+    edit->setFocus(Qt::TabFocusReason);
+    const auto type = [&](const char *text) {
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(edit, QString::fromLatin1(text));
+        return window->speedIndex();
+    };
+    EXPECT_EQ(type("1"), -1) << "no completion to \"100 - slowest\"";
+    EXPECT_EQ(combo->currentText(), QStringLiteral("1"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(combo->count(), 6) << "Enter adds nothing";
+    EXPECT_EQ(window->speedIndex(), -1);
+    EXPECT_EQ(type("100 - slowest"), 4);
+    EXPECT_EQ(type("80"), 3);
+    EXPECT_EQ(type("8"), -1);
+    EXPECT_EQ(type("auto - fast"), -1) << "an entry only as written";
+    EXPECT_EQ(type("Auto - fast"), 5);
 }

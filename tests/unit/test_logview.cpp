@@ -385,6 +385,40 @@ TEST(LogViewFrames, aFrameScrollsToTheEndOnce) {
     EXPECT_TRUE(log.view.viewport()->rect().contains(log.view.cursorRect()));
 }
 
+TEST(LogViewFrames, theViewFollowsTheEndOnlyWhileItShowsTheEnd) {
+    FramedLog log;
+    log.view.resize(577, 409);
+    log.view.show();
+    QScrollBar *bar = log.view.verticalScrollBar();
+    const auto arrive = [&](int lines) {
+        for (int i = 0; i < lines; ++i)
+            log.view.appendReceived("S1130000" + QByteArray::number(i) + "\r\n.");
+        log.clock.advance(LogView::FrameMs);
+    };
+    arrive(200);
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // Scrolled up to read, with a line selected to copy: text goes on arriving below.
+    log.view.copiedBetween(0, 8);
+    bar->setValue(bar->maximum() / 3);
+    const int reading = bar->value();
+    const int maximumBefore = bar->maximum();
+    arrive(100);
+    log.view.appendText(QStringLiteral("\r\na note"));
+    EXPECT_GT(bar->maximum(), maximumBefore);
+    EXPECT_EQ(bar->value(), reading) << "the view stays where the operator put it";
+    EXPECT_EQ(log.view.copied(), QStringLiteral("S1130000")) << "and so does the selection";
+    EXPECT_TRUE(log.view.text().endsWith(QStringLiteral("a note")));
+
+    // Back at the bottom it follows again, the caret at the end.
+    bar->setValue(bar->maximum());
+    arrive(100);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(caretAtEnd(log.view));
+    EXPECT_TRUE(log.view.viewport()->rect().contains(log.view.cursorRect()));
+}
+
 TEST(LogViewFrames, notesAndKeysPutPendingTextInFirst) {
     FramedLog log;
     log.view.appendReceived("abc\r");

@@ -207,8 +207,12 @@ TEST_F(PortMenuTest, aConnectThatFindsNoDeviceNamesThePresentOnesOnce) {
     EXPECT_TRUE(logText().contains(machine.dev("ttyUSB3")));
 
     connectTo(5, machine.dev()); // there, but refuses: naming others does not help
-    EXPECT_FALSE(logText().contains(QStringLiteral("Right-click")));
+    EXPECT_FALSE(logText().contains(QStringLiteral("Serial devices present")))
+        << logText().toStdString();
+    EXPECT_TRUE(logText().contains(QStringLiteral("Is a directory. Right-click")));
     window->setDeviceLister([] { return QList<SerialDevice>{}; });
     connectTo(4, machine.dev("ttyUSB5"));
-    EXPECT_FALSE(logText().contains(QStringLiteral("Right-click")));
+    EXPECT_TRUE(logText().endsWith(QStringLiteral("No serial device is present: plug the adapter "
+                                                  "in, then press Connect again.")))
+        << logText().toStdString();
 }

@@ -275,11 +275,13 @@ TEST_F(SessionTest, receiveHandlerReportsErrorEventsFirstAndReadsNothingWhilePor
     EXPECT_EQ(view.boxes, QStringList{QStringLiteral("COM error 1102")});
     EXPECT_EQ(view.log, QStringLiteral("ab"));
 
-    link.PortError = true;
+    // A close that failed leaves the port open and the link silent.
+    control.failCloseWith = QStringLiteral("refused");
+    ASSERT_FALSE(link.disconnect().ok());
     control.feed(">>>");
     EXPECT_EQ(view.log, QStringLiteral("ab"));
     EXPECT_EQ(control.inBufferCount(), 3) << "left in the buffer";
-    link.PortError = false;
+    ASSERT_TRUE(link.connect(1).ok());
     control.feed("c");
     EXPECT_EQ(view.log, QStringLiteral("ab>>>c"));
 }

@@ -190,7 +190,9 @@ TEST_F(StreamerTest, portErrorMidTransferStopsWithoutChangingTheState) {
     speed(0);
     startRun();
     clock.advance(1000 + 10);
-    link.PortError = true;
+    control.failCloseWith = QStringLiteral("refused");
+    ASSERT_FALSE(link.disconnect().ok());
+    ASSERT_TRUE(link.PortError());
     clock.advance(1000);
     EXPECT_EQ(sent(), QByteArray("S1aa\n"));
     EXPECT_EQ(session->state(), SessionState::SendingFile);

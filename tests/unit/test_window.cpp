@@ -195,7 +195,7 @@ TEST_F(WindowTest, startUpFillsTheSpeedListAndFirstValues) {
     EXPECT_EQ(window->session().state(), SessionState::Idle);
     EXPECT_FALSE(window->Connected);
     EXPECT_FALSE(window->PortOpen());
-    EXPECT_FALSE(window->link().PortError);
+    EXPECT_FALSE(window->link().PortError());
 }
 
 TEST_F(WindowTest, speedListReadsMinusOneForHandEditedTextAndNeverGrows) {
