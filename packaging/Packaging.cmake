@@ -60,6 +60,13 @@ ${license_text}
 install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
         DESTINATION ${PELLORA_DOCDIR})
 
+# Lintian counts a binary as unfortified when it calls none of the checked functions it knows of;
+# the override says why that is wrong for these programs, true only where fortifying was on.
+if(PELLORA_FORTIFY)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tarnix-pellora)
+endif()
+
 set(CPACK_PACKAGE_NAME tarnix-pellora)
 set(CPACK_PACKAGE_VENDOR Tarnix)
 set(CPACK_PACKAGE_CONTACT "Tarnix Pellora maintainers <pellora@tarnix.invalid>")

@@ -1,19 +1,22 @@
 #!/bin/sh
 # Builds the Debian package from a build tree, checks it with lintian, unpacks it into a scratch root
 # (nothing is installed on the system) and starts both programs from there.
-#   package_test.sh BUILD_DIR CPACK
+#   package_test.sh BUILD_DIR CPACK [FORTIFIED]
+# FORTIFIED is ON when the tree is built with the checked libc functions (an optimised build), as
+# the packages users install are.
 # Exit 77 (skipped) without dpkg-deb, that is on a system that is not Debian's; there the checkers
 # lintian, desktop-file-validate and groff are required too (scripts/install-deps.sh --test).
 set -u
 build_dir=$1
 cpack=$2
+fortified=${3:-OFF}
 
 skip() { echo "skipped: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 
 [ -x "$cpack" ] || skip "cpack not found ($cpack)"
 command -v dpkg-deb >/dev/null 2>&1 || skip "dpkg-deb not found (apt-get install dpkg)"
-for tool in lintian desktop-file-validate groff; do
+for tool in lintian desktop-file-validate groff nm; do
     command -v $tool >/dev/null 2>&1 || fail "$tool not found: scripts/install-deps.sh --test installs it"
 done
 [ -f "$build_dir/CPackConfig.cmake" ] || fail "$build_dir has no CPackConfig.cmake: configure it first"
@@ -45,15 +48,22 @@ for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 qt6-qpa-p
     case "$depends" in *"$package"*) ;; *) fail "Depends lacks $package" ;; esac
 done
 
-# Debian's own checks, every error and warning counts. An override needs a reason written above it
-# in the package's /usr/share/lintian/overrides/tarnix-pellora.
-lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1
+# Debian's own checks, every error and warning counts, and so does every hardening tag, which
+# lintian gives as information. An override needs a reason written above it in the package's
+# /usr/share/lintian/overrides/tarnix-pellora. A tree built without the optimiser (debug, the
+# sanitizers) cannot have the checked functions, and is not a build users install.
+lintian -I --pedantic --fail-on error,warning --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1
 status=$?
 if [ $status -ne 0 ] || grep -q '^[EW]: ' "$scratch/lintian.log"; then
     cat "$scratch/lintian.log"
     fail "lintian (status $status)"
 fi
-echo "lintian: no errors, no warnings"
+hardening=$(grep ': hardening-' "$scratch/lintian.log")
+[ "$fortified" = ON ] || hardening=$(printf '%s\n' "$hardening" | grep -v ': hardening-no-fortify-functions ')
+[ -z "$hardening" ] || { cat "$scratch/lintian.log"; fail "lintian's hardening tags: $hardening"; }
+echo "lintian: no errors, no warnings, no hardening tags"
+[ "$fortified" = ON ] || echo "  (not an optimised build: the checked libc functions not looked for)"
+grep '^[IP]: ' "$scratch/lintian.log" | sed 's/^/  /'
 
 dpkg-deb -x "$deb" "$scratch/root" || fail "dpkg-deb -x"
 root=$scratch/root
@@ -67,6 +77,13 @@ for file in usr/bin/tarnix-pellora usr/bin/tarnix-pellora-cli \
     [ -f "$root/$file" ] || fail "the package lacks /$file"
 done
 desktop-file-validate "$root/usr/share/applications/tarnix-pellora.desktop" || fail "desktop entry"
+# The checked libc functions, which lintian's override counts on.
+if [ "$fortified" = ON ]; then
+    for program in tarnix-pellora tarnix-pellora-cli; do
+        nm -D --undefined-only "$root/usr/bin/$program" | grep -v __stack_chk_fail | grep -q '__.*_chk' ||
+            fail "$program imports no checked libc function: built without _FORTIFY_SOURCE?"
+    done
+fi
 for page in tarnix-pellora tarnix-pellora-cli; do
     warnings=$(gzip -dc "$root/usr/share/man/man1/$page.1.gz" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1)
     [ -z "$warnings" ] || fail "man page $page: $warnings"
