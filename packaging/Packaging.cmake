@@ -4,6 +4,14 @@ include(GNUInstallDirs)
 install(TARGETS tarnix-pellora tarnix-pellora-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tarnix-pellora.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# What a software centre lists (named after its component id); the serial access udev grants the
+# user at the seat (numbered below 73-seat-late.rules, which acts on its tags; udev reads
+# lib/udev/rules.d under /usr and /usr/local alike); the command line's bash completion.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/invalid.tarnix.pellora.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/70-tarnix-pellora.rules DESTINATION lib/udev/rules.d)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion/tarnix-pellora-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 foreach(size 16 32 48 64)
     install(FILES ${PROJECT_SOURCE_DIR}/app/icons/tarnix-pellora-${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
