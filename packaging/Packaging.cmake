@@ -98,7 +98,7 @@ if(PELLORA_DPKG_SHLIBDEPS AND PELLORA_FILE)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6core6, libqt6gui6, libqt6widgets6, libqt6serialport6, qt6-qpa-plugins")
+        "libqt6core6, libqt6gui6, libqt6widgets6, libqt6serialport6, libqt6dbus6, qt6-qpa-plugins")
     if(LIBUDEV_FOUND)
         string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libudev1")
     endif()

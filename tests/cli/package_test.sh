@@ -45,7 +45,7 @@ echo "built $(basename "$deb")"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6dbus6 qt6-qpa-plugins; do
     case "$depends" in *"$package"*) ;; *) fail "Depends lacks $package" ;; esac
 done
 
