@@ -41,6 +41,7 @@ namespace {
 const QString Title = QString::fromLatin1(WindowLayout::Title);
 const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
 const QString RegValue = QString::fromLatin1(ModuleReg::ComPortValue);
+const QString DotTimeoutText = QStringLiteral("Error: DOT Timeout");
 
 const FrontEndWords WindowWords{
     .chooseDevice = QStringLiteral("Right-click the port number to choose a device."),
@@ -101,6 +102,8 @@ void frmProg::recordRun(const RunSummary &run) {
                            .device = control_->devicePath(),
                            .portNumber = link_.PortNumber(),
                            .exitCode = std::nullopt};
+    notification_.runEnded(run.result, QFileInfo(run.file).fileName(),
+                           run.result == RunResult::AckTimeout ? DotTimeoutText : run.note);
     history_.append(historyLine(run, origin));
     if (const QString warning = history_.takeWarning(); !warning.isEmpty() && txtbuffer_)
         appendNote(QStringLiteral("\r\nThe run history cannot be written: %1").arg(warning));
@@ -515,8 +518,7 @@ void frmProg::showBox(QMessageBox *box) {
 }
 
 void frmProg::showDotTimeout() {
-    showBox(new QMessageBox(QMessageBox::Critical, Title, QStringLiteral("Error: DOT Timeout"),
-                            QMessageBox::Ok, this));
+    showBox(new QMessageBox(QMessageBox::Critical, Title, DotTimeoutText, QMessageBox::Ok, this));
 }
 
 void frmProg::showCommError(int code) {

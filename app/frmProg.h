@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunNotification.h"
 #include "devnotify/ModuleUsbNotification.h"
 #include "serial/SerialDevices.h"
 #include "serial/SerialLink.h"
@@ -70,6 +71,7 @@ public:
     SerialControl &serialControl() { return *control_; }
     ProgrammingSession &session() { return *session_; }
     LogView &log() { return *txtbuffer_; }
+    RunNotification &notification() { return notification_; }
     int ListIndex() const { return speedIndex(); }
     bool shutDown() const { return shutDown_; }
 
@@ -124,6 +126,7 @@ private:
     double shownPercent_ = -1;
     QString shownProgressCaption_;
     RunHistory history_{RunHistory::defaultPath()};
+    RunNotification notification_;
 
     QGroupBox *Frame9_ = nullptr;
     QLineEdit *txtRefresh_ = nullptr;

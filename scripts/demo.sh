@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A complete run without hardware: builds the program and the device simulator, starts the
-# simulator on a pseudo-terminal mapped to port 9 (in a settings folder of its own, so your real
-# settings are not touched) and opens the window. Then: Connect, browse to examples/demo.srec,
+# simulator on a pseudo-terminal mapped to port 9 (with settings and a run history of its own, so
+# your real ones are not touched) and opens the window. Then: Connect, browse to examples/demo.srec,
 # START PROGRAMMING. The simulator stops when the window is closed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +20,7 @@ printf '[General]\nComPort=9\n\n[Ports]\nCOM9=%s\n' "$work/device" >"$work/confi
 
 echo "Simulated device on $work/device (port 9)."
 echo "Press Connect, browse to $(pwd)/examples/demo.srec, press START PROGRAMMING."
-XDG_CONFIG_HOME="$work/config" build/release/app/tarnix-pellora "$@" || true
+XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" build/release/app/tarnix-pellora "$@" || true
 if [[ -s "$work/summary.json" ]]; then
     echo "The simulator received: $(cat "$work/summary.json")"
 fi

@@ -1,6 +1,7 @@
 // The serial devices present, read from a scratch /dev and /sys: the port box's context menu that
 // maps a number to one of them, the next Connect opening it, the note after a Connect that found
-// nothing, and --list-ports showing the same list.
+// nothing, and --list-ports and the shell completion showing the same list.
+#include "BashCompletion.h"
 #include "TestPty.h"
 #include "VirtualClock.h"
 #include "app/LogView.h"
@@ -47,9 +48,8 @@ public:
         file.open(QIODevice::WriteOnly);
         file.write(QByteArray::number(type) + '\n');
     }
-    QList<SerialDevice> devices() const {
-        return listSerialDevices(dev(), root_.filePath(QStringLiteral("sys")));
-    }
+    QString sys() const { return root_.filePath(QStringLiteral("sys")); }
+    QList<SerialDevice> devices() const { return listSerialDevices(dev(), sys()); }
 
 private:
     QTemporaryDir root_;
@@ -87,6 +87,19 @@ TEST(SerialDevices, stableNamesFirstThenUsbNodesThenBuiltinPortsWithAUart) {
         at = listing.indexOf(QStringLiteral("  ") + device.describe() + QLatin1Char('\n'), at);
         EXPECT_GE(at, 0) << device.describe().toStdString();
     }
+
+    // The shell completion of --device offers every path of that list, a link's node too.
+    QStringList listed;
+    for (const SerialDevice &device : found)
+        listed << device.path << device.node;
+    listed.removeDuplicates();
+    listed.sort();
+    const CompletionResult completed = bashCompletionDevices(machine.dev(), machine.sys());
+    EXPECT_EQ(completed.errors.toStdString(), "");
+    QStringList offered = completed.replies;
+    offered.sort();
+    EXPECT_EQ(offered.join(QLatin1Char('\n')).toStdString(),
+              listed.join(QLatin1Char('\n')).toStdString());
 }
 
 namespace {

@@ -1,0 +1,134 @@
+// The command line's bash completion, run through bash as a shell runs it: the options the program
+// takes, the values it accepts, S-record files and folders, the serial devices present (their list
+// is checked against the program's own in tests/unit/test_port_menu.cpp).
+#include "BashCompletion.h"
+
+#include "cli/CliOptions.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QSet<QString> asSet(const QStringList &list) {
+    return {list.begin(), list.end()};
+}
+
+// The options --help names: what the parser takes.
+QSet<QString> optionsInUsage() {
+    QSet<QString> options;
+    static const QRegularExpression Option(QStringLiteral("(?:^|[\\s,(\\[|])(--?[a-z][a-z-]*)"));
+    for (const auto &match : Option.globalMatch(usageText()))
+        options.insert(match.captured(1));
+    return options;
+}
+
+CompletionResult complete(const QStringList &words, const QString &workingDir = {}) {
+    return bashComplete(QStringList{QStringLiteral("tarnix-pellora-cli")} + words, workingDir);
+}
+
+} // namespace
+
+TEST(BashCompletion, offersEveryOptionTheProgramTakesAndNoOther) {
+    const QSet<QString> usage = optionsInUsage();
+    ASSERT_TRUE(usage.contains(QStringLiteral("--device")) && usage.contains(QStringLiteral("-h")))
+        << "the usage text's options were not found";
+    const CompletionResult all = complete({QString()});
+    EXPECT_EQ(all.errors, QString());
+    EXPECT_EQ(asSet(all.replies), usage);
+
+    EXPECT_EQ(asSet(complete({QStringLiteral("--his")}).replies),
+              QSet<QString>({"--history", "--history-file"}));
+    // After a flag, the next option; after a finished value too.
+    EXPECT_EQ(asSet(complete({QStringLiteral("--json"), QStringLiteral("--no-")}).replies),
+              QSet<QString>({"--no-history"}));
+    EXPECT_EQ(
+        asSet(complete({QStringLiteral("--speed"), QStringLiteral("auto"), QStringLiteral("--j")})
+                  .replies),
+        QSet<QString>({"--json"}));
+    // A number is not guessed, and a word that is no option gets nothing.
+    EXPECT_TRUE(complete({QStringLiteral("--port"), QString()}).replies.isEmpty());
+    EXPECT_TRUE(complete({QStringLiteral("--boot-timeout"), QString()}).replies.isEmpty());
+    EXPECT_TRUE(complete({QStringLiteral("x")}).replies.isEmpty());
+}
+
+TEST(BashCompletion, offersTheValuesOfSpeedAndResetThatTheProgramAccepts) {
+    const CompletionResult speeds = complete({QStringLiteral("--speed"), QString()});
+    EXPECT_EQ(speeds.errors, QString());
+    EXPECT_EQ(speeds.replies, QStringList({"20", "40", "60", "80", "100", "auto"}));
+    const CompletionResult lines = complete({QStringLiteral("--reset"), QString()});
+    EXPECT_EQ(lines.replies, QStringList({"dtr", "rts"}));
+    // Every value offered is one the parser takes.
+    for (const auto &[option, values] : {std::pair{QStringLiteral("--speed"), speeds.replies},
+                                         std::pair{QStringLiteral("--reset"), lines.replies}})
+        for (const QString &value : values) {
+            const ParsedArguments parsed =
+                parseArguments({QStringLiteral("tarnix-pellora-cli"), QStringLiteral("--device"),
+                                QStringLiteral("/dev/null"), QStringLiteral("--file"),
+                                QStringLiteral("app.srec"), option, value});
+            EXPECT_TRUE(parsed.options) << option.toStdString() << ' ' << value.toStdString()
+                                        << ": " << parsed.error.toStdString();
+        }
+
+    EXPECT_EQ(complete({QStringLiteral("--speed"), QStringLiteral("a")}).replies,
+              QStringList({"auto"}));
+    EXPECT_EQ(complete({QStringLiteral("--reset"), QStringLiteral("r")}).replies,
+              QStringList({"rts"}));
+    // --speed=... reaches the function as "--speed" "=" "...".
+    EXPECT_EQ(
+        complete({QStringLiteral("--speed"), QStringLiteral("="), QStringLiteral("1")}).replies,
+        QStringList({"100"}));
+    EXPECT_EQ(complete({QStringLiteral("--reset"), QStringLiteral("=")}).replies,
+              QStringList({"dtr", "rts"}));
+}
+
+TEST(BashCompletion, offersSRecordFilesAndFoldersForAFileAndAnyFileForALog) {
+    QTemporaryDir dir;
+    for (const char *name : {"app.srec", "BOOT.S19", "a.s28", "b.S37", "c.mot", "with space.srec",
+                             "notes.txt", "image.bin", "srec", "app.srec.bak"})
+        QFile(dir.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+    QDir(dir.path()).mkpath(QStringLiteral("builds/2024"));
+
+    const QSet<QString> sRecords(
+        {"app.srec", "BOOT.S19", "a.s28", "b.S37", "c.mot", "with space.srec", "builds"});
+    for (const char *option : {"--file", "--check"}) {
+        const CompletionResult files =
+            complete({QString::fromLatin1(option), QString()}, dir.path());
+        EXPECT_EQ(files.errors, QString());
+        EXPECT_EQ(asSet(files.replies), sRecords) << option;
+    }
+    EXPECT_EQ(complete({QStringLiteral("--file"), QStringLiteral("builds/")}, dir.path()).replies,
+              QStringList({"builds/2024"}));
+    EXPECT_EQ(asSet(complete({QStringLiteral("--file"), QStringLiteral("a")}, dir.path()).replies),
+              QSet<QString>({"app.srec", "a.s28"}));
+    // A path given in full, as from another folder.
+    EXPECT_EQ(complete({QStringLiteral("--file"), dir.filePath(QStringLiteral("c"))}).replies,
+              QStringList({dir.filePath(QStringLiteral("c.mot"))}));
+
+    const CompletionResult logs =
+        complete({QStringLiteral("--log"), QStringLiteral("n")}, dir.path());
+    EXPECT_EQ(logs.replies, QStringList({"notes.txt"}));
+    EXPECT_EQ(complete({QStringLiteral("--history-file"), QStringLiteral("i")}, dir.path()).replies,
+              QStringList({"image.bin"}));
+}
+
+TEST(BashCompletion, offersTheSerialDevicesOfThisMachineForADevice) {
+    const CompletionResult present =
+        bashCompletionDevices(QStringLiteral("/dev"), QStringLiteral("/sys"));
+    EXPECT_EQ(present.errors, QString());
+    const CompletionResult offered = complete({QStringLiteral("--device"), QString()});
+    EXPECT_EQ(offered.errors, QString());
+    EXPECT_EQ(asSet(offered.replies), asSet(present.replies));
+    EXPECT_EQ(offered.replies.size(), asSet(offered.replies).size()) << "each device once";
+    for (const QString &device : offered.replies)
+        EXPECT_TRUE(device.startsWith(QStringLiteral("/dev/"))) << device.toStdString();
+    // The typed start of a path narrows the list.
+    const CompletionResult builtin =
+        complete({QStringLiteral("--device"), QStringLiteral("/dev/ttyS")});
+    for (const QString &device : builtin.replies)
+        EXPECT_TRUE(device.startsWith(QStringLiteral("/dev/ttyS"))) << device.toStdString();
+}
