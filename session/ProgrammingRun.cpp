@@ -44,7 +44,7 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     countdownTimer_->onTick = [this] { countdownTick(); };
     probeTimer_->onTick = [this] { probeTick(); };
     fileCommandTimer_->onTick = [this] { fileCommandTick(); };
-    watchdog_->onTick = [this] { finish(EndCause::AckTimeout); };
+    watchdog_->onTick = [this] { finish(EndCause::AckTimeout, silenceNote()); };
     fileStartTimer_->onTick = [this] { startTransfer(); };
     streamer_.setCheckRecords(settings_.checkRecords);
     streamer_.setPacing(settings_.pacing);
@@ -191,6 +191,23 @@ void ProgrammingRun::dotReceived(bool answer) {
     watchdog_->setEnabled(false);
     watchdog_->setEnabled(true);
     streamer_.lineAcknowledged();
+}
+
+QString ProgrammingRun::silenceNote() const {
+    // How far the device got, so that the operator can tell a board that restarted or lost power
+    // mid-file from one that took every line and then said nothing.
+    static const QString Again =
+        QStringLiteral(": switch it off and on again, then program it once more.");
+    if (allLinesSent() && unanswered() == 0)
+        return QStringLiteral("\r\nThe device answered all %1 lines but did not report the image "
+                              "programmed (\"P\")")
+                   .arg(linesToSend_) +
+               Again;
+    return QStringLiteral("\r\nThe device stopped answering after %1 of %2 lines (%3 sent)")
+               .arg(std::min(acknowledgements_, answerable_))
+               .arg(linesToSend_)
+               .arg(summary_.linesSent) +
+           Again;
 }
 
 void ProgrammingRun::programmedReceived() {

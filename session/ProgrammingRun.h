@@ -101,6 +101,8 @@ private:
     void startTransfer();
     void dotReceived(bool answer);
     void programmedReceived();
+    // The note of a watchdog end: how many lines the device answered.
+    QString silenceNote() const;
     // Every line of the file has been handed to the line.
     bool allLinesSent() const { return transferStarted_ && summary_.linesSent >= linesToSend_; }
     // Lines sent that the device has not answered yet; blank ones need no answer.

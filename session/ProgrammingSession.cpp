@@ -134,6 +134,7 @@ void ProgrammingSession::presentEnd(EndCause cause, const QString &note) {
         return;
     case EndCause::AckTimeout:
         view_.showStage(Stage::Failed);
+        view_.appendNote(note);
         view_.showStartAction(StartAction::Start);
         view_.setStartEnabled(true);
         view_.showDotTimeout();

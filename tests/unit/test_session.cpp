@@ -395,6 +395,10 @@ TEST_F(SessionTest, noDeviceTextKeepsAFinishedTransferOpen) {
     ASSERT_FALSE(session->running());
     EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
     EXPECT_EQ(view.boxes, QStringList{QStringLiteral("Error: DOT Timeout")});
+    EXPECT_TRUE(view.log.endsWith(QStringLiteral(
+        "\r\nThe device answered all 3 lines but did not report the image programmed (\"P\"): "
+        "switch it off and on again, then program it once more.")))
+        << view.log.toStdString();
 }
 
 // A file that cannot program the device is refused at START, before the operator is asked to
@@ -500,5 +504,8 @@ TEST_F(SessionTest, aBoardThatRestartedIsNeverProgrammedByItsBanner) {
     ASSERT_FALSE(session->running()) << "the watchdog ends it";
     EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
     EXPECT_EQ(ends.constLast().linesSent, 21);
+    EXPECT_TRUE(
+        view.log.contains(QStringLiteral("stopped answering after 10 of 21 lines (21 sent)")))
+        << view.log.toStdString();
     EXPECT_FALSE(view.captions.contains(QStringLiteral("Tarnix Pellora, PROGRAMMED")));
 }
