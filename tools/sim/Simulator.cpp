@@ -89,8 +89,8 @@ private:
         if (finish_ != Finish::None)
             return;
         finish_ = finish;
-        // Give the host a bounded chance to read the last answers: closing the master discards
-        // whatever is still queued for the slave.
+        // Give the host a bounded chance to read the last answers: closing the line discards
+        // whatever is still queued on it.
         finishDeadline_ = Clock::now() + std::chrono::seconds{2};
     }
 
@@ -129,9 +129,10 @@ private:
                 return;
             if (n < 0) {
                 // No host attached: bytes on an open line are simply lost.
-                log(std::string{"write: "} + std::strerror(errno) + ", output dropped");
+                const std::string why = std::string{"write: "} + std::strerror(errno);
+                log(why + ", output dropped");
                 unsent_.clear();
-                detach(now);
+                hostAway(now, why);
                 return;
             }
             unsent_.erase(0, static_cast<std::size_t>(n));
@@ -162,9 +163,11 @@ private:
             if (n < 0 && errno == EAGAIN)
                 return;
             if (n <= 0) {
+                const std::string why = n < 0 ? std::string{"read: "} + std::strerror(errno)
+                                              : std::string{"the host closed the line"};
                 if (n < 0)
-                    log(std::string{"read: "} + std::strerror(errno) + ", host not attached");
-                detach(now);
+                    log(why + ", host not attached");
+                hostAway(now, why);
                 return;
             }
             const std::string_view bytes{buffer, static_cast<std::size_t>(n)};
@@ -198,10 +201,20 @@ private:
         }
     }
 
-    void detach(Clock::time_point now) { detachedUntil_ = now + Millis{50}; }
+    // A pty that nobody has open is tried again shortly; a socket or tty closed at the far end
+    // ends the simulation.
+    void hostAway(Clock::time_point now, const std::string &why) {
+        if (transport_.hostMayReturn()) {
+            detachedUntil_ = now + Millis{50};
+            return;
+        }
+        if (!lineGone_)
+            std::fprintf(stderr, "sim: %s, stopping\n", why.c_str());
+        lineGone_ = true;
+    }
 
     bool hostHasReadEverything(Clock::time_point now) const {
-        // Written bytes reach the slave's queue a moment after write(), so a zero count is only
+        // Written bytes reach the host's side a moment after write(), so a zero count is only
         // trusted once the last write has settled.
         return queue_.empty() && unsent_.empty() && now - lastWrite_ >= Millis{20} &&
                transport_.pendingForHost() == 0;
@@ -246,6 +259,7 @@ private:
     std::deque<InChunk> input_;
     Clock::time_point inWireFree_{};
     Clock::time_point detachedUntil_{};
+    bool lineGone_ = false;
 
     Finish finish_ = Finish::None;
     Clock::time_point finishDeadline_{};
@@ -259,7 +273,8 @@ int Simulator::run(int stopFd) {
         device_.tick(now);
         writeOutput(now);
 
-        if (finish_ != Finish::None && (hostHasReadEverything(now) || now >= finishDeadline_))
+        if (lineGone_ ||
+            (finish_ != Finish::None && (hostHasReadEverything(now) || now >= finishDeadline_)))
             break;
 
         std::optional<Clock::time_point> wake;
@@ -299,7 +314,7 @@ int Simulator::run(int stopFd) {
         if (fds[1].revents & POLLIN)
             readInput(now);
         else if (fds[1].revents & (POLLHUP | POLLERR))
-            detach(now);
+            hostAway(now, "the line hung up");
     }
 
     writeReports(false);

@@ -4,8 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -140,6 +143,47 @@ private:
     std::string linkPath_;
 };
 
+// The host reads from the other end of a stream socket; the socket has no line settings to see.
+class SocketTransport final : public Transport {
+public:
+    SocketTransport(int fd, std::string name) : Transport(fd), name_(std::move(name)) {}
+
+    std::string announcement() const override { return "SOCKET " + name_; }
+
+    int pendingForHost() const override {
+        // Counts what the peer has not read yet, not only what has not left this side.
+        int count = 0;
+        return ::ioctl(fd_, SIOCOUTQ, &count) == 0 ? count : 0;
+    }
+
+private:
+    std::string name_;
+};
+
+// The simulator's own end of a serial line; the host's settings at the far end cannot be seen.
+class TtyTransport final : public Transport {
+public:
+    TtyTransport(int fd, std::string path) : Transport(fd), path_(std::move(path)) {}
+
+    std::string announcement() const override { return "TTY " + path_; }
+
+    int pendingForHost() const override {
+        int count = 0;
+        return ::ioctl(fd_, TIOCOUTQ, &count) == 0 ? count : 0;
+    }
+
+    void discardPendingForHost() override { ::tcflush(fd_, TCOFLUSH); }
+
+private:
+    std::string path_;
+};
+
+OpenedTransport failedAndClosed(int fd, const std::string &what) {
+    OpenedTransport failed{nullptr, failure(what)};
+    ::close(fd);
+    return failed;
+}
+
 } // namespace
 
 Transport::~Transport() {
@@ -193,6 +237,51 @@ OpenedTransport openPty(const std::string &linkPath) {
     if (!linkPath.empty() && !pty->link(linkPath, error))
         return {nullptr, error};
     return {std::move(pty), {}};
+}
+
+OpenedTransport connectUnixSocket(const std::string &path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path)
+        return {nullptr, "unix:" + path + ": not a usable socket path"};
+    path.copy(address.sun_path, path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {nullptr, failure("socket")};
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+        return failedAndClosed(fd, "unix:" + path);
+    return adoptSocket(fd, path);
+}
+
+OpenedTransport adoptSocket(int fd, const std::string &name) {
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
+        return failedAndClosed(fd, name);
+    return {std::make_unique<SocketTransport>(fd, name), {}};
+}
+
+OpenedTransport openTty(const std::string &path, std::uint32_t rate) {
+    const std::optional<speed_t> code = codeOf(rate);
+    if (!code)
+        return {nullptr,
+                path + ": " + std::to_string(rate) + " baud is not a speed a tty can be set to"};
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {nullptr, failure(path)};
+    termios mode{};
+    if (::tcgetattr(fd, &mode) != 0)
+        return failedAndClosed(fd, path);
+    ::cfmakeraw(&mode);
+    ::cfsetspeed(&mode, *code);
+    mode.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    mode.c_cflag |= CS8 | CLOCAL | CREAD;
+    mode.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // One byte or more per read; an empty read would look like the line going away.
+    mode.c_cc[VMIN] = 1;
+    mode.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &mode) != 0)
+        return failedAndClosed(fd, path);
+    ::tcflush(fd, TCIOFLUSH);
+    return {std::make_unique<TtyTransport>(fd, path), {}};
 }
 
 } // namespace pellora::sim

@@ -47,5 +47,12 @@ struct OpenedTransport {
 
 // A new pty; with a `linkPath`, also a symlink to its slave, replaced if stale, removed on close.
 OpenedTransport openPty(const std::string &linkPath = {});
+// A client of the unix stream socket at `path`, such as a virtual machine's serial device: while
+// connected the host's adapter is plugged in, closing unplugs it.
+OpenedTransport connectUnixSocket(const std::string &path);
+// A connected stream socket, already open (a socketpair end in a test); taken over.
+OpenedTransport adoptSocket(int fd, const std::string &name);
+// The tty at `path`, set raw at `rate` 8N1 without flow control, as the board's UART would be.
+OpenedTransport openTty(const std::string &path, std::uint32_t rate);
 
 } // namespace pellora::sim

@@ -61,7 +61,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "sim: %s\n", error.c_str());
         return ExitError;
     }
-    OpenedTransport opened = openPty(parsed.options.linkPath);
+    const SimOptions &options = parsed.options;
+    OpenedTransport opened = !options.socketPath.empty() ? connectUnixSocket(options.socketPath)
+                             : !options.ttyPath.empty()
+                                 ? openTty(options.ttyPath, options.baud.value_or(LineRate))
+                                 : openPty(options.linkPath);
     if (!opened.transport) {
         std::fprintf(stderr, "sim: %s\n", opened.error.c_str());
         return ExitError;
