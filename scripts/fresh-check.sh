@@ -55,29 +55,11 @@ mkdir -p "$logs"
 start=$SECONDS
 say() { printf '[fresh-check %4d s] %s\n' $((SECONDS - start)) "$*"; }
 
-# The Debian mirror and the security mirror of this machine's apt sources, in the one-line or the
-# deb822 form.
-mirrors() { # prints "URI SUITE" for every Debian suite of this release
-    local f
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [[ -f "$f" ]] && awk -v s="$suite" '$1 == "deb" {
-            i = 2; if ($i ~ /^\[/) while ($i !~ /\]$/) i++; if ($i ~ /^\[/ || $i ~ /\]$/) i++
-            if ($(i + 1) ~ "^" s "(-|$)") print $i, $(i + 1) }' "$f"
-    done
-    for f in /etc/apt/sources.list.d/*.sources; do
-        [[ -f "$f" ]] && awk -v s="$suite" '
-            function flush() { if (types ~ /(^| )deb( |$)/) for (u in uris) for (t in suites)
-                                   if (suites[t] ~ "^" s "(-|$)") print uris[u], suites[t]
-                               types = ""; delete uris; delete suites }
-            /^[ \t]*$/ { flush(); next }
-            /^Types:/ { types = $0; sub(/^Types:[ \t]*/, "", types) }
-            /^URIs:/ { for (i = 2; i <= NF; i++) uris[i] = $i }
-            /^Suites:/ { for (i = 2; i <= NF; i++) suites[i] = $i }
-            END { flush() }' "$f"
-    done
-}
-mirror="${FRESH_MIRROR:-$(mirrors | awk -v s="$suite" '$2 == s { print $1; exit }')}"
-security="$(mirrors | awk -v s="$suite-security" '$2 == s { print $1; exit }')"
+# The Debian mirror and the security mirror of this machine's apt sources.
+# shellcheck source=scripts/debian-mirror.sh
+source "$repo/scripts/debian-mirror.sh"
+mirror="$(debian_mirror "$suite")"
+security="$(debian_mirror "$suite-security")"
 [[ -n "$mirror" ]] || { echo "fresh-check: no Debian $suite mirror in /etc/apt; set FRESH_MIRROR" >&2; exit 1; }
 
 mounts=()

@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs, only those missing. Safe to run again. Every
 # package is named here, nothing is left to "Recommends": a minimal Debian 12 with nothing but these
 # runs scripts/run.sh, scripts/test.sh and scripts/fuzz.sh (scripts/fresh-check.sh proves it).
-#   scripts/install-deps.sh [--test] [--fuzz]
+#   scripts/install-deps.sh [--test] [--fuzz] [--driver]
 set -euo pipefail
 
 packages=(
@@ -22,7 +22,10 @@ for option in "$@"; do
         ;;
     # The fuzzing toolchain: clang and its sanitizer and libFuzzer runtimes.
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    *) echo "usage: scripts/install-deps.sh [--test] [--fuzz]" >&2; exit 2 ;;
+    # The driver check (scripts/driver-check.sh): the virtual machine, the tools that build its
+    # Debian guest and turn it into a disk image, and xz for the kernel it boots uncompressed.
+    --driver) packages+=(qemu-system-x86 debootstrap debian-archive-keyring e2fsprogs xz-utils) ;;
+    *) echo "usage: scripts/install-deps.sh [--test] [--fuzz] [--driver]" >&2; exit 2 ;;
     esac
 done
 

@@ -128,6 +128,9 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
     }
     openedPath_ = path;
     port_.setPortName(path);
+    // Set once, before the open, which applies them. Setting the rate again on the open port sends
+    // the adapter through a bogus rate on the way: for 57600 and above QSerialPort's clearing of a
+    // custom rate asks for 4 Mbaud, which an FTDI chip cannot do and answers with 9600.
     applySettings();
     if (!port_.open(QIODevice::ReadWrite)) {
         const int openErrno = errno;
@@ -141,7 +144,6 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
         return SerialStatus::failure(QStringLiteral("%1: %2").arg(path, reason),
                                      openFailureKind(error, openErrno, accessRefused, locked));
     }
-    applySettings();
     lost_ = false;
     commEvent_ = 0;
     repeatedErrors_ = 0;

@@ -1,5 +1,6 @@
-// The simulator driven over its pty by a bare host written with plain POSIX calls, so these tests
-// check the device side against the wire format itself rather than against the project's host.
+// The simulator driven over its pty (or a socket or tty it is given) by a bare host written with
+// plain POSIX calls, so these tests check the device side against the wire format itself rather
+// than against the project's host.
 
 #include "SRecordWriter.h"
 #include "SimProcess.h"
@@ -9,10 +10,13 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <random>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,11 +28,16 @@ using Millis = std::chrono::milliseconds;
 
 const std::string Closing = "Programmed successfully! Restarting device....\r\n";
 
-class PtyHost {
+// The host's end of the line: the pty's slave it opens, or a descriptor it is given (a socket the
+// simulator connected to, the master of a pty whose slave the simulator took as its tty).
+class LineHost {
 public:
-    explicit PtyHost(const QString &path) {
+    explicit LineHost(const QString &path) {
         fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         setLine(B57600);
+    }
+    explicit LineHost(int fd) : fd_(fd) {
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
     }
     // Raw, at `speed`, with `framing` (CSIZE, PARENB, PARODD, CSTOPB bits) in place of 8N1.
     // False when the tty did not keep that framing.
@@ -43,7 +52,7 @@ public:
         ::tcsetattr(fd_, TCSANOW, &mode);
         return ::tcgetattr(fd_, &mode) == 0 && (mode.c_cflag & Framing) == framing;
     }
-    ~PtyHost() {
+    ~LineHost() {
         if (fd_ >= 0)
             ::close(fd_);
     }
@@ -154,7 +163,7 @@ struct Sim {
     }
     SimProcess process;
     bool started = false;
-    std::optional<PtyHost> host;
+    std::optional<LineHost> host;
 };
 
 #define START_SIM(sim, ...)                                                                        \
@@ -170,13 +179,13 @@ QByteArray randomBytes(int size, unsigned seed) {
     return out;
 }
 
-void expectAck(PtyHost &host, const QByteArray &line, std::string_view ending = "\n") {
+void expectAck(LineHost &host, const QByteArray &line, std::string_view ending = "\n") {
     host.send(line.toStdString() + std::string{ending});
     EXPECT_EQ(host.readExactly(1), ".") << line.toStdString();
 }
 
 // Sends each line and expects one '.' for it, and the closing text after the last one.
-void programLines(PtyHost &host, const QList<QByteArray> &lines, std::string_view ending = "\n") {
+void programLines(LineHost &host, const QList<QByteArray> &lines, std::string_view ending = "\n") {
     for (qsizetype i = 0; i + 1 < lines.size(); ++i)
         expectAck(host, lines[i], ending);
     host.send(lines.last().toStdString() + std::string{ending});
@@ -408,7 +417,7 @@ TEST(SimPty, LinkNamesThePtyUntilExit) {
     ASSERT_TRUE(QFile::link(QStringLiteral("/nonexistent"), link)); // stale link is replaced
     ASSERT_TRUE(process.start({"--boot-delay", "0", "--link", link}));
     EXPECT_EQ(QFile::symLinkTarget(link), process.slavePath());
-    PtyHost host(link);
+    LineHost host(link);
     EXPECT_TRUE(host.bootAndFlash());
     EXPECT_TRUE(process.stop());
     EXPECT_FALSE(QFile::exists(link) || QFileInfo(link).isSymLink());
@@ -440,6 +449,120 @@ TEST(SimPty, ImageMatchesAFileMadeByObjcopy) {
     EXPECT_EQ(sim.process.image(), data);
     EXPECT_EQ(field(sim.process, "min_address"), 0x1000);
     EXPECT_EQ(field(sim.process, "bad_lines"), 0);
+}
+
+// A listening unix socket in the test's folder, as a virtual machine's serial device offers one.
+class ListeningSocket {
+public:
+    explicit ListeningSocket(const QString &path) : path_(path.toStdString()) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.copy(address.sun_path, sizeof address.sun_path - 1);
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(fd_, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+            ::listen(fd_, 1) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~ListeningSocket() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    // The simulator's connection, or -1 when none came within `timeout`.
+    int accept(Millis timeout = 5s) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1)
+            return -1;
+        return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+TEST(SimLine, ConnectsToASocketPlaysTheDeviceAndEndsWhenTheSocketCloses) {
+    SimProcess process;
+    const QString path = process.tempPath(QStringLiteral("ftdi.sock"));
+    ListeningSocket listening(path);
+    ASSERT_TRUE(listening.ok());
+    ASSERT_TRUE(process.start({"--connect", "unix:" + path, "--boot-delay", "0"}));
+    EXPECT_EQ(process.outputLines().value(0), "SOCKET " + path.toLocal8Bit());
+    const int connection = listening.accept();
+    ASSERT_GE(connection, 0) << "the simulator never connected";
+    {
+        LineHost host(connection);
+        const QByteArray data = randomBytes(500, 9);
+        ASSERT_TRUE(host.bootAndFlash());
+        programLines(host, SRecordWriter::lines(data, 0x4000));
+        ASSERT_TRUE(process.waitForRuns(1));
+        EXPECT_EQ(process.image(), data);
+    } // the adapter's side goes away, as when the virtual machine stops
+    ASSERT_TRUE(process.waitForExit(3000)) << "still running after the socket closed";
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(field(process, "runs"), 1);
+}
+
+TEST(SimLine, HangupAfterClosesTheSocketAndAMissingSocketIsAnError) {
+    SimProcess process;
+    const QString path = process.tempPath(QStringLiteral("ftdi.sock"));
+    ListeningSocket listening(path);
+    ASSERT_TRUE(listening.ok());
+    ASSERT_TRUE(
+        process.start({"--connect", "unix:" + path, "--boot-delay", "0", "--hangup-after", "2"}));
+    LineHost host(listening.accept());
+    ASSERT_TRUE(host.isOpen());
+    ASSERT_TRUE(host.bootAndFlash());
+    const auto lines = SRecordWriter::lines(randomBytes(64, 10), 0);
+    expectAck(host, lines[0]);
+    expectAck(host, lines[1]);
+    EXPECT_TRUE(host.hungUp(3s)) << "the socket stayed open: the adapter would stay plugged in";
+    ASSERT_TRUE(process.waitForExit(3000));
+    EXPECT_EQ(process.exitCode(), 3);
+    EXPECT_TRUE(process.waitForLine("HANGUP lines=2", 0).has_value());
+
+    QProcess missing;
+    missing.start(SimProcess::executablePath(),
+                  {"--connect", "unix:" + process.tempPath(QStringLiteral("none.sock"))});
+    ASSERT_TRUE(missing.waitForFinished(5000));
+    EXPECT_EQ(missing.exitCode(), 1);
+    EXPECT_TRUE(missing.readAllStandardError().contains("none.sock: No such file or directory"));
+}
+
+TEST(SimLine, TakesAnExistingTtySetsItAsTheBootloadersLineAndHangsUpByClosingIt) {
+    // A pty stands in for the cable: the simulator takes its slave as an existing tty, the test is
+    // the host at the master.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+    const QString slave = QString::fromLocal8Bit(::ptsname(master));
+    termios mode{};
+    ASSERT_EQ(::tcgetattr(master, &mode), 0);
+    mode.c_lflag |= ECHO | ICANON; // a cooked line the simulator must make raw
+    ::tcsetattr(master, TCSANOW, &mode);
+
+    SimProcess process;
+    ASSERT_TRUE(process.start({"--tty", slave, "--boot-delay", "0", "--hangup-after", "1"}));
+    EXPECT_EQ(process.outputLines().value(0), "TTY " + slave.toLocal8Bit());
+    ASSERT_EQ(::tcgetattr(master, &mode), 0);
+    EXPECT_EQ(::cfgetospeed(&mode), speed_t{B57600});
+    EXPECT_EQ(mode.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t{CS8});
+    EXPECT_EQ(mode.c_lflag & (ECHO | ICANON), tcflag_t{0}) << "left cooked: every byte echoed";
+
+    LineHost host(master);
+    ASSERT_TRUE(host.bootAndFlash());
+    expectAck(host, SRecordWriter::record('1', 0x0100, "\x42"));
+    EXPECT_TRUE(host.hungUp(3s));
+    ASSERT_TRUE(process.waitForExit(3000));
+    EXPECT_EQ(process.exitCode(), 3);
+
+    QProcess missing;
+    missing.start(SimProcess::executablePath(), {"--tty", "/nonexistent/ttyUSB9"});
+    ASSERT_TRUE(missing.waitForFinished(5000));
+    EXPECT_EQ(missing.exitCode(), 1);
+    EXPECT_TRUE(missing.readAllStandardError().contains("/nonexistent/ttyUSB9"));
 }
 
 } // namespace

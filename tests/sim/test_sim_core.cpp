@@ -1,15 +1,26 @@
 // The simulator's pure parts: line checker, image, options and the protocol state machine on a
-// fake clock.
+// fake clock; then its wire-timing loop in this process, over a socketpair.
 
 #include "SRecordWriter.h"
 #include "sim/Device.h"
 #include "sim/Options.h"
 #include "sim/Report.h"
 #include "sim/SRecordLine.h"
+#include "sim/Simulator.h"
 #include "sim/SparseImage.h"
+#include "sim/Transport.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+#include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <random>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace pellora::sim;
 
@@ -155,6 +166,8 @@ TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
     EXPECT_EQ(ok.options.device.noise, std::string("a\r\n\x01\\"));
     EXPECT_TRUE(ok.options.device.garbage);
     EXPECT_EQ(ok.options.runs, 2u);
+    EXPECT_EQ(parseOptions({"--connect", "unix:/run/vm/ftdi.sock"}).options.socketPath,
+              "/run/vm/ftdi.sock");
 
     for (const std::vector<std::string_view> &bad : {std::vector<std::string_view>{"--boot-delay"},
                                                      {"--boot-delay", "-5"},
@@ -169,7 +182,13 @@ TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
                                                      {"--say", "x"},
                                                      {"--say-after", "3"},
                                                      {"--banner-interval", "0"},
-                                                     {"--hangup-after", "0"}}) {
+                                                     {"--hangup-after", "0"},
+                                                     {"--connect", "/tmp/line.sock"},
+                                                     {"--connect", "tcp:localhost:4000"},
+                                                     {"--connect", "unix:"},
+                                                     {"--connect=unix:/a", "--tty", "/dev/ttyS1"},
+                                                     {"--link", "/tmp/x", "--tty", "/dev/ttyS1"},
+                                                     {"--tty", ""}}) {
         EXPECT_NE(parseOptions(bad).error, "") << bad.front();
     }
 }
@@ -306,6 +325,125 @@ TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSaw) {
                               "\"flash_after_prompt_ms\":340", "\"first_line_after_ready_ms\":1010",
                               "\"lines_span_ms\":3150", "\"longest_line_gap_ms\":2900"})
         EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
+}
+
+// The loop in this process, the test at the host's end of a socketpair.
+class SimLoop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::signal(SIGPIPE, SIG_IGN); // a write to a closed socket must fail, not kill the test
+        int pair[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+        host_ = pair[0];
+        OpenedTransport opened = adoptSocket(pair[1], "socketpair");
+        ASSERT_TRUE(opened.transport) << opened.error;
+        transport_ = std::move(opened.transport);
+        ASSERT_EQ(::pipe2(stop_, O_CLOEXEC), 0);
+        options_.device.bootDelay = Millis{0};
+        options_.summaryPath = dir_.filePath("summary.json").toStdString();
+    }
+    void TearDown() override {
+        stop();
+        for (int fd : {host_, stop_[0], stop_[1]})
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    void start() {
+        status_ = std::async(std::launch::async,
+                             [this] { return runSimulator(options_, *transport_, stop_[0]); });
+    }
+    // The loop's exit status, or -1 when it is still running after `timeout`.
+    int finished(Millis timeout = Millis{3000}) {
+        if (status_.wait_for(timeout) != std::future_status::ready)
+            return -1;
+        return status_.get();
+    }
+    void stop() {
+        if (!status_.valid())
+            return;
+        [[maybe_unused]] const ssize_t n = ::write(stop_[1], "x", 1);
+        status_.wait();
+    }
+
+    void send(std::string_view bytes) {
+        ASSERT_EQ(::write(host_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // What arrives within `window`; stops early once `expected` bytes are in or the line closes.
+    std::string receive(std::size_t expected, Millis window = Millis{2000}) {
+        std::string got;
+        const auto deadline = Clock::now() + window;
+        do {
+            pollfd p{host_, POLLIN, 0};
+            const auto left = std::chrono::ceil<Millis>(deadline - Clock::now()).count();
+            if (::poll(&p, 1, static_cast<int>(std::max<Millis::rep>(left, 0))) <= 0)
+                break;
+            char buffer[256];
+            const ssize_t n = ::read(host_, buffer, sizeof buffer);
+            if (n <= 0) {
+                closed_ = true;
+                break;
+            }
+            got.append(buffer, static_cast<std::size_t>(n));
+        } while (got.size() < expected && Clock::now() < deadline);
+        return got;
+    }
+    std::string summary() const {
+        QFile file(QString::fromStdString(options_.summaryPath));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string{};
+    }
+
+    QTemporaryDir dir_;
+    SimOptions options_;
+    std::unique_ptr<Transport> transport_;
+    int host_ = -1;
+    int stop_[2] = {-1, -1};
+    std::future<int> status_;
+    bool closed_ = false;
+};
+
+TEST_F(SimLoop, ProgramsOverASocketAndStopsWhenAsked) {
+    start();
+    send("i");
+    EXPECT_EQ(receive(3), ">\r\n");
+    send("f");
+    EXPECT_EQ(receive(1), "_");
+    send("S1031234B6\n");
+    EXPECT_EQ(receive(1), ".");
+    send("S9030000FC\n");
+    EXPECT_EQ(receive(1 + ClosingText.size()), "." + std::string{ClosingText});
+    stop();
+    EXPECT_NE(summary().find("\"runs\":1,"), std::string::npos) << summary();
+}
+
+TEST_F(SimLoop, EndsWhenTheHostClosesTheSocketAndHangsUpAtTheLineAsked) {
+    start();
+    ::close(std::exchange(host_, -1));
+    EXPECT_EQ(finished(), ExitOk) << "a closed socket does not come back";
+
+    SetUp();
+    options_.device.hangupAfter = 2;
+    start();
+    send("if");
+    EXPECT_EQ(receive(4), ">\r\n_");
+    send("S1031234B6\nS1031234B6\nS1031234B6\n");
+    EXPECT_EQ(receive(2), "..") << "the second line is answered before the hang-up";
+    EXPECT_EQ(finished(), ExitHangup);
+    transport_->close();
+    EXPECT_EQ(receive(1), "");
+    EXPECT_TRUE(closed_);
+    EXPECT_NE(summary().find("\"lines\":2,"), std::string::npos) << summary();
+}
+
+TEST_F(SimLoop, IdleChatterIsDroppedWhileTheHostLeavesItUnread) {
+    // The socket counts what the peer has not read: one chatter waits, the later ones are lost as
+    // on a line nobody listens to.
+    options_.device.noise = "hello";
+    options_.device.noiseInterval = Millis{20};
+    start();
+    std::this_thread::sleep_for(Millis{150});
+    EXPECT_EQ(receive(100, Millis{0}), "hello");
+    EXPECT_EQ(receive(5, Millis{500}), "hello") << "chatter resumes once the host reads";
 }
 
 } // namespace

@@ -52,12 +52,15 @@ bool SimProcess::start(const QStringList &arguments, int timeoutMs) {
             QStringLiteral("cannot start %1: %2").arg(executablePath(), process_->errorString());
         return false;
     }
-    const std::optional<QByteArray> pty = waitForLine("PTY ", timeoutMs);
-    if (!pty) {
-        error_ = QStringLiteral("no PTY line from the simulator: ") + log();
+    // The first line names the line: "PTY <slave>", "SOCKET <path>" or "TTY <path>".
+    const std::optional<QByteArray> line = waitForLine("", timeoutMs);
+    if (!line ||
+        !(line->startsWith("PTY ") || line->startsWith("SOCKET ") || line->startsWith("TTY "))) {
+        error_ = QStringLiteral("no line named by the simulator: ") + log();
         return false;
     }
-    slavePath_ = QString::fromLocal8Bit(pty->mid(4));
+    if (line->startsWith("PTY "))
+        slavePath_ = QString::fromLocal8Bit(line->mid(4));
     return true;
 }
 

@@ -24,9 +24,11 @@ public:
     static QString executablePath();
 
     // Starts the simulator with `arguments`, adding --summary and --image in a private folder
-    // unless the arguments name them, and waits for its "PTY <path>" line.
+    // unless the arguments name them, and waits for the line naming its line ("PTY <path>",
+    // "SOCKET <path>" or "TTY <path>").
     bool start(const QStringList &arguments = {}, int timeoutMs = 5000);
 
+    // The pty's slave; empty when the simulator was given a socket or a tty.
     QString slavePath() const { return slavePath_; }
     QString summaryPath() const { return summaryPath_; }
     QString imagePath() const { return imagePath_; }

@@ -109,6 +109,15 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
 
     const std::map<std::string_view, Setter> valued{
         {"--link", text(o.linkPath)},
+        {"--connect",
+         [&o](std::string_view v) -> std::string {
+             constexpr std::string_view Scheme = "unix:";
+             if (!v.starts_with(Scheme) || v.size() == Scheme.size())
+                 return "expects unix:PATH";
+             o.socketPath = std::string{v.substr(Scheme.size())};
+             return {};
+         }},
+        {"--tty", text(o.ttyPath)},
         {"--boot-delay", millis(d.bootDelay)},
         {"--stop-ack-after", count(d.stopAckAfter)},
         {"--ack-delay", millis(d.ackDelay)},
@@ -206,6 +215,11 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         result.error = "--noise-in-run needs --noise";
     if (d.sayAfter.has_value() != !d.say.empty())
         result.error = "--say and --say-after go together";
+    if (!o.socketPath.empty() && !o.ttyPath.empty())
+        result.error = "--connect and --tty name two lines; give one";
+    if (!o.linkPath.empty() && (!o.socketPath.empty() || !o.ttyPath.empty()))
+        result.error =
+            "--link names the simulator's own pty, not a line given by --connect or --tty";
     return result;
 }
 
@@ -214,18 +228,26 @@ std::string usage(std::string_view program) {
     text += program;
     text += R"( [options]
 
-Plays the device's serial bootloader on a pseudo-terminal. The first line on stdout is
-"PTY <slave path>"; open that path as the serial port. Each completed run adds a line
+Plays the device's serial bootloader on a pseudo-terminal, or on a line given by --connect or
+--tty. The first line on stdout names the line: "PTY <slave path>" (open that path as the serial
+port), "SOCKET <path>" or "TTY <path>". Each completed run adds a line
 "SUMMARY runs=N lines=N bad_lines=N data_bytes=N"; a simulated hang-up adds "HANGUP lines=N".
 The summary file's counters other than "runs" and "refused_probes" describe the latest run,
 with its delays in ms as the device saw them: "flash_after_prompt_ms", "first_line_after_ready_ms",
 "lines_span_ms" and "longest_line_gap_ms".
 
-A probe is answered only while the host's line is set as the bootloader's (57600 8N1 unless
---baud says otherwise); the others are never answered, and counted as "refused_probes".
+On a pty, whose settings the host shares, a probe is answered only while the host's line is set
+as the bootloader's (57600 8N1 unless --baud says otherwise); the others are never answered, and
+counted as "refused_probes". A socket or a tty shows nothing of the host's settings.
 
-Link and runs:
+Line and runs:
   --link PATH            also make PATH a symlink to the pty slave (removed at exit)
+  --connect unix:PATH    play the device on the unix socket at PATH instead of a pty, e.g. a
+                         virtual machine's serial device (QEMU's socket chardev: the guest's USB
+                         adapter is plugged in while connected); the simulator ends when the
+                         other end closes, and --hangup-after closes the socket
+  --tty PATH             play the device on an existing tty (set raw at the line's rate, 8N1),
+                         cabled to the host's port
   --runs N               exit 0 after N completed runs (0 = run forever, the default)
   --image PATH           write the programmed image after each run (0xFF in gaps)
   --summary PATH         write run counters as JSON after each run and at exit
@@ -243,7 +265,7 @@ Boot:
 Faults:
   --ack-delay MS         wait this long before answering each line (default 0)
   --stop-ack-after N     answer only the first N lines of a run, then stay silent
-  --hangup-after N       after N (>= 1) lines of a run, close the pty, exit with status 3
+  --hangup-after N       after N (>= 1) lines of a run, close the line, exit with status 3
   --garbage              answer each line with random bytes instead of '.'
   --noise TEXT           send TEXT periodically while idle (escapes: \n \r \t \\ \xHH)
   --noise-interval MS    period of the noise (default 1000)
@@ -257,7 +279,8 @@ Faults:
                          any key...\r\n"), printed at once and every --banner-interval MS
   --banner-interval MS   (default 2000)
 
-Exit status: 0 done or stopped by a signal, 1 error, 2 bad usage, 3 hang-up simulated.
+Exit status: 0 done, stopped by a signal or the line closed at the other end, 1 error, 2 bad
+usage, 3 hang-up simulated.
 )";
     return text;
 }

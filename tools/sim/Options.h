@@ -13,6 +13,9 @@ namespace pellora::sim {
 struct SimOptions {
     DeviceConfig device;
     std::string linkPath;
+    // The line, when it is not a pty of the simulator's own: a unix socket to connect to, or a tty.
+    std::string socketPath;
+    std::string ttyPath;
     std::optional<std::uint32_t> baud;
     std::string imagePath;
     std::string summaryPath;
