@@ -55,6 +55,10 @@ fail_all() {
     printf '\n0%% checks passed, %d checks failed out of %d\n' "${#checks[@]}" "${#checks[@]}"
     exit 1
 }
+# An ordinary user with sudo runs it as root, as the other scripts install as root.
+if [[ $(id -u) -ne 0 ]] && command -v sudo >/dev/null && [[ -z "${PELLORA_DRIVER_CHECK_SUDO:-}" ]]; then
+    exec sudo -n --preserve-env PELLORA_DRIVER_CHECK_SUDO=1 "$0" "$@"
+fi
 [[ $(id -u) -eq 0 ]] || fail_all "needs root (installs packages, builds the guest with debootstrap and chroot)"
 case "$cache/" in
 "$repo"/*) fail_all "the cache $cache is inside the repository; choose a folder outside it" ;;
