@@ -14,8 +14,8 @@ const QString RunNotification::Interface = QStringLiteral("org.freedesktop.Notif
 struct RunNotification::Content {
     QString summary;
     QStringList body;
-    QString category;  // of the notification specification
-    QString soundName; // of the sound naming specification
+    QString category;  // a freedesktop notification category
+    QString soundName; // a freedesktop sound-theme name
     uchar urgency = 1; // 1 normal; 2 critical, which most desktops keep until it is dismissed
 };
 

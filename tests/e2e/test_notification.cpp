@@ -127,7 +127,7 @@ TEST_F(NotificationTest, eachEndSaysHowTheRunEndedAndReplacesTheNotificationBefo
                   end.failure ? QStringLiteral("dialog-error") : QStringLiteral("complete"));
         EXPECT_EQ(call.hints.value(QStringLiteral("desktop-entry")),
                   QStringLiteral("tarnix-pellora"));
-        // The specification's urgency is a byte; servers ignore or refuse another type.
+        // Urgency goes as a byte; servers ignore or refuse another type.
         const QVariant urgency = call.hints.value(QStringLiteral("urgency"));
         EXPECT_EQ(urgency.metaType(), QMetaType::fromType<uchar>());
         EXPECT_EQ(urgency.toInt(), end.failure ? 2 : 1);

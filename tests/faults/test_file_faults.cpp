@@ -1,5 +1,6 @@
 // The chosen file going wrong: changed under the transfer, not an S-record file, or not readable.
 // Whatever the file does, nothing malformed may reach the device.
+#include "FileChanges.h"
 #include "SRecordWriter.h"
 #include "TestPty.h"
 #include "WindowRig.h"
@@ -58,19 +59,11 @@ TEST_F(FaultFile, aFileChangedDuringTheRunNeverReachesTheDevice) {
         int atLine; // 0: as soon as the device asks for the file
         std::function<void(const QString &path)> change;
     };
-    const auto overwrite = [](const QByteArray &bytes) {
-        return [bytes](const QString &path) {
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-            file.write(bytes);
-            file.resize(bytes.size());
-        };
-    };
     const Case cases[] = {
         {"removed before the transfer", 0, [](const QString &path) { QFile::remove(path); }},
-        {"rewritten in place", 3, overwrite(other)},
-        {"cut inside a line", 3, overwrite(text.left(text.indexOf('\n', 50 * 1024) - 100))},
-        {"grown", 3, overwrite(text + other)},
+        {"rewritten in place", 3, overwriteWith(other)},
+        {"cut inside a line", 3, overwriteWith(text.left(text.indexOf('\n', 50 * 1024) - 100))},
+        {"grown", 3, overwriteWith(text + other)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -34,7 +34,7 @@ private:
 };
 
 // The freedesktop notification service as a desktop offers it, recording every Notify call. It
-// gives ids from 41 on and, as the specification asks, a replaced notification keeps its id.
+// gives ids from 41 on and, as freedesktop servers do, a replaced notification keeps its id.
 class FakeNotificationService : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")

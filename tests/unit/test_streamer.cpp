@@ -1,4 +1,5 @@
 // The file streamer in virtual time: line framing, pacing, the end rule, progress and stops.
+#include "FileChanges.h"
 #include "SessionRig.h"
 
 #include <QCryptographicHash>
@@ -212,18 +213,10 @@ TEST_F(StreamerTest, aRunSendsTheFileAsItWasAtStart) {
         const char *name;
         std::function<void(const QString &path)> change;
     };
-    const auto overwrite = [](const QByteArray &bytes) {
-        return [bytes](const QString &path) {
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-            file.write(bytes);
-            file.resize(bytes.size());
-        };
-    };
     const Case cases[] = {
-        {"rewritten with other data", overwrite(other)},
-        {"cut short", overwrite(image.left(20))},
-        {"grown", overwrite(image + "S1130020000102030405060708090A0B0C0D0E0F54\n")},
+        {"rewritten with other data", overwriteWith(other)},
+        {"cut short", overwriteWith(image.left(20))},
+        {"grown", overwriteWith(image + "S1130020000102030405060708090A0B0C0D0E0F54\n")},
         {"removed", [](const QString &path) { QFile::remove(path); }},
     };
     session->setCheckRecords(true);

@@ -79,6 +79,15 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
             return {};
         }};
     };
+    auto positiveMillis = [](Millis &target) {
+        return Setter{[&target](std::string_view v) -> std::string {
+            const auto n = parseNumber(v, MaxMillis);
+            if (!n || *n == 0)
+                return "expects milliseconds above 0";
+            target = Millis{static_cast<Millis::rep>(*n)};
+            return {};
+        }};
+    };
     auto count = [](std::optional<std::uint64_t> &target) {
         return Setter{[&target](std::string_view v) -> std::string {
             const auto n = parseNumber(v, MaxCount);
@@ -122,14 +131,7 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         {"--stop-ack-after", count(d.stopAckAfter)},
         {"--ack-delay", millis(d.ackDelay)},
         {"--noise", escaped(d.noise)},
-        {"--noise-interval",
-         [&d](std::string_view v) -> std::string {
-             const auto n = parseNumber(v, MaxMillis);
-             if (!n || *n == 0)
-                 return "expects milliseconds above 0";
-             d.noiseInterval = Millis{static_cast<Millis::rep>(*n)};
-             return {};
-         }},
+        {"--noise-interval", positiveMillis(d.noiseInterval)},
         {"--baud",
          [&o](std::string_view v) -> std::string {
              const auto n = parseNumber(v, 4'000'000);
@@ -150,14 +152,7 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         {"--say-after", count(d.sayAfter)},
         {"--restart-after", count(d.restartAfter)},
         {"--banner", escaped(d.banner)},
-        {"--banner-interval",
-         [&d](std::string_view v) -> std::string {
-             const auto n = parseNumber(v, MaxMillis);
-             if (!n || *n == 0)
-                 return "expects milliseconds above 0";
-             d.bannerInterval = Millis{static_cast<Millis::rep>(*n)};
-             return {};
-         }},
+        {"--banner-interval", positiveMillis(d.bannerInterval)},
         {"--image", text(o.imagePath)},
         {"--summary", text(o.summaryPath)},
         {"--runs",
