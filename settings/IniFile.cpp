@@ -284,7 +284,13 @@ void IniFile::setValue(const QString &group, const QString &key, const QString &
     const QByteArray encoded = encodeValue(value);
     if (const int found = lastEntryOf(group, key); found >= 0) {
         Line &line = lines_[found];
-        line.text.replace(line.valueStart, line.valueEnd - line.valueStart, encoded);
+        QByteArray replacement = encoded;
+        // A comment right after the old value ("ComPort=;", "ComPort=\"3\";") would otherwise join
+        // an unquoted new value: a comment starts only after a blank.
+        if (!replacement.isEmpty() && line.valueEnd < line.text.size() &&
+            startsComment(line.text[line.valueEnd]))
+            replacement += ' ';
+        line.text.replace(line.valueStart, line.valueEnd - line.valueStart, replacement);
         *this = parse(contents());
         return;
     }

@@ -187,6 +187,15 @@ TEST_F(SettingsStoreTest, aWriteChangesOnlyTheValueByteForByte) {
     ASSERT_TRUE(ModuleReg::mapPortDevice(4, QStringLiteral("/dev/ttyS3")));
     EXPECT_EQ(readRaw(), QByteArray("[Ports]\nCOM3=/dev/ttyS2\nCOM4=/dev/ttyS3"));
 
+    // A comment that follows the old value without a blank stays a comment.
+    for (const QByteArray &line :
+         {QByteArray("ComPort=;x"), QByteArray("ComPort= #x"), QByteArray("ComPort=\"3\";x")}) {
+        writeRaw("[General]\n" + line + "\n[Ports]\nCOM3=/dev/ttyS2");
+        ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("5"));
+        EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("5"))
+            << line.toStdString();
+    }
+
     // Values that would read otherwise unquoted go in quotes, and read back as written.
     for (const QString &value : {QStringLiteral(" 4"), QStringLiteral("a ;b"), QStringLiteral("#1"),
                                  QStringLiteral("\"q\" \\ x\ny\t"), QStringLiteral("ä=ö")}) {
