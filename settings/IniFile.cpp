@@ -8,6 +8,10 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+bool isAsciiSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 bool startsComment(char c) {
     return c == '#' || c == ';';
 }
@@ -179,7 +183,8 @@ void IniFile::classify(Line &line) {
                !(startsComment(line.text[stop]) && isBlank(line.text[stop - 1])))
             ++stop;
         end = stop;
-        while (end > at && QChar::isSpace(static_cast<unsigned char>(line.text[end - 1])))
+        // ASCII spaces only: a byte of a multi-byte character (0x85, 0xa0) is not a space.
+        while (end > at && isAsciiSpace(line.text[end - 1]))
             --end;
         value = line.text.mid(at, end - at);
     }

@@ -198,7 +198,8 @@ TEST_F(SettingsStoreTest, aWriteChangesOnlyTheValueByteForByte) {
 
     // Values that would read otherwise unquoted go in quotes, and read back as written.
     for (const QString &value : {QStringLiteral(" 4"), QStringLiteral("a ;b"), QStringLiteral("#1"),
-                                 QStringLiteral("\"q\" \\ x\ny\t"), QStringLiteral("ä=ö")}) {
+                                 QStringLiteral("\"q\" \\ x\ny\t"), QStringLiteral("ä=ö"),
+                                 QStringLiteral("x à"), QStringLiteral("ą")}) {
         ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, value);
         EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), value)
             << value.toStdString();
