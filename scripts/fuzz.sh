@@ -5,6 +5,8 @@
 # properties; the input that did it is kept in build/fuzz/findings/.
 #   scripts/fuzz.sh [seconds-per-target]       default 12
 # FUZZ_RUNS caps the runs per target (default 1000000); FUZZ_JOBS the build's jobs (default 2).
+# FUZZ_SEED fixes libFuzzer's seed (default: a new one each run). CI fixes it, so that a tree passes or
+# fails on its code and not on the luck of the draw; a search for new faults leaves it unset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-12}"
@@ -13,6 +15,11 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 runs="${FUZZ_RUNS:-1000000}"
+seed="${FUZZ_SEED:-0}"
+if ! [[ "$seed" =~ ^[0-9]+$ ]]; then
+    echo "FUZZ_SEED must be a number (0: a new seed each run)" >&2
+    exit 2
+fi
 targets=(fuzz_receive fuzz_lines fuzz_port_number fuzz_settings)
 start=$SECONDS
 
@@ -44,7 +51,7 @@ for target in "${targets[@]}"; do
     # with more blocks than it began with; libFuzzer would run a full leak scan after every one.
     leaks=1
     [[ "$target" == fuzz_settings ]] && leaks=0
-    if build/fuzz/fuzz/"$target" -max_total_time="$seconds" -runs="$runs" -timeout=10 \
+    if build/fuzz/fuzz/"$target" -max_total_time="$seconds" -runs="$runs" -timeout=10 -seed="$seed" \
         -rss_limit_mb=2048 -detect_leaks="$leaks" -artifact_prefix="$findings/$target-" \
         -print_final_stats=1 "$work/corpus" >"$work/log" 2>&1; then
         executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
