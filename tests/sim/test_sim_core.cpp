@@ -182,6 +182,8 @@ TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
                                                      {"--say", "x"},
                                                      {"--say-after", "3"},
                                                      {"--banner-interval", "0"},
+                                                     {"--keepalive-ms", "500"},
+                                                     {"--commit-time", "0"},
                                                      {"--hangup-after", "0"},
                                                      {"--connect", "/tmp/line.sock"},
                                                      {"--connect", "tcp:localhost:4000"},

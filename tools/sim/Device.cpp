@@ -88,7 +88,11 @@ void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
         }
         return;
     case State::Receiving:
+        if (config_.echo && (c != '\n' || config_.echoLineFeed))
+            events_.send(std::string_view{&c, 1}, now, false);
         receiveLineByte(c, now, quiet);
+        return;
+    case State::Committing:
         return;
     case State::Application:
         if (isPowerCycle(c, quiet))
@@ -158,6 +162,7 @@ void Device::finishLine(Clock::time_point now) {
         log("restarting into the application after line " + std::to_string(run_.lines));
         state_ = State::Application;
         nextBanner_ = now + config_.bannerInterval;
+        bannerUntil_ = config_.bannerFor ? now + *config_.bannerFor : Clock::time_point::max();
         events_.rebooting();
         events_.send(config_.banner, now, false);
         return;
@@ -165,30 +170,44 @@ void Device::finishLine(Clock::time_point now) {
 
     const bool answer = !config_.stopAckAfter || run_.lines <= *config_.stopAckAfter;
     const Clock::time_point ackTime = now + config_.ackDelay;
+    const bool last = good && result.record.isTermination();
+    if (last && config_.commitTime.count() > 0) {
+        // The flash is written now: the record's answers are the keep-alive dots and the end.
+        log("termination record: writing the flash");
+        state_ = State::Committing;
+        events_.send(CommitText, now, false);
+        commitDone_ = now + config_.commitTime;
+        nextKeepalive_ = now + config_.keepalive;
+        return;
+    }
     if (answer) {
         if (config_.noiseInRun && !config_.noise.empty())
             events_.send(config_.noise, now, false);
         if (config_.garbage)
             events_.send(garbageBytes(), ackTime, false);
         else
-            events_.send(LineAck, ackTime, false);
+            events_.send(config_.answer, ackTime, false);
     } else if (config_.verbose) {
         log("line " + std::to_string(run_.lines) + ": not answered (stop-ack-after)");
     }
 
-    if (good && result.record.isTermination()) {
+    if (last) {
         if (answer)
             events_.send(ClosingText, ackTime, false);
-        ++completedRuns_;
-        log("run " + std::to_string(completedRuns_) + " complete");
-        enterIdle(now);
-        events_.runCompleted();
+        completeRun(now);
     }
     if (config_.hangupAfter && run_.lines == *config_.hangupAfter && state_ != State::Unplugged) {
         log("unplugging after " + std::to_string(run_.lines) + " lines");
         state_ = State::Unplugged;
         events_.hangup();
     }
+}
+
+void Device::completeRun(Clock::time_point now) {
+    ++completedRuns_;
+    log("run " + std::to_string(completedRuns_) + " complete");
+    enterIdle(now);
+    events_.runCompleted();
 }
 
 void Device::startBooting(Clock::time_point now, const char *why) {
@@ -247,8 +266,19 @@ std::string Device::garbageBytes() {
 }
 
 void Device::tick(Clock::time_point now) {
+    if (state_ == State::Committing) {
+        if (now >= commitDone_) {
+            events_.send(ClosingText, now, false);
+            completeRun(now);
+        } else if (config_.keepalive.count() > 0 && now >= nextKeepalive_) {
+            events_.send(LineAck, now, false);
+            nextKeepalive_ += config_.keepalive;
+        }
+        return;
+    }
     if (state_ == State::Application && now >= nextBanner_) {
-        events_.send(config_.banner, now, true);
+        if (now < bannerUntil_)
+            events_.send(config_.banner, now, true);
         nextBanner_ = now + config_.bannerInterval;
         return;
     }
@@ -261,8 +291,10 @@ void Device::tick(Clock::time_point now) {
 }
 
 std::optional<Clock::time_point> Device::nextDeadline() const {
+    if (state_ == State::Committing)
+        return config_.keepalive.count() > 0 ? std::min(commitDone_, nextKeepalive_) : commitDone_;
     if (state_ == State::Application)
-        return nextBanner_;
+        return nextBanner_ < bannerUntil_ ? std::optional{nextBanner_} : std::nullopt;
     if (config_.noise.empty() || (state_ != State::Idle && state_ != State::Booting))
         return std::nullopt;
     return nextNoise_;

@@ -22,6 +22,8 @@ inline constexpr std::string_view ReadyToken = "_";
 inline constexpr std::string_view LineAck = ".";
 inline constexpr std::string_view ClosingText =
     "Programmed successfully! Restarting device....\r\n";
+// What a device that writes its flash after the termination record says before it goes quiet.
+inline constexpr std::string_view CommitText = "Writing flash";
 // The bootloader's line: 57600 baud, 8 data bits, no parity, 1 stop bit.
 inline constexpr std::uint32_t LineRate = 57600;
 inline constexpr char WakeByte = 'i';
@@ -48,6 +50,17 @@ struct DeviceConfig {
     std::optional<std::uint64_t> restartAfter{};
     std::string banner{"\r\nBoot 1.2. Power ok. Press any key...\r\n"};
     Millis bannerInterval{2000};
+    // The application prints its banner for this long, then falls silent; none: for ever.
+    std::optional<Millis> bannerFor{};
+    // Each byte of a line sent back as it arrives, and the line feed too with `echoLineFeed`.
+    bool echo = false;
+    bool echoLineFeed = false;
+    // Each line's answer, instead of a lone ".".
+    std::string answer{LineAck};
+    // After the termination record the device writes its flash for `commitTime`: it says
+    // CommitText, then a "." every `keepalive` (none when zero), and its closing text at the end.
+    Millis commitTime{0};
+    Millis keepalive{0};
     // A wake byte after this much silence, once prompted, means the board was power-cycled.
     // Zero turns that off.
     Millis resetGap{1000};
@@ -86,8 +99,9 @@ public:
 
 class Device {
 public:
+    // Committing: the last record is in and the device writes its flash.
     // Application: the board restarted into its own program mid-run and only prints its banner.
-    enum class State { Idle, Booting, Prompted, Receiving, Application, Unplugged };
+    enum class State { Idle, Booting, Prompted, Receiving, Committing, Application, Unplugged };
 
     Device(DeviceConfig config, DeviceEvents &events, Clock::time_point now,
            std::uint32_t seed = std::random_device{}());
@@ -110,6 +124,7 @@ private:
     void startBooting(Clock::time_point now, const char *why);
     void sendPrompt(Clock::time_point now);
     void enterIdle(Clock::time_point now);
+    void completeRun(Clock::time_point now);
     bool isPowerCycle(char c, Clock::duration quiet) const;
     bool lineMatches();
     std::string garbageBytes();
@@ -126,6 +141,9 @@ private:
     std::optional<Clock::time_point> lastByte_;
     Clock::time_point nextNoise_{};
     Clock::time_point nextBanner_{};
+    Clock::time_point bannerUntil_ = Clock::time_point::max();
+    Clock::time_point nextKeepalive_{};
+    Clock::time_point commitDone_{};
 
     std::string line_;
     bool lineTooLong_ = false;

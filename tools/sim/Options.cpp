@@ -153,6 +153,24 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         {"--restart-after", count(d.restartAfter)},
         {"--banner", escaped(d.banner)},
         {"--banner-interval", positiveMillis(d.bannerInterval)},
+        {"--banner-for",
+         [&d](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, MaxMillis);
+             if (!n)
+                 return "expects milliseconds";
+             d.bannerFor = Millis{static_cast<Millis::rep>(*n)};
+             return {};
+         }},
+        {"--answer", escaped(d.answer)},
+        {"--commit-time",
+         [&d](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, MaxMillis / 1000);
+             if (!n || *n == 0)
+                 return "expects seconds above 0";
+             d.commitTime = Millis{static_cast<Millis::rep>(*n * 1000)};
+             return {};
+         }},
+        {"--keepalive-ms", positiveMillis(d.keepalive)},
         {"--image", text(o.imagePath)},
         {"--summary", text(o.summaryPath)},
         {"--runs",
@@ -166,9 +184,14 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         {"--reset-gap", millis(d.resetGap)},
     };
     const std::map<std::string_view, bool *> flags{
-        {"--never-boot", &d.neverBoot},    {"--boot-twice", &d.bootTwice},
-        {"--noise-in-run", &d.noiseInRun}, {"--garbage", &d.garbage},
-        {"--verbose", &d.verbose},         {"--help", &o.help},
+        {"--never-boot", &d.neverBoot},
+        {"--boot-twice", &d.bootTwice},
+        {"--noise-in-run", &d.noiseInRun},
+        {"--garbage", &d.garbage},
+        {"--verbose", &d.verbose},
+        {"--help", &o.help},
+        {"--echo", &d.echo},
+        {"--echo-lf", &d.echoLineFeed},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -208,6 +231,10 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
     }
     if (d.noiseInRun && d.noise.empty())
         result.error = "--noise-in-run needs --noise";
+    if (d.echoLineFeed)
+        d.echo = true;
+    if (d.keepalive.count() > 0 && d.commitTime.count() == 0)
+        result.error = "--keepalive-ms needs --commit-time";
     if (d.sayAfter.has_value() != !d.say.empty())
         result.error = "--say and --say-after go together";
     if (!o.socketPath.empty() && !o.ttyPath.empty())
@@ -257,6 +284,15 @@ Boot:
   --reset-gap MS         an 'i' after this much silence once prompted is a power cycle
                          and starts a new boot (default 1000, 0 = never)
 
+Ways of talking:
+  --echo                 send each byte of a line back as it arrives, all but its line feed
+  --echo-lf              the same, the line feed too
+  --answer TEXT          answer each line with TEXT instead of a lone '.' (escapes as for
+                         --noise), e.g. "OK.\r\n"
+  --commit-time S        after the termination record, write the flash for S seconds: say
+                         "Writing flash", and the closing text only at the end
+  --keepalive-ms MS      meanwhile, a '.' every MS (with --commit-time)
+
 Faults:
   --ack-delay MS         wait this long before answering each line (default 0)
   --stop-ack-after N     answer only the first N lines of a run, then stay silent
@@ -273,6 +309,7 @@ Faults:
   --banner TEXT          the application's banner (default "\r\nBoot 1.2. Power ok. Press
                          any key...\r\n"), printed at once and every --banner-interval MS
   --banner-interval MS   (default 2000)
+  --banner-for MS        stop printing the banner MS after the restart (default: never)
 
 Exit status: 0 done, stopped by a signal or the line closed at the other end, 1 error, 2 bad
 usage, 3 hang-up simulated.
