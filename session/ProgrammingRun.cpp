@@ -2,20 +2,6 @@
 
 #include "session/Protocol.h"
 
-#include <cctype>
-
-bool TextDots::take(char c) {
-    const auto printable = [](char b) { return b >= 0x20 && b < 0x7F; };
-    const auto alnum = [](char b) { return std::isalnum(static_cast<unsigned char>(b)) != 0; };
-    const bool textDot =
-        c == Protocol::LineAck && ((last_ == Protocol::LineAck && lastWasTextDot_) ||
-                                   (alnum(last_) && printable(beforeLast_)));
-    lastWasTextDot_ = textDot;
-    beforeLast_ = last_;
-    last_ = c;
-    return textDot;
-}
-
 ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionView &view,
                                Settings settings, Events events)
     : link_(link), view_(view), settings_(std::move(settings)), events_(std::move(events)),
@@ -24,16 +10,10 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
       fileCommandTimer_(timers.createTimer(FileCommandDelayMs)),
       watchdog_(timers.createTimer(DotTimeoutMs)),
       fileStartTimer_(timers.createTimer(FileStartDelayMs)),
+      verdictTimer_(timers.createTimer(ProgrammedWaitMs)),
       streamer_(link, timers,
-                {.lineSent =
-                     [this](qint64 line, qint64 total, qint64 bytes) {
-                         ++summary_.linesSent;
-                         summary_.bytesSent += bytes;
-                         if (bytes > 1)
-                             ++answerable_;
-                         if (events_.lineSent)
-                             events_.lineSent(line, total, bytes);
-                     },
+                {.lineSent = [this](qint64 line, qint64 total,
+                                    qint64 bytes) { lineSent(line, total, bytes); },
                  .progress = [this](double percent) { view_.showProgress(percent); },
                  .failed =
                      [this](const StreamFailure &failure) {
@@ -46,9 +26,11 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     fileCommandTimer_->onTick = [this] { fileCommandTick(); };
     watchdog_->onTick = [this] { finish(EndCause::AckTimeout, silenceNote()); };
     fileStartTimer_->onTick = [this] { startTransfer(); };
+    verdictTimer_->onTick = [this] { finish(EndCause::AckTimeout, noVerdictNote()); };
     streamer_.setCheckRecords(settings_.checkRecords);
     streamer_.setPacing(settings_.pacing);
     linesToSend_ = settings_.file->report.lines;
+    answerableLines_ = linesToSend_ - settings_.file->report.blankLines;
 }
 
 ProgrammingRun::~ProgrammingRun() = default;
@@ -82,7 +64,7 @@ void ProgrammingRun::finish(EndCause cause, const QString &note) {
     summary_.note = note;
     summary_.result = resultOf(cause);
     for (Timer *timer : {countdownTimer_.get(), probeTimer_.get(), fileCommandTimer_.get(),
-                         watchdog_.get(), fileStartTimer_.get()})
+                         watchdog_.get(), fileStartTimer_.get(), verdictTimer_.get()})
         timer->setEnabled(false);
     streamer_.abort();
     // An ended run holds no file: a large image is let go at once.
@@ -120,9 +102,6 @@ void ProgrammingRun::onRead(const QByteArray &read) {
     if (ended_)
         return;
     const auto is = [&read](char token) { return read.size() == 1 && read[0] == token; };
-    bool text = false;
-    for (const char c : read)
-        text = textDots_.take(c);
     switch (state_) {
     case SessionState::Idle:
         break;
@@ -136,7 +115,7 @@ void ProgrammingRun::onRead(const QByteArray &read) {
         break;
     case SessionState::SendingFile:
         if (is(Protocol::LineAck))
-            dotReceived(!text);
+            dotReceived();
         else if (is(Protocol::Programmed))
             programmedReceived();
         break;
@@ -181,38 +160,68 @@ void ProgrammingRun::startTransfer() {
     streamer_.start(settings_.file);
 }
 
-void ProgrammingRun::dotReceived(bool answer) {
-    // Once every line is out, only an answer to a line still unanswered counts: device text (the
-    // banner of a board that restarted) must not keep a finished transfer open.
-    if (allLinesSent() && (!answer || unanswered() == 0))
-        return;
-    if (answer)
-        ++acknowledgements_;
+void ProgrammingRun::lineSent(qint64 line, qint64 total, qint64 bytes) {
+    ++summary_.linesSent;
+    summary_.bytesSent += bytes;
+    if (bytes > 1) // a blank line goes out as a bare line feed
+        ++answerableSent_;
+    // From the last line on, the device's "P" is waited for, within a bound.
+    if (allLinesSent())
+        verdictTimer_->setEnabled(true);
+    if (events_.lineSent)
+        events_.lineSent(line, total, bytes);
+}
+
+void ProgrammingRun::dotReceived() {
+    if (answered_ < answerableSent_)
+        ++answered_;
     watchdog_->setEnabled(false);
     watchdog_->setEnabled(true);
     streamer_.lineAcknowledged();
 }
 
+void ProgrammingRun::programmedReceived() {
+    // Before the last line has gone out, or while lines before it are unanswered, a "P" is device
+    // text: the device cannot have the image.
+    if (!allLinesSent())
+        return;
+    if (answered_ >= answerableLines_ - 1)
+        finish(EndCause::Programmed);
+    else if (!answeredAtEarlyVerdict_)
+        answeredAtEarlyVerdict_ = answered_;
+}
+
+namespace {
+// How every note on a silent or undecided device ends.
+const QString Again = QStringLiteral(": switch it off and on again, then program it once more.");
+} // namespace
+
 QString ProgrammingRun::silenceNote() const {
     // How far the device got, so that the operator can tell a board that restarted or lost power
     // mid-file from one that took every line and then said nothing.
-    static const QString Again =
-        QStringLiteral(": switch it off and on again, then program it once more.");
-    if (allLinesSent() && unanswered() == 0)
+    if (answeredAtEarlyVerdict_)
+        return QStringLiteral("\r\nThe device reported the image programmed (\"P\") when it had "
+                              "answered %1 of %2 lines: an answer went missing")
+                   .arg(*answeredAtEarlyVerdict_)
+                   .arg(linesToSend_) +
+               Again;
+    if (allLinesSent() && answered_ >= answerableLines_)
         return QStringLiteral("\r\nThe device answered all %1 lines but did not report the image "
                               "programmed (\"P\")")
                    .arg(linesToSend_) +
                Again;
-    return QStringLiteral("\r\nThe device stopped answering after %1 of %2 lines (%3 sent)")
-               .arg(std::min(acknowledgements_, answerable_))
+    return QStringLiteral("\r\nThe device answered %1 of %2 lines (%3 sent), then fell silent")
+               .arg(answered_)
                .arg(linesToSend_)
                .arg(summary_.linesSent) +
            Again;
 }
 
-void ProgrammingRun::programmedReceived() {
-    // Before the last line has gone out, or while lines before it are unanswered, a "P" is device
-    // text: the device cannot have the image.
-    if (allLinesSent() && unanswered() <= 1)
-        finish(EndCause::Programmed);
+QString ProgrammingRun::noVerdictNote() const {
+    return QStringLiteral("\r\nThe device answered %1 of %2 lines and kept talking for %3 s after "
+                          "the last one, but never reported the image programmed (\"P\")")
+               .arg(answered_)
+               .arg(linesToSend_)
+               .arg(ProgrammedWaitMs / 1000) +
+           Again;
 }

@@ -9,9 +9,9 @@
 #include "session/Timer.h"
 
 #include <QByteArray>
-#include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // One programming run, from START PROGRAMMING to its end. It owns everything it arms: the restart
 // countdown, the probes, the pending file command, the pending file start, the dot watchdog and the
@@ -23,25 +23,14 @@
 // (the last one is the termination record when the file has one) and every line before the last
 // has been answered (a device may answer its last line with the "P" itself). Before that a "P" is
 // device text: a board that restarted mid-transfer stops answering, and the banner it prints may
-// well hold a "P". An answer is a "." that stands on its own; one that ends a word or a number
-// ("ok.", "1.2.", "wait...") is text: see TextDots. Every "." re-arms the watchdog and paces the
-// streamer while lines are going out, as the protocol has it. Once every line is out, only an
-// answer to a line still unanswered keeps the run open; after that only "P" within the watchdog's
-// time ends it well. Tells the device's answers from the dots of its text, one byte at a time: a
-// "." right after a letter or digit that follows another printable character ends a word or a
-// number, and so do the dots straight after such a one. Line noise (control and high bytes around a
-// stray letter) leaves an answer an answer.
-class TextDots {
-public:
-    // True when `c` is a "." of the device's text.
-    bool take(char c);
-
-private:
-    char last_ = '\n';
-    char beforeLast_ = '\n';
-    bool lastWasTextDot_ = false;
-};
-
+// well hold a "P".
+//
+// Every "." the device sends while the file goes out re-arms the watchdog and paces the streamer,
+// wherever it stands in the device's text ("OK.", an echo, a keep-alive while the device writes
+// its flash). It also answers the oldest line sent and not yet answered; when every line sent is
+// answered it answers nothing, since a line not yet sent cannot be answered. Blank lines need no
+// answer. Once the last line is out the device has ProgrammedWaitMs to say "P", however much it
+// talks meanwhile: no device text can hold a run open for ever.
 class ProgrammingRun {
 public:
     // Timer periods, in milliseconds.
@@ -50,6 +39,9 @@ public:
     static constexpr int FileCommandDelayMs = 333;
     static constexpr int DotTimeoutMs = 3000;
     static constexpr int FileStartDelayMs = 1000;
+    // From the last line sent to the device's "P", at most: a device may take its time to write
+    // its flash and keep the watchdog going with dots meanwhile, but not for ever.
+    static constexpr int ProgrammedWaitMs = 30'000;
 
     struct Settings {
         std::shared_ptr<const FileSnapshot> file; // checked before the run starts
@@ -99,14 +91,15 @@ private:
     void promptReceived();
     void fileRequested();
     void startTransfer();
-    void dotReceived(bool answer);
+    void lineSent(qint64 line, qint64 total, qint64 bytes);
+    void dotReceived();
     void programmedReceived();
     // The note of a watchdog end: how many lines the device answered.
     QString silenceNote() const;
+    // The note of an end on ProgrammedWaitMs: the device talked on but never said "P".
+    QString noVerdictNote() const;
     // Every line of the file has been handed to the line.
     bool allLinesSent() const { return transferStarted_ && summary_.linesSent >= linesToSend_; }
-    // Lines sent that the device has not answered yet; blank ones need no answer.
-    qint64 unanswered() const { return std::max<qint64>(answerable_ - acknowledgements_, 0); }
 
     SerialLink &link_;
     SessionView &view_;
@@ -117,14 +110,17 @@ private:
     std::unique_ptr<Timer> fileCommandTimer_;
     std::unique_ptr<Timer> watchdog_;
     std::unique_ptr<Timer> fileStartTimer_;
+    std::unique_ptr<Timer> verdictTimer_;
     FileStreamer streamer_;
     RunSummary summary_;
     SessionState state_ = SessionState::Idle;
     int countdown_ = 0;
     qint64 linesToSend_ = 0;
-    qint64 answerable_ = 0; // lines sent that are not blank
-    qint64 acknowledgements_ = 0;
+    qint64 answerableLines_ = 0; // of the file: the lines that are not blank
+    qint64 answerableSent_ = 0;  // of those, sent
+    qint64 answered_ = 0;        // of those, answered, oldest first
     bool transferStarted_ = false;
-    TextDots textDots_;
+    // Lines answered when the device said "P" after the last line, too early to be believed.
+    std::optional<qint64> answeredAtEarlyVerdict_;
     bool ended_ = false;
 };

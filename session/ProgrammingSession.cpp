@@ -1,5 +1,7 @@
 #include "session/ProgrammingSession.h"
 
+#include <utility>
+
 QString toString(RunResult result) {
     switch (result) {
     case RunResult::Programmed:
@@ -120,6 +122,13 @@ void ProgrammingSession::runFinished(const RunSummary &run) {
     if (ended_.size() == 1)
         QMetaObject::invokeMethod(
             this, [this] { ended_.clear(); }, Qt::QueuedConnection);
+    if (draining_)
+        endInDrain_ = run;
+    else
+        reportEnd(run);
+}
+
+void ProgrammingSession::reportEnd(const RunSummary &run) {
     presentEnd(run.cause, run.note);
     Q_EMIT stateChanged(SessionState::Idle);
     Q_EMIT runEnded(run);
@@ -257,6 +266,7 @@ void ProgrammingSession::onComm() {
     // Every read is acted on first and then echoed; the echo of one drain goes to the log at once,
     // since nothing else writes to the log while the drain runs.
     QByteArray echoed;
+    draining_ = true;
     do {
         if (link_.inBufferCount() > 0) {
             const QByteArray read = link_.input();
@@ -266,10 +276,13 @@ void ProgrammingSession::onComm() {
             echoed += read;
         }
     } while (link_.inBufferCount() != 0);
+    draining_ = false;
     if (!echoed.isEmpty())
         view_.appendReceived(echoed);
     if (run_)
         run_->receiveHandled();
+    if (endInDrain_)
+        reportEnd(*std::exchange(endInDrain_, std::nullopt));
 }
 
 void ProgrammingSession::onRead(const QByteArray &read) {

@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Programming runs one after another on one serial link, and the receive handler that serves them
@@ -78,6 +79,7 @@ private:
     void onRead(const QByteArray &read);
     void onPortLost();
     void runFinished(const RunSummary &run);
+    void reportEnd(const RunSummary &run);
     // What the operator is shown of an end, by its cause: caption, start button, box and note.
     void presentEnd(EndCause cause, const QString &note);
     // Ends the running run (if any) with `cause`; false when none was running.
@@ -95,6 +97,10 @@ private:
     int countdown_ = DefaultBootTimeoutSeconds;
     bool checkRecords_ = false;
     std::unique_ptr<ProgrammingRun> run_;
+    // A run that ends on a read is reported once the drain's text is in the log, so that the log
+    // shows what the device said before anything the end brings.
+    bool draining_ = false;
+    std::optional<RunSummary> endInDrain_;
     // Ended runs wait here until the event loop has them deleted: a run may end from inside one of
     // its own timer ticks or callbacks, and a front end may start the next run from its report of
     // the end, which must not have the ended one deleted under their feet.

@@ -292,7 +292,8 @@ TEST_F(FaultDevice, aPInTheDevicesTextIsNoVerdict) {
     EXPECT_EQ(sim->image(), data);
 
     replaceDevice({QStringLiteral("--restart-after"), QStringLiteral("20"),
-                   QStringLiteral("--banner-interval"), QStringLiteral("300")});
+                   QStringLiteral("--banner-interval"), QStringLiteral("1500"),
+                   QStringLiteral("--banner-for"), QStringLiteral("3000")});
     QStringList captions;
     QObject::connect(window.get(), &QWidget::windowTitleChanged,
                      [&](const QString &title) { captions << title; });
