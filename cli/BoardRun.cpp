@@ -3,16 +3,26 @@
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "serial/PortDiagnosis.h"
+#include "serial/QtSerialControl.h"
+
+namespace {
+std::unique_ptr<SerialControl> portFor(const BoardTarget &target) {
+    auto control = std::make_unique<QtSerialControl>();
+    if (target.portNumber == 0)
+        control->setDeviceOverride(target.device);
+    return control;
+}
+} // namespace
 
 BoardRun::BoardRun(int board, const BoardTarget &target, const RunSettings &settings,
-                   Console &console, TimerFactory &timers, QObject *parent)
-    : QObject(parent), console_(console), target_(target), settings_(settings), link_(control_),
+                   Console &console, TimerFactory &timers, std::unique_ptr<SerialControl> control,
+                   QObject *parent)
+    : QObject(parent), console_(console), target_(target), settings_(settings),
+      control_(control ? std::move(control) : portFor(target)), link_(*control_),
       view_(console, board), session_(link_, timers, view_) {
     result_.board = board;
     result_.portNumber = target.portNumber;
     result_.device = target.device;
-    if (target.portNumber == 0)
-        control_.setDeviceOverride(target.device);
 
     connect(&session_, &ProgrammingSession::runEnded, this, &BoardRun::onRunEnded);
     connect(&session_, &ProgrammingSession::lineSent, this, &BoardRun::onLineSent);
@@ -73,8 +83,6 @@ bool BoardRun::openPort() {
 SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     clock_.start();
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
-    // As in the window: only well-formed S-records reach the board.
-    session_.setCheckRecords(true);
     session_.setPacing(Pacing::fromSpeedIndex(settings_.speedIndex));
     session_.chooseFile(settings_.file);
     result_.linesTotal = file->report.lines;
@@ -85,10 +93,9 @@ SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     if (settings_.reset == ResetLine::None)
         return {};
     // The probes are already going out when the board comes out of reset.
-    return control_.pulseModemLine(settings_.reset == ResetLine::Dtr
-                                       ? QtSerialControl::ModemLine::Dtr
-                                       : QtSerialControl::ModemLine::Rts,
-                                   ResetPulseMs);
+    return link_.pulseModemLine(settings_.reset == ResetLine::Dtr ? SerialControl::ModemLine::Dtr
+                                                                  : SerialControl::ModemLine::Rts,
+                                ResetPulseMs);
 }
 
 void BoardRun::fail(int exitCode, const QString &error) {

@@ -2,7 +2,6 @@
 
 #include "cli/CliOptions.h"
 #include "cli/TerminalView.h"
-#include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
 #include "session/RunHistory.h"
@@ -11,6 +10,7 @@
 #include <QFile>
 #include <QObject>
 #include <QTimer>
+#include <memory>
 
 class Console;
 
@@ -49,8 +49,10 @@ public:
     static constexpr int QuietMs = 100;
     static constexpr int LastWordsLimitMs = 1000;
 
+    // `control` defaults to the real serial port, opening the target's device.
     BoardRun(int board, const BoardTarget &target, const RunSettings &settings, Console &console,
-             TimerFactory &timers, QObject *parent = nullptr);
+             TimerFactory &timers, std::unique_ptr<SerialControl> control = nullptr,
+             QObject *parent = nullptr);
     ~BoardRun() override;
 
     // The device's bytes are appended to `path`; false, ending the board, when it cannot be opened.
@@ -89,7 +91,7 @@ private:
     Console &console_;
     BoardTarget target_;
     RunSettings settings_;
-    QtSerialControl control_;
+    std::unique_ptr<SerialControl> control_;
     SerialLink link_;
     QFile log_;
     TerminalView view_;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/frmProg.h"
+#include "app/WindowWords.h"
+#include "session/RunEnd.h"
 #include "session/SessionView.h"
 
 #include <QStringList>
@@ -23,9 +24,13 @@ public:
     }
     void setStartEnabled(bool enabled) override { startEnabled = enabled; }
     void appendReceived(const QByteArray &bytes) override { log += QString::fromLatin1(bytes); }
-    void appendNote(const QString &text) override { log += text; }
-    void prependNote(const QString &text) override { log.prepend(text); }
-    void showDotTimeout() override { boxes << QStringLiteral("Error: DOT Timeout"); }
+    // Notes laid out as the window lays them out: an appended one on a line of its own, a prepended
+    // one with an empty line after it.
+    void appendNote(const QString &text) override { log += QStringLiteral("\r\n") + lines(text); }
+    void prependNote(const QString &text) override {
+        log.prepend(lines(text) + QStringLiteral("\r\n\r\n"));
+    }
+    void showDotTimeout() override { boxes << QString::fromLatin1(RunEnd::DotTimeoutText); }
     void showCommError(int code) override { boxes << QStringLiteral("COM error %1").arg(code); }
 
     QString caption = QStringLiteral("Tarnix Pellora");
@@ -38,6 +43,9 @@ public:
     QStringList boxes;
 
 private:
+    static QString lines(QString text) {
+        return text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    }
     void setCaption(const QString &status) {
         caption = QStringLiteral("Tarnix Pellora, ") + status;
         captions << caption;

@@ -28,7 +28,6 @@ TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
     QtTimerFactory timers;
     QuietView view;
     ProgrammingSession session(link, timers, view);
-    session.setCheckRecords(true); // as the front ends run it
     session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
 
     QList<RunResult> results;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/RunEnd.h"
 #include "session/SessionView.h"
 
 #include <cstdio>
@@ -16,7 +17,7 @@ public:
     void appendReceived(const QByteArray &) override {}
     void appendNote(const QString &text) override { note(text); }
     void prependNote(const QString &text) override { note(text); }
-    void showDotTimeout() override { box(QStringLiteral("Error: DOT Timeout")); }
+    void showDotTimeout() override { box(QString::fromLatin1(RunEnd::DotTimeoutText)); }
     void showCommError(int code) override { box(QStringLiteral("COM error %1").arg(code)); }
 
     bool echo = false;
@@ -26,7 +27,7 @@ public:
 
 private:
     void note(const QString &text) {
-        notes += text;
+        notes += text + QLatin1Char('\n');
         if (echo)
             std::fprintf(stderr, "%s\n", qPrintable(text));
     }
