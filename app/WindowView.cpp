@@ -83,8 +83,9 @@ void WindowView::showBox(QMessageBox *box) {
 }
 
 void WindowView::showDotTimeout() {
-    showBox(new QMessageBox(QMessageBox::Critical, Title, QString::fromLatin1(RunEnd::DotTimeoutText),
-                            QMessageBox::Ok, &window_));
+    showBox(new QMessageBox(QMessageBox::Critical, Title,
+                            QString::fromLatin1(RunEnd::DotTimeoutText), QMessageBox::Ok,
+                            &window_));
 }
 
 void WindowView::showCommError(int code) {

@@ -11,10 +11,10 @@
 struct RunEnd {
     // What becomes of the start button, which read CANCEL or counted down.
     enum class StartButton {
-        Keep,           // as it was (it was enabled as CANCEL)
-        Enable,         // enabled
-        EnableIfReady,  // enabled exactly when the port is open and a file is chosen
-        OnlyIfReady,    // enabled when the port is open and a file is chosen, else left as it was
+        Keep,          // as it was (it was enabled as CANCEL)
+        Enable,        // enabled
+        EnableIfReady, // enabled exactly when the port is open and a file is chosen
+        OnlyIfReady,   // enabled when the port is open and a file is chosen, else left as it was
     };
 
     RunResult result;
