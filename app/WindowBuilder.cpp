@@ -59,6 +59,8 @@ WindowControls buildControls(QWidget &window) {
         widget->setGeometry(spec.geometry);
         if (spec.toolTip)
             widget->setToolTip(QString::fromLatin1(spec.toolTip));
+        if (spec.accessibleName)
+            widget->setAccessibleName(QString::fromLatin1(spec.accessibleName));
         widget->setEnabled(spec.enabled);
         widget->setVisible(spec.visible);
         byName[widget->objectName()] = widget;

@@ -28,6 +28,6 @@ struct WindowControls {
     QPushButton *Command5 = nullptr;
 };
 
-// Makes every control of WindowLayout's table on `window`: kind, place, caption, tooltip, first
-// enabled and visible state, tab order; the speed box has the first focus.
+// Makes every control of WindowLayout's table on `window`: kind, place, caption, tooltip,
+// accessible name, first enabled and visible state, tab order; the speed box has the first focus.
 WindowControls buildControls(QWidget &window);
