@@ -1,5 +1,6 @@
 #include "app/WindowBuilder.h"
 
+#include "app/HiddenControl.h"
 #include "app/LogView.h"
 #include "app/WindowLayout.h"
 
@@ -63,6 +64,8 @@ WindowControls buildControls(QWidget &window) {
             widget->setAccessibleName(QString::fromLatin1(spec.accessibleName));
         widget->setEnabled(spec.enabled);
         widget->setVisible(spec.visible);
+        if (!spec.visible)
+            keepHiddenFromAssistiveTechnology(*widget);
         byName[widget->objectName()] = widget;
         if (widget->focusPolicy() != Qt::NoFocus)
             tabOrder.emplace_back(spec.tabIndex, widget);

@@ -30,4 +30,5 @@ struct WindowControls {
 
 // Makes every control of WindowLayout's table on `window`: kind, place, caption, tooltip,
 // accessible name, first enabled and visible state, tab order; the speed box has the first focus.
+// A hidden control is kept from assistive technology.
 WindowControls buildControls(QWidget &window);
