@@ -172,8 +172,8 @@ void frmProg::SetupPort() {
 void frmProg::TogglePort() {
     const auto trap = [this](const QString &description) {
         Connected = false;
-        setWindowTitle(Title + QStringLiteral(", Connect: ") + QStringLiteral("  Error ") +
-                       captionTime(QTime::currentTime()) + description);
+        view_->showStatus(QStringLiteral("Connect:   Error ") + captionTime(QTime::currentTime()) +
+                          description);
     };
 
     if (!link_.PortOpen()) {
@@ -188,28 +188,22 @@ void frmProg::TogglePort() {
         ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
                                   numberText(leadingNumber(controls_.txtComPort->text())));
         if (const QString notice = link_.takeNotice(); !notice.isEmpty())
-            note(notice);
+            view_->note(notice);
     } else {
         Connected = false;
         if (const SerialStatus closed = link_.disconnect(); !closed)
             return trap(closed.description());
         controls_.btnCon->setText(QStringLiteral("Connect"));
     }
-    setWindowTitle(Title + QStringLiteral(", Connect: ") +
-                   (Connected ? QStringLiteral("True") : QStringLiteral("False")));
+    view_->showStatus(Connected ? QStringLiteral("Connect: True")
+                                : QStringLiteral("Connect: False"));
 }
 
 void frmProg::onPortLost() {
     // The adapter went away: shown as a disconnect, so that the next press connects again.
     Connected = false;
     controls_.btnCon->setText(QStringLiteral("Connect"));
-    setWindowTitle(Title + QStringLiteral(", Connect: False"));
-}
-
-void frmProg::note(const QString &text) {
-    const LogView &log = *controls_.txtbuffer;
-    const bool empty = log.characterCount() == 0 && !log.hasPending();
-    controls_.txtbuffer->appendText(empty ? text : QLatin1Char('\n') + text);
+    view_->showStatus(QStringLiteral("Connect: False"));
 }
 
 void frmProg::noteOpenFailure(const SerialStatus &failure) {
@@ -219,7 +213,7 @@ void frmProg::noteOpenFailure(const SerialStatus &failure) {
     const QString text =
         openFailureNote(failure, link_.PortNumber(), link_.devicePath(), WindowWords, present);
     if (!text.isEmpty())
-        note(text);
+        view_->note(text);
 }
 
 void frmProg::noteUnreadableSettings() {
@@ -227,7 +221,7 @@ void frmProg::noteUnreadableSettings() {
         const QString text = line.describe();
         if (!namedSettingsLines_.contains(text)) {
             namedSettingsLines_.insert(text);
-            note(text);
+            view_->note(text);
         }
     }
 }

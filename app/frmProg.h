@@ -77,8 +77,6 @@ private:
     void SetupPort();
     void TogglePort();
     void onPortLost();
-    // A note at the end of the log, on a line of its own.
-    void note(const QString &text);
     // The one note for a port that did not open: its cause and what to do.
     void noteOpenFailure(const SerialStatus &failure);
     // Each line of the settings file that cannot be read, once.
