@@ -15,10 +15,12 @@ for option in "$@"; do
     # Test tools: a virtual display for the window, S-record tools from other makers, and what the
     # package test runs: cpack's DEB generator (file, dpkg-shlibdeps), lintian and the checkers of
     # the desktop entry, the manual pages and the AppStream metainfo; a session bus of the tests'
-    # own for the desktop notification; clang-format, which CI checks the tree with.
+    # own for the desktop notification; clang-format, which CI checks the tree with; Qt's private
+    # headers, through which the accessibility test switches accessibility on.
     --test)
         packages+=(xvfb xauth xdotool imagemagick x11-apps x11-utils binutils srecord
-            file dpkg-dev lintian desktop-file-utils groff-base appstream dbus-daemon clang-format)
+            file dpkg-dev lintian desktop-file-utils groff-base appstream dbus-daemon clang-format
+            qt6-base-private-dev)
         ;;
     # The fuzzing toolchain: clang and its sanitizer and libFuzzer runtimes.
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
