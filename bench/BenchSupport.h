@@ -2,11 +2,16 @@
 
 // Shared by the benchmarks that run the session headless.
 #include "RecordingView.h"
+#include "platform/QtTimers.h"
+#include "serial/QtSerialControl.h"
+#include "serial/SerialLink.h"
 #include "session/Pacing.h"
+#include "session/ProgrammingSession.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <cstdio>
+#include <memory>
 
 // The benchmarks print what the session notes and the boxes it would show, and keep nothing that
 // grows with a run.
@@ -29,3 +34,24 @@ inline qint64 statusKiB(const char *field) {
             return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
     return -1;
 }
+
+// The session as a front end without widgets runs it: the real serial layer and timers.
+struct HeadlessSession {
+    // Opens `device` and makes the session on it, paced by `speedIndex`; false, with the reason on
+    // stderr, when the port does not open.
+    bool open(const QString &device, SessionView &view, int speedIndex = Pacing::AutoSpeedIndex) {
+        control.setDeviceOverride(device);
+        if (const SerialStatus opened = link.connect(0); !opened) {
+            std::fprintf(stderr, "%s\n", qPrintable(opened.description()));
+            return false;
+        }
+        session = std::make_unique<ProgrammingSession>(link, timers, view);
+        session->setPacing(Pacing::fromSpeedIndex(speedIndex));
+        return true;
+    }
+
+    QtSerialControl control;
+    SerialLink link{control};
+    QtTimerFactory timers;
+    std::unique_ptr<ProgrammingSession> session;
+};

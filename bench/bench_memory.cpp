@@ -6,10 +6,6 @@
 //   bench_memory [file-megabytes]   default 100
 #include "SRecordWriter.h"
 #include "SimProcess.h"
-#include "platform/QtTimers.h"
-#include "serial/QtSerialControl.h"
-#include "serial/SerialLink.h"
-#include "session/ProgrammingSession.h"
 
 #include "BenchSupport.h"
 
@@ -94,17 +90,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorString()));
         return 1;
     }
-    QtSerialControl control;
-    control.setDeviceOverride(sim.slavePath());
-    SerialLink link(control);
-    if (const SerialStatus opened = link.connect(0); !opened) {
-        std::fprintf(stderr, "%s\n", qPrintable(opened.description()));
-        return 1;
-    }
-    QtTimerFactory timers;
     EchoView view;
-    ProgrammingSession session(link, timers, view);
-    session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
+    HeadlessSession headless;
+    if (!headless.open(sim.slavePath(), view))
+        return 1;
+    ProgrammingSession &session = *headless.session;
 
     // The warm-up brings every buffer and code path of a run in.
     const Outcome warm = stream(session, small, sim, 1, smallLines);

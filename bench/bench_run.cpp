@@ -1,13 +1,9 @@
 // A complete programming run against the device simulator, headless: the real serial layer, timers
 // and session, with a view that only counts. Prints the time of the run and the line rate.
 //   bench_run [data-bytes] [bytes-per-record] [speed-index] [simulator options...]
-#include "RecordingView.h"
+#include "BenchSupport.h"
 #include "SRecordWriter.h"
 #include "SimProcess.h"
-#include "platform/QtTimers.h"
-#include "serial/QtSerialControl.h"
-#include "serial/SerialLink.h"
-#include "session/ProgrammingSession.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -62,16 +58,10 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorString()));
         return 1;
     }
-    QtSerialControl control;
-    control.setDeviceOverride(sim.slavePath());
-    SerialLink link(control);
-    if (const SerialStatus opened = link.connect(0); !opened) {
-        std::fprintf(stderr, "%s\n", qPrintable(opened.description()));
+    HeadlessSession headless;
+    if (!headless.open(sim.slavePath(), view, view.speed))
         return 1;
-    }
-    QtTimerFactory timers;
-    ProgrammingSession session(link, timers, view);
-    session.setPacing(Pacing::fromSpeedIndex(view.speed));
+    ProgrammingSession &session = *headless.session;
     session.chooseFile(path);
 
     QElapsedTimer total;

@@ -5,10 +5,7 @@
 //   bench_soak [runs]   default 1000
 #include "SRecordWriter.h"
 #include "SimProcess.h"
-#include "platform/QtTimers.h"
-#include "serial/QtSerialControl.h"
-#include "serial/SerialLink.h"
-#include "session/ProgrammingSession.h"
+#include "TestFiles.h"
 
 #include "BenchSupport.h"
 
@@ -22,15 +19,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
-
-namespace {
-
-QByteArray readAll(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
@@ -71,15 +59,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    QtSerialControl control;
-    control.setDeviceOverride(board);
-    SerialLink link(control);
-    if (!link.connect(0))
-        return 1;
-    QtTimerFactory timers;
     EchoView view;
-    ProgrammingSession session(link, timers, view);
-    session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
+    HeadlessSession headless;
+    if (!headless.open(board, view))
+        return 1;
+    ProgrammingSession &session = *headless.session;
 
     QEventLoop loop;
     RunResult result = RunResult::Cancelled;
@@ -96,7 +80,7 @@ int main(int argc, char **argv) {
         QTimer::singleShot(0, &session, [&session] { session.start(); });
         loop.exec();
         // The simulator writes the image before it answers the last line.
-        const bool ok = result == RunResult::Programmed && readAll(image) == images[run % 2];
+        const bool ok = result == RunResult::Programmed && readFile(image) == images[run % 2];
         if (!ok) {
             ++failures;
             std::fprintf(stderr, "run %d: %s\n", run, qPrintable(toString(result)));

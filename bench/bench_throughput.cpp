@@ -11,10 +11,6 @@
 // handed over to the last "." received, so that the shared, noisy machine affects both alike.
 #include "BenchSupport.h"
 #include "SimRuns.h"
-#include "platform/QtTimers.h"
-#include "serial/QtSerialControl.h"
-#include "serial/SerialLink.h"
-#include "session/ProgrammingSession.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -57,16 +53,12 @@ Timing runProgram(const QString &path, qint64 lines, const QStringList &simArgum
     SimProcess sim;
     if (!startSim(sim, simArguments))
         return timing;
-    QtSerialControl control;
-    control.setDeviceOverride(sim.slavePath());
-    SerialLink link(control);
-    if (!link.connect(0))
-        return timing;
-    QtTimerFactory timers;
     DotClock view;
     view.expected = lines;
-    ProgrammingSession session(link, timers, view);
-    session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
+    HeadlessSession headless;
+    if (!headless.open(sim.slavePath(), view))
+        return timing;
+    ProgrammingSession &session = *headless.session;
     session.chooseFile(path);
 
     qint64 firstNs = -1;

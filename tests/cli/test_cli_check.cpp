@@ -1,6 +1,7 @@
 // --check: a file read as the streamer reads it, what its records hold, and the program's report
 // and exit status.
 #include "SRecordWriter.h"
+#include "TestFiles.h"
 #include "Wait.h"
 #include "session/FileCheck.h"
 
@@ -43,15 +44,8 @@ QByteArray mixedFile() {
     return file;
 }
 
-class FileCheckTest : public ::testing::Test {
+class FileCheckTest : public ::testing::Test, public ScratchFolder {
 protected:
-    QString write(const QByteArray &content, const QString &name = QStringLiteral("f.srec")) {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        return file.fileName();
-    }
-
     // The program's exit status and standard output.
     std::pair<int, QString> run(const QString &path) {
         QProcess cli;
@@ -61,7 +55,6 @@ protected:
         return {cli.exitCode(), QString::fromLocal8Bit(cli.readAllStandardOutput())};
     }
 
-    QTemporaryDir dir;
     QString err;
 };
 
@@ -84,7 +77,7 @@ TEST_F(FileCheckTest, linesAreCountedAsTheStreamerSendsThem) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const FileCheck::Report report = FileCheck::check(write(c.file));
+        const FileCheck::Report report = FileCheck::check(writeFile(c.file));
         EXPECT_EQ(report.lines, c.lines);
         EXPECT_EQ(report.wouldSend(), c.refusedLine == 0);
         if (c.refusedLine != 0 && !report.refused.isEmpty()) {
@@ -119,7 +112,7 @@ TEST_F(FileCheckTest, filesThatCannotProgramADeviceAreRefused) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const auto [code, out] = run(write(c.file));
+        const auto [code, out] = run(writeFile(c.file));
         EXPECT_EQ(code, 6);
         EXPECT_TRUE(out.contains(QString::fromLatin1(c.row))) << out.toStdString();
         EXPECT_TRUE(out.contains(QStringLiteral("would be refused")));
@@ -127,7 +120,7 @@ TEST_F(FileCheckTest, filesThatCannotProgramADeviceAreRefused) {
 }
 
 TEST_F(FileCheckTest, theProgramReportsAndExitsByWhetherTheFileWouldBeSent) {
-    const QString mixed = write(mixedFile());
+    const QString mixed = writeFile(mixedFile());
     auto [code, out] = run(mixed);
     EXPECT_EQ(code, 6);
     for (const char *row :
@@ -152,7 +145,7 @@ TEST_F(FileCheckTest, theProgramReportsAndExitsByWhetherTheFileWouldBeSent) {
     }
 
     // "abc", the standard's first test vector: not an S-record, so refused.
-    std::tie(code, out) = run(write("abc", QStringLiteral("abc.srec")));
+    std::tie(code, out) = run(writeFile("abc", QStringLiteral("abc.srec")));
     EXPECT_EQ(code, 6);
     EXPECT_TRUE(out.contains(
         QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad")))
@@ -160,7 +153,7 @@ TEST_F(FileCheckTest, theProgramReportsAndExitsByWhetherTheFileWouldBeSent) {
     EXPECT_TRUE(out.contains(QStringLiteral("line 1: no record mark")));
 
     std::tie(code, out) =
-        run(write(SRecordWriter::file(bytes(100, 9), 0x4000), QStringLiteral("good.srec")));
+        run(writeFile(SRecordWriter::file(bytes(100, 9), 0x4000), QStringLiteral("good.srec")));
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(out.contains(QStringLiteral("Address ranges:  0x4000-0x4063\n")));
     EXPECT_TRUE(out.contains(QStringLiteral("Result:          would be sent\n")));

@@ -58,10 +58,7 @@ TEST_F(FaultSetup, aPortWithoutPermissionIsRefusedWithItsReason) {
     ASSERT_TRUE(config.isValid());
     const QString ini = config.filePath(QStringLiteral("Tarnix/Settings.ini"));
     QDir().mkpath(QFileInfo(ini).absolutePath());
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[Ports]\nCOM" + QByteArray::number(Port) + '=' + device + '\n');
-    file.close();
+    writeFileAt(ini, "[Ports]\nCOM" + QByteArray::number(Port) + '=' + device + '\n');
     for (const QString &path : {config.path(), QFileInfo(ini).absolutePath()})
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                         QFileDevice::ExeOwner | QFileDevice::ReadOther |

@@ -16,12 +16,9 @@ SessionRig::SessionRig() {
 }
 
 QString SessionRig::useFile(const QByteArray &content) {
-    QFile file(dir.filePath(QStringLiteral("image.srec")));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
-    session->chooseFile(file.fileName());
-    return file.fileName();
+    const QString path = writeFile(content);
+    session->chooseFile(path);
+    return path;
 }
 
 void SessionRig::press() {

@@ -2,18 +2,18 @@
 
 #include "FakeSerialControl.h"
 #include "RecordingView.h"
+#include "TestFiles.h"
 #include "VirtualClock.h"
 #include "session/ProgrammingSession.h"
 
 #include <QList>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
 // The session on a fake port in virtual time, as the window drives it: the rig of every session
 // test. The port is open with one character per read.
-class SessionRig : public ::testing::Test {
+class SessionRig : public ::testing::Test, public ScratchFolder {
 protected:
     struct Write {
         std::int64_t at;
@@ -44,7 +44,6 @@ protected:
     SerialLink link{control};
     VirtualClock clock;
     RecordingView view;
-    QTemporaryDir dir;
     std::unique_ptr<ProgrammingSession> session;
     QList<RunSummary> ends;    // each runEnded, in order
     QStringList refusals;      // each startRefused

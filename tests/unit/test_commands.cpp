@@ -1,5 +1,6 @@
 // The operator's buttons: browse, Clear screen, Help, and the hidden f, g and sFile.
 #include "FakeSerialControl.h"
+#include "TestFiles.h"
 #include "TestPty.h"
 #include "VirtualClock.h"
 #include "app/LogView.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public ::testing::Test, public ScratchFolder {
 protected:
     void SetUp() override {
         auto fake = std::make_unique<FakeSerialControl>();
@@ -45,13 +46,9 @@ protected:
     QString makeFile(const QString &name,
                      const QByteArray &content = "S1130000000102030405060708090A0B0C0D0E0F74\n"
                                                  "S9030000FC\n") {
-        QFile file(dir.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write(content);
-        return file.fileName();
+        return writeFile(content, name);
     }
 
-    QTemporaryDir dir;
     FakeSerialControl *control = nullptr;
     VirtualClock *clock = nullptr;
     std::unique_ptr<frmProg> window;

@@ -29,25 +29,19 @@ protected:
     void SetUp() override { speed(-1); } // back to back
 };
 
-class RunHistoryTest : public ::testing::Test {
+class RunHistoryTest : public ::testing::Test, public ScratchFolder {
 protected:
-    QString path(const QString &name) const { return dir.filePath(name); }
     static QJsonObject entry(int writer, int number, qsizetype padding = 0) {
         return {{QStringLiteral("writer"), writer},
                 {QStringLiteral("number"), number},
                 {QStringLiteral("padding"), QString(padding, QLatin1Char('x'))}};
     }
     static QList<QByteArray> linesOf(const QString &file) {
-        QFile f(file);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        QList<QByteArray> lines = f.readAll().split('\n');
+        QList<QByteArray> lines = readFile(file).split('\n');
         if (!lines.isEmpty() && lines.constLast().isEmpty())
             lines.removeLast();
         return lines;
     }
-
-    QTemporaryDir dir;
 };
 
 } // namespace
