@@ -292,11 +292,7 @@ TEST_F(FaultDevice, aDeviceThatNeverBootsLeavesTheFailureInTheLog) {
 TEST_F(FaultDevice, aDeviceThatBootsTwiceIsProgrammedTwice) {
     startDevice({QStringLiteral("--boot-twice")});
     openWindow();
-    const QByteArray data = randomData(1024, 13);
-    choose(writeFile(srec(data)));
-    EXPECT_EQ(run(), Programmed);
-    ASSERT_TRUE(sim->waitForRuns(1));
-    EXPECT_EQ(sim->image(), data);
+    ASSERT_NO_FATAL_FAILURE(expectProgrammed(randomData(1024, 13)));
     programAfterwards();
 }
 
@@ -307,11 +303,7 @@ TEST_F(FaultDevice, aPInTheDevicesTextIsNoVerdict) {
     startDevice({QStringLiteral("--noise"), QStringLiteral("Power ok\\r\\n"),
                  QStringLiteral("--noise-in-run")});
     openWindow();
-    const QByteArray data = randomData(1024, 14);
-    choose(writeFile(srec(data)));
-    EXPECT_EQ(run(), Programmed);
-    ASSERT_TRUE(sim->waitForRuns(1));
-    EXPECT_EQ(sim->image(), data);
+    ASSERT_NO_FATAL_FAILURE(expectProgrammed(randomData(1024, 14)));
 
     replaceDevice({QStringLiteral("--restart-after"), QStringLiteral("20"),
                    QStringLiteral("--banner-interval"), QStringLiteral("1500"),

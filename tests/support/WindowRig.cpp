@@ -139,8 +139,12 @@ void WindowRig::programAfterwards(int seed) {
     if (!window->PortOpen())
         button("btnCon")->click();
     ASSERT_TRUE(window->PortOpen()) << caption().toStdString();
-    const QByteArray data = randomData(1024, static_cast<quint32>(seed));
-    choose(writeFile(srec(data), QStringLiteral("afterwards-%1.srec").arg(seed)));
+    expectProgrammed(randomData(1024, static_cast<quint32>(seed)),
+                     QStringLiteral("afterwards-%1.srec").arg(seed));
+}
+
+void WindowRig::expectProgrammed(const QByteArray &data, const QString &name) {
+    choose(writeFile(srec(data), name));
     const int runs = sim->completedRuns();
     ASSERT_EQ(run(), Programmed) << sim->log().toStdString();
     ASSERT_TRUE(sim->waitForRuns(runs + 1));

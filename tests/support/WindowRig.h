@@ -66,8 +66,12 @@ protected:
     // The operator clicks OK on every open box.
     static void dismissBoxes();
 
+    // Chooses the S-record file of `data` as `name`, runs it to PROGRAMMED, and the device holds
+    // exactly `data` and took in nothing malformed.
+    void expectProgrammed(const QByteArray &data,
+                          const QString &name = QStringLiteral("image.srec"));
     // A complete run right after the fault in the same window: Connect again if the port reads
-    // closed, a good file, PROGRAMMED, and the device holds exactly its image.
+    // closed, then expectProgrammed().
     void programAfterwards(int seed = 99);
     // Nothing malformed reached the device so far.
     void expectNoBadLines();
