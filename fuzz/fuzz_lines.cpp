@@ -86,8 +86,15 @@ void checkStreamer(const QByteArray &data) {
                          linesTotal = total;
                      });
 
+    // A file the check refuses starts no run and sends nothing.
+    const auto snapshot = FileSnapshot::of(QStringLiteral("image.srec"), data);
+    if (!session.start(snapshot)) {
+        FUZZ_CHECK(!snapshot->refusal(true).isEmpty());
+        FUZZ_CHECK(session.state() == SessionState::Idle);
+        FUZZ_CHECK(control.written.isEmpty());
+        return;
+    }
     // A run up to SendingFile; the transfer starts 1 s after the "_".
-    session.start(FileSnapshot::of(QStringLiteral("image.srec"), data));
     control.feed(">");
     control.feed("_");
     FUZZ_CHECK(session.state() == SessionState::SendingFile);
