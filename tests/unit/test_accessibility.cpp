@@ -2,16 +2,15 @@
 // the hidden controls, and what the caption and the notes tell while runs go on and end.
 #include "FakeSerialControl.h"
 #include "SRecordWriter.h"
+#include "TestFiles.h"
 #include "VirtualClock.h"
 #include "app/WindowLayout.h"
 #include "app/frmProg.h"
 
 #include <QAccessible>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
-#include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
 // Qt switches accessibility on only for a platform with a screen reader behind it; the offscreen
@@ -34,7 +33,7 @@ void listen(QAccessibleEvent *event) {
         heard << "note: " + event->accessibleInterface()->text(QAccessible::Description);
 }
 
-struct Reader {
+struct Reader : ScratchFolder {
     Reader() {
         auto fake = std::make_unique<FakeSerialControl>();
         auto virtualClock = std::make_unique<VirtualClock>();
@@ -58,11 +57,8 @@ struct Reader {
     // Connected, a file of `lines` lines chosen, START.
     void start(int lines) {
         connectPort();
-        QFile file(dir.filePath(QStringLiteral("image.srec")));
-        file.open(QIODevice::WriteOnly);
-        file.write(SRecordWriter::file(QByteArray((lines - 1) * 16, 'x'), 0, {.header = false}));
-        file.close();
-        window->session().chooseFile(file.fileName());
+        window->session().chooseFile(writeFile(
+            SRecordWriter::file(QByteArray((lines - 1) * 16, 'x'), 0, {.header = false})));
         window->btnFlash_Click();
     }
     // Then the device restarts into its bootloader, asks for the file and the first line goes out.
@@ -76,7 +72,6 @@ struct Reader {
         clock->advanceUntil([this] { return control->written.contains('\n'); }, 2000);
     }
 
-    QTemporaryDir dir;
     FakeSerialControl *control = nullptr;
     VirtualClock *clock = nullptr;
     std::unique_ptr<frmProg> window;
