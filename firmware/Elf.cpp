@@ -153,8 +153,9 @@ ReadOutcome readElf(QByteArrayView file, const PieceSink &sink) {
         segments.push_back(segment);
     }
     if (segments.empty()) {
-        outcome.fileProblem = QStringLiteral("has no loadable segment with contents in it (readelf -l "
-                                             "lists its segments): nothing to program");
+        outcome.fileProblem =
+            QStringLiteral("has no loadable segment with contents in it (readelf -l "
+                           "lists its segments): nothing to program");
         return outcome;
     }
     if (entry > MaxAddress) {
@@ -168,7 +169,9 @@ ReadOutcome readElf(QByteArrayView file, const PieceSink &sink) {
     outcome.placeName = [segments](qint64 place) {
         for (const Segment &s : segments)
             if (s.index == place)
-                return QStringLiteral("segment %1 (file offset %2)").arg(place).arg(hex(s.offset, 1));
+                return QStringLiteral("segment %1 (file offset %2)")
+                    .arg(place)
+                    .arg(hex(s.offset, 1));
         return QStringLiteral("segment %1").arg(place);
     };
     for (const Segment &s : segments)

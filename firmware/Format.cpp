@@ -87,8 +87,9 @@ std::optional<Format> announcedFormat(QByteArrayView bytes) {
 Recognition withAddresses(Format format, bool binaryBaseGiven) {
     if (!binaryBaseGiven)
         return {format, {}};
-    return {format, QStringLiteral("is %1, which carries its own addresses: leave --binary-base out")
-                        .arg(formatName(format))};
+    return {format,
+            QStringLiteral("is %1, which carries its own addresses: leave --binary-base out")
+                .arg(formatName(format))};
 }
 
 } // namespace

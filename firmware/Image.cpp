@@ -99,7 +99,8 @@ QString clashNote(const Reader &read, quint64 address) {
         if (second || address < piece.address ||
             address - piece.address >= static_cast<quint64>(piece.bytes.size()))
             return;
-        const auto byte = static_cast<quint8>(piece.bytes[static_cast<qsizetype>(address - piece.address)]);
+        const auto byte =
+            static_cast<quint8>(piece.bytes[static_cast<qsizetype>(address - piece.address)]);
         if (!first)
             first = Writer{piece.place, byte};
         else if (byte != first->byte)

@@ -56,9 +56,9 @@ struct ReadOutcome {
 
     QList<Problem> problems; // the first MaxProblemsKept
     qint64 problemCount = 0;
-    QString fileProblem;  // what makes the file as a whole unfit, in a sentence; empty when nothing
-    quint64 start = 0;    // the start address the file gives, else 0
-    QString startOrigin;  // where it comes from: "the ELF entry point", "line 40 (start linear …)"
+    QString fileProblem; // what makes the file as a whole unfit, in a sentence; empty when nothing
+    quint64 start = 0;   // the start address the file gives, else 0
+    QString startOrigin; // where it comes from: "the ELF entry point", "line 40 (start linear …)"
     // "line 12", "segment 2 (file offset 0x10000)": a piece's place, for the operator.
     std::function<QString(qint64 place)> placeName;
 

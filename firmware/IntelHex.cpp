@@ -85,44 +85,51 @@ Record parse(QByteArrayView line) {
         if (hexValue(c) < 0)
             return {{}, QStringLiteral("holds %1, which is not a hex digit").arg(shown(c))};
     if (hex.size() % 2 != 0)
-        return {{}, QStringLiteral("has an odd number of hex digits: it is cut short or has one "
-                                   "too many")};
+        return {{},
+                QStringLiteral("has an odd number of hex digits: it is cut short or has one "
+                               "too many")};
     if (hex.size() < 10)
-        return {{}, QStringLiteral("is cut short: a record has at least 10 hex digits (count, "
-                                   "address, type, checksum), this one %1")
-                        .arg(hex.size())};
+        return {{},
+                QStringLiteral("is cut short: a record has at least 10 hex digits (count, "
+                               "address, type, checksum), this one %1")
+                    .arg(hex.size())};
     r.bytes.resize(hex.size() / 2);
     for (qsizetype i = 0; i < r.bytes.size(); ++i)
         r.bytes[i] = static_cast<char>(hexValue(hex[2 * i]) * 16 + hexValue(hex[2 * i + 1]));
     const qsizetype data = r.bytes.size() - 5;
     if (data < r.count())
-        return {{}, QStringLiteral("is cut short: it holds %1 of the %2 data bytes its count "
-                                   "announces")
-                        .arg(data)
-                        .arg(r.count())};
+        return {{},
+                QStringLiteral("is cut short: it holds %1 of the %2 data bytes its count "
+                               "announces")
+                    .arg(data)
+                    .arg(r.count())};
     if (data > r.count())
-        return {{}, QStringLiteral("holds %1 data bytes where its count announces %2")
-                        .arg(data)
-                        .arg(r.count())};
+        return {{},
+                QStringLiteral("holds %1 data bytes where its count announces %2")
+                    .arg(data)
+                    .arg(r.count())};
     quint8 sum = 0;
     for (const char c : r.bytes)
         sum = static_cast<quint8>(sum + static_cast<quint8>(c));
     if (sum != 0) {
         const auto written = static_cast<quint8>(r.bytes.back());
         const auto right = static_cast<quint8>(written - sum);
-        return {{}, QStringLiteral("has a bad checksum: it reads %1 where its bytes give %2")
-                        .arg(twoDigits(written), twoDigits(right))};
+        return {{},
+                QStringLiteral("has a bad checksum: it reads %1 where its bytes give %2")
+                    .arg(twoDigits(written), twoDigits(right))};
     }
     if (r.type() > StartLinearAddress)
-        return {{}, QStringLiteral("has record type %1, which Intel HEX does not have (00 to 05)")
-                        .arg(twoDigits(r.type()))};
+        return {{},
+                QStringLiteral("has record type %1, which Intel HEX does not have (00 to 05)")
+                    .arg(twoDigits(r.type()))};
     static constexpr std::array<int, 6> Sizes = {-1, 0, 2, 4, 2, 4};
     const int expected = Sizes[static_cast<std::size_t>(r.type())];
     if (expected >= 0 && r.count() != expected)
-        return {{}, QStringLiteral("is %1 with %2 data bytes; it takes %3")
-                        .arg(QString::fromLatin1(typeName(r.type())))
-                        .arg(r.count())
-                        .arg(expected)};
+        return {{},
+                QStringLiteral("is %1 with %2 data bytes; it takes %3")
+                    .arg(QString::fromLatin1(typeName(r.type())))
+                    .arg(r.count())
+                    .arg(expected)};
     return r;
 }
 
@@ -180,8 +187,9 @@ public:
         if (!anyData_)
             outcome_.fileProblem = QStringLiteral("has no data record (type 00)");
         else if (endLine_ == 0)
-            outcome_.fileProblem = QStringLiteral("has no end-of-file record (:00000001FF): the file "
-                                                  "may be cut short; make it again");
+            outcome_.fileProblem =
+                QStringLiteral("has no end-of-file record (:00000001FF): the file "
+                               "may be cut short; make it again");
         if (!startLine_)
             outcome_.startOrigin = QStringLiteral("none in the file");
         return std::move(outcome_);

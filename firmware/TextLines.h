@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
 #include <optional>
 
 // Lines of text as an editor numbers them: each ends at CR, LF or CR LF, which is not part of it;

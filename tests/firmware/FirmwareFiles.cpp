@@ -65,8 +65,8 @@ QByteArray elf(const ElfProgram &p) {
     w.put(1, 4);
     w.put(p.entry, word);
     w.put(p.segments.isEmpty() ? 0 : headerSize, word); // program header table
-    w.put(0, word);                                      // no section headers
-    w.put(0, 4);                                         // flags
+    w.put(0, word);                                     // no section headers
+    w.put(0, 4);                                        // flags
     w.put(headerSize, 2);
     w.put(entrySize, 2);
     w.put(static_cast<quint64>(p.segments.size()), 2);

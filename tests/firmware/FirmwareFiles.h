@@ -22,9 +22,9 @@ struct ElfSegment {
 };
 
 struct ElfProgram {
-    bool wide = false;      // 64-bit
+    bool wide = false; // 64-bit
     bool bigEndian = false;
-    quint16 type = 2;       // ET_EXEC
+    quint16 type = 2; // ET_EXEC
     quint64 entry = 0;
     QList<ElfSegment> segments;
 };

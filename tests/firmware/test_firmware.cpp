@@ -57,7 +57,9 @@ std::map<quint64, char> imageOf(const QByteArray &records, quint64 *start = null
     for (const QByteArray &line : records.split('\n')) {
         if (line.size() < 4)
             continue;
-        const int width = line[1] == '1' || line[1] == '9' ? 2 : line[1] == '2' || line[1] == '8' ? 3 : 4;
+        const int width = line[1] == '1' || line[1] == '9'   ? 2
+                          : line[1] == '2' || line[1] == '8' ? 3
+                                                             : 4;
         const QByteArray raw = QByteArray::fromHex(line.mid(2));
         quint64 address = 0;
         for (int i = 0; i < width; ++i)
@@ -96,8 +98,9 @@ TEST(FirmwareRecognition, theContentDecidesNotTheName) {
         {"S-records", "S00600004844521B\nS1130000", false, Format::SRecords, nullptr},
         {"S-records after blank lines", "\r\n\nS1130000", false, Format::SRecords, nullptr},
         {"Intel HEX", ":020000040800F2\n", false, Format::IntelHex, nullptr},
-        {"ELF", "\x7F"
-                "ELF\x01\x01",
+        {"ELF",
+         "\x7F"
+         "ELF\x01\x01",
          false, Format::Elf, nullptr},
         {"text that is neither goes to the S-record check", "hello\n", false, Format::SRecords,
          nullptr},
@@ -109,8 +112,9 @@ TEST(FirmwareRecognition, theContentDecidesNotTheName) {
         {"text with a base is a binary", "Serial=1234\n", true, Format::Binary, nullptr},
         {"HEX with a base", ":020000040800F2\n", true, Format::IntelHex,
          "is Intel HEX, which carries its own addresses: leave --binary-base out"},
-        {"ELF with a base", "\x7F"
-                            "ELF\x02\x02",
+        {"ELF with a base",
+         "\x7F"
+         "ELF\x02\x02",
          true, Format::Elf, "is ELF, which carries its own addresses"},
         {"S-records behind a byte-order mark", "\xEF\xBB\xBFS00600004844521B\n", false,
          Format::SRecords,
@@ -127,7 +131,8 @@ TEST(FirmwareRecognition, theContentDecidesNotTheName) {
         const Recognition r = recognise(c.content, c.binaryBase);
         EXPECT_EQ(r.format, c.format);
         if (c.refusal)
-            EXPECT_TRUE(r.refusal.contains(QString::fromUtf8(c.refusal))) << r.refusal.toStdString();
+            EXPECT_TRUE(r.refusal.contains(QString::fromUtf8(c.refusal)))
+                << r.refusal.toStdString();
         else
             EXPECT_TRUE(r.refusal.isEmpty()) << r.refusal.toStdString();
     }
@@ -147,35 +152,59 @@ TEST(FirmwareRefusals, eachNamesThePlace) {
         std::optional<quint64> binaryBase;
         const char *says;
     } cases[] = {
-        {"a HEX record cut short", lines({hexRecord(0, 0x100, data16), cutShort, hexEnd()}), {},
+        {"a HEX record cut short",
+         lines({hexRecord(0, 0x100, data16), cutShort, hexEnd()}),
+         {},
          "line 2 is cut short: it holds 11 of the 16 data bytes its count announces"},
-        {"a bad HEX checksum", lines({badChecksum, hexEnd()}), {},
+        {"a bad HEX checksum",
+         lines({badChecksum, hexEnd()}),
+         {},
          "line 1 has a bad checksum: it reads 00 where its bytes give "},
-        {"a HEX record without its first digits", lines({":0000", hexEnd()}), {},
+        {"a HEX record without its first digits",
+         lines({":0000", hexEnd()}),
+         {},
          "line 1 is cut short: a record has at least 10 hex digits"},
-        {"an odd number of digits", lines({hexRecord(0, 0, "a") + "0", hexEnd()}), {},
+        {"an odd number of digits",
+         lines({hexRecord(0, 0, "a") + "0", hexEnd()}),
+         {},
          "line 1 has an odd number of hex digits"},
-        {"a character that is no hex digit", lines({":10G0", hexEnd()}), {},
+        {"a character that is no hex digit",
+         lines({":10G0", hexEnd()}),
+         {},
          "line 1 holds \"G\", which is not a hex digit"},
-        {"a HEX record type that does not exist", lines({hexRecord(6, 0, {}), hexEnd()}), {},
+        {"a HEX record type that does not exist",
+         lines({hexRecord(6, 0, {}), hexEnd()}),
+         {},
          "line 1 has record type 06, which Intel HEX does not have (00 to 05)"},
-        {"an address record of the wrong size", lines({hexRecord(4, 0, "abc"), hexEnd()}), {},
+        {"an address record of the wrong size",
+         lines({hexRecord(4, 0, "abc"), hexEnd()}),
+         {},
          "line 1 is an extended linear address record (04) with 3 data bytes; it takes 2"},
         {"blanks after a HEX record's checksum",
-         lines({hexRecord(0, 0, data16), hexRecord(0, 16, data16) + "  ", hexEnd()}), {},
+         lines({hexRecord(0, 0, data16), hexRecord(0, 16, data16) + "  ", hexEnd()}),
+         {},
          "line 2 has 2 blanks after its checksum"},
-        {"a line that is no HEX record", lines({hexRecord(0, 0, data16), "S1130000", hexEnd()}),
-         {}, "line 2 does not start with the record mark \":\""},
-        {"a record after the end of file", lines({hexRecord(0, 0, data16), hexEnd(), hexRecord(0, 0x20, data16)}),
-         {}, "line 3 follows the end-of-file record on line 2"},
-        {"no end-of-file record", lines({hexRecord(0, 0, data16)}), {},
+        {"a line that is no HEX record",
+         lines({hexRecord(0, 0, data16), "S1130000", hexEnd()}),
+         {},
+         "line 2 does not start with the record mark \":\""},
+        {"a record after the end of file",
+         lines({hexRecord(0, 0, data16), hexEnd(), hexRecord(0, 0x20, data16)}),
+         {},
+         "line 3 follows the end-of-file record on line 2"},
+        {"no end-of-file record",
+         lines({hexRecord(0, 0, data16)}),
+         {},
          "has no end-of-file record (:00000001FF): the file may be cut short"},
-        {"no data record", lines({hexRecord(4, 0, word16(0x0800)), hexEnd()}), {},
+        {"no data record",
+         lines({hexRecord(4, 0, word16(0x0800)), hexEnd()}),
+         {},
          "has no data record (type 00)"},
         {"two start addresses",
          lines({hexRecord(0, 0, data16), hexRecord(5, 0, word32(0x100)),
                 hexRecord(5, 0, word32(0x200)), hexEnd()}),
-         {}, "line 3 gives another start address than line 2 (0x00000200, not 0x00000100)"},
+         {},
+         "line 3 gives another start address than line 2 (0x00000200, not 0x00000100)"},
         {"HEX ranges that overlap with other bytes",
          lines({hexRecord(0, 0x100, data16), hexRecord(0, 0x108, bytes(16, 8)),
                 hexRecord(0, 0x110, bytes(4, 99)), hexEnd()}),
@@ -183,14 +212,19 @@ TEST(FirmwareRefusals, eachNamesThePlace) {
          "gives 0x00000110 two values: 0x10 from line 2 and 0x63 from line 3; a file must give "
          "each address one"},
         {"an ELF without loadable segments",
-         FirmwareFiles::elf({.segments = {note, noContents}}), {},
+         FirmwareFiles::elf({.segments = {note, noContents}}),
+         {},
          "has no loadable segment with contents in it"},
-        {"an ELF object file", FirmwareFiles::elf({.type = 1, .segments = {}}), {},
+        {"an ELF object file",
+         FirmwareFiles::elf({.type = 1, .segments = {}}),
+         {},
          "is a relocatable object file (.o), not a linked program: link it into a program first"},
         {"an ELF cut short",
          FirmwareFiles::elf({.segments = {{.physicalAddress = 0x8000, .contents = bytes(64)}}})
              .chopped(1),
-         {}, "is cut short: segment 0 holds 64 bytes from file offset 0x54, past the end of the file (147 bytes)"},
+         {},
+         "is cut short: segment 0 holds 64 bytes from file offset 0x54, past the end of the file "
+         "(147 bytes)"},
         {"ELF segments that overlap with other bytes",
          FirmwareFiles::elf({.wide = true,
                              .segments = {{.physicalAddress = 0x8000, .contents = bytes(32)},
@@ -199,9 +233,13 @@ TEST(FirmwareRefusals, eachNamesThePlace) {
          "gives 0x00008010 two values: 0x10 from segment 0 (file offset 0xB0) and 0x01 from "
          "segment 1 (file offset 0xD0)"},
         {"an ELF segment past 4 GiB",
-         FirmwareFiles::elf({.wide = true, .segments = {{.physicalAddress = 0xFFFFFFF8, .contents = bytes(16)}}}),
-         {}, "has segment 0 loaded at 0xFFFFFFF8, past the 32-bit address space"},
-        {"a binary without a base address", bytes(256), {},
+         FirmwareFiles::elf(
+             {.wide = true, .segments = {{.physicalAddress = 0xFFFFFFF8, .contents = bytes(16)}}}),
+         {},
+         "has segment 0 loaded at 0xFFFFFFF8, past the 32-bit address space"},
+        {"a binary without a base address",
+         bytes(256),
+         {},
          "is a raw binary, which holds no addresses: tarnix-pellora-cli sends one with the address "
          "of its first byte, --binary-base ADDRESS"},
         {"a binary past 4 GiB", bytes(256), 0xFFFFFF80,
@@ -209,7 +247,8 @@ TEST(FirmwareRefusals, eachNamesThePlace) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const Conversion conversion = convert(c.content, QStringLiteral("f"), {.binaryBase = c.binaryBase});
+        const Conversion conversion =
+            convert(c.content, QStringLiteral("f"), {.binaryBase = c.binaryBase});
         EXPECT_TRUE(conversion.refused());
         EXPECT_TRUE(conversion.records.isEmpty());
         EXPECT_TRUE(refusalText(conversion).contains(QString::fromUtf8(c.says)))
@@ -228,37 +267,55 @@ TEST(IntelHexReading, addressRecordsPlaceTheData) {
         std::map<quint64, char> image;
         quint64 start;
     } cases[] = {
-        {"plain 16-bit offsets", {hexRecord(0, 0x1000, a), hexRecord(0, 0x2000, b)},
-         imageAt(0x1000, a) + imageAt(0x2000, b), 0},
+        {"plain 16-bit offsets",
+         {hexRecord(0, 0x1000, a), hexRecord(0, 0x2000, b)},
+         imageAt(0x1000, a) + imageAt(0x2000, b),
+         0},
         {"extended linear address",
          {hexRecord(4, 0, word16(0x0800)), hexRecord(0, 0x0010, a), hexRecord(4, 0, word16(0x0801)),
           hexRecord(0, 0xFFF8, b)},
-         imageAt(0x08000010, a) + imageAt(0x0801FFF8, b), 0},
+         imageAt(0x08000010, a) + imageAt(0x0801FFF8, b),
+         0},
         {"a linear record runs on past its 64 KiB block",
-         {hexRecord(4, 0, word16(0x0001)), hexRecord(0, 0xFFF8, a)}, imageAt(0x1FFF8, a), 0},
+         {hexRecord(4, 0, word16(0x0001)), hexRecord(0, 0xFFF8, a)},
+         imageAt(0x1FFF8, a),
+         0},
         {"extended segment address: base times 16",
-         {hexRecord(2, 0, word16(0x1000)), hexRecord(0, 0x0004, a)}, imageAt(0x10004, a), 0},
+         {hexRecord(2, 0, word16(0x1000)), hexRecord(0, 0x0004, a)},
+         imageAt(0x10004, a),
+         0},
         {"a segment record wraps within its segment",
          {hexRecord(2, 0, word16(0x1000)), hexRecord(0, 0xFFF8, a)},
-         imageAt(0x1FFF8, a.first(8)) + imageAt(0x10000, a.sliced(8)), 0},
+         imageAt(0x1FFF8, a.first(8)) + imageAt(0x10000, a.sliced(8)),
+         0},
         {"a linear record after a segment record starts afresh",
          {hexRecord(2, 0, word16(0x1000)), hexRecord(4, 0, word16(0x0002)), hexRecord(0, 0, b)},
-         imageAt(0x20000, b), 0},
-        {"start linear address", {hexRecord(0, 0, b), hexRecord(5, 0, word32(0x08000123))},
-         imageAt(0, b), 0x08000123},
+         imageAt(0x20000, b),
+         0},
+        {"start linear address",
+         {hexRecord(0, 0, b), hexRecord(5, 0, word32(0x08000123))},
+         imageAt(0, b),
+         0x08000123},
         {"start segment address: CS times 16 plus IP",
-         {hexRecord(0, 0, b), hexRecord(3, 0, word32(0x00102345))}, imageAt(0, b), 0x2445},
-        {"the same bytes twice are one", {hexRecord(0, 0x100, a), hexRecord(0, 0x108, a.sliced(8))},
-         imageAt(0x100, a), 0},
-        {"records out of order", {hexRecord(0, 0x110, b), hexRecord(0, 0x100, a)},
-         imageAt(0x100, a) + imageAt(0x110, b), 0},
+         {hexRecord(0, 0, b), hexRecord(3, 0, word32(0x00102345))},
+         imageAt(0, b),
+         0x2445},
+        {"the same bytes twice are one",
+         {hexRecord(0, 0x100, a), hexRecord(0, 0x108, a.sliced(8))},
+         imageAt(0x100, a),
+         0},
+        {"records out of order",
+         {hexRecord(0, 0x110, b), hexRecord(0, 0x100, a)},
+         imageAt(0x100, a) + imageAt(0x110, b),
+         0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         QList<QByteArray> records = c.records;
         records.append(hexEnd());
         // CR LF and a blank line change nothing.
-        const Conversion conversion = convert("\r\n" + lines(records, "\r\n"), QStringLiteral("a.hex"));
+        const Conversion conversion =
+            convert("\r\n" + lines(records, "\r\n"), QStringLiteral("a.hex"));
         ASSERT_FALSE(conversion.refused()) << refusalText(conversion).toStdString();
         quint64 start = ~0ull;
         EXPECT_EQ(imageOf(conversion.records, &start), c.image);
@@ -273,7 +330,10 @@ TEST(ElfReading, loadableSegmentsAtTheirPhysicalAddresses) {
     const QByteArray data = bytes(12, 100);
     for (const bool wide : {false, true}) {
         for (const bool bigEndian : {false, true}) {
-            SCOPED_TRACE(QStringLiteral("%1-bit, %2").arg(wide ? 64 : 32).arg(bigEndian ? "big-endian" : "little-endian").toStdString());
+            SCOPED_TRACE(QStringLiteral("%1-bit, %2")
+                             .arg(wide ? 64 : 32)
+                             .arg(bigEndian ? "big-endian" : "little-endian")
+                             .toStdString());
             const ElfProgram program{
                 .wide = wide,
                 .bigEndian = bigEndian,
@@ -283,7 +343,8 @@ TEST(ElfReading, loadableSegmentsAtTheirPhysicalAddresses) {
                              {.type = 4, .physicalAddress = 0, .contents = "a note"},
                              {.physicalAddress = 0x00401000, .contents = data, .memorySize = 0x100},
                              {.physicalAddress = 0x00402000, .contents = {}, .memorySize = 0x400}}};
-            const Conversion conversion = convert(FirmwareFiles::elf(program), QStringLiteral("app.elf"));
+            const Conversion conversion =
+                convert(FirmwareFiles::elf(program), QStringLiteral("app.elf"));
             ASSERT_FALSE(conversion.refused()) << refusalText(conversion).toStdString();
             EXPECT_EQ(conversion.format, Format::Elf);
             quint64 start = 0;
@@ -295,7 +356,8 @@ TEST(ElfReading, loadableSegmentsAtTheirPhysicalAddresses) {
         }
     }
     // A shared object (a position-independent program) is taken as well.
-    EXPECT_FALSE(convert(FirmwareFiles::elf({.type = 3, .segments = {{.contents = text}}}), {}).refused());
+    EXPECT_FALSE(
+        convert(FirmwareFiles::elf({.type = 3, .segments = {{.contents = text}}}), {}).refused());
 }
 
 // The S-records written for an image: the widest address decides the record types, each run is
@@ -304,7 +366,9 @@ TEST(SRecordEncoding, recordsForAnImage) {
     using SRecordWriter::record;
     const QByteArray a = bytes(20, 0xA0);
     const QByteArray b = bytes(3, 0x30);
-    const auto run = [](quint64 address, const QByteArray &data) { return Image::Run{address, data}; };
+    const auto run = [](quint64 address, const QByteArray &data) {
+        return Image::Run{address, data};
+    };
     const struct {
         const char *name;
         Image image;
@@ -318,19 +382,36 @@ TEST(SRecordEncoding, recordsForAnImage) {
          "a.hex",
          {record('0', 0, "a.hex"), record('1', 0, a.first(16)), record('1', 0x10, a.sliced(16)),
           record('1', 0xFFFD, b), record('9', 0, {})}},
-        {"S2 from 0x10000", {{run(0xFFFF, b)}, 0}, 16, "x",
+        {"S2 from 0x10000",
+         {{run(0xFFFF, b)}, 0},
+         16,
+         "x",
          {record('0', 0, "x"), record('2', 0xFFFF, b), record('8', 0, {})}},
-        {"S3 from 0x1000000", {{run(0x00FFFFFF, b)}, 0}, 16, "x",
+        {"S3 from 0x1000000",
+         {{run(0x00FFFFFF, b)}, 0},
+         16,
+         "x",
          {record('0', 0, "x"), record('3', 0x00FFFFFF, b), record('7', 0, {})}},
-        {"a start address above the data widens the records", {{run(0x100, b)}, 0x08000000}, 16, "x",
+        {"a start address above the data widens the records",
+         {{run(0x100, b)}, 0x08000000},
+         16,
+         "x",
          {record('0', 0, "x"), record('3', 0x100, b), record('7', 0x08000000, {})}},
-        {"one byte a record", {{run(0xFFF0, b)}, 0xFFF1}, 1, "x",
+        {"one byte a record",
+         {{run(0xFFF0, b)}, 0xFFF1},
+         1,
+         "x",
          {record('0', 0, "x"), record('1', 0xFFF0, b.first(1)), record('1', 0xFFF1, b.sliced(1, 1)),
           record('1', 0xFFF2, b.sliced(2)), record('9', 0xFFF1, {})}},
-        {"64 bytes a record", {{run(0x20000, bytes(130))}, 0}, 64, "x",
+        {"64 bytes a record",
+         {{run(0x20000, bytes(130))}, 0},
+         64,
+         "x",
          {record('0', 0, "x"), record('2', 0x20000, bytes(64)), record('2', 0x20040, bytes(64, 64)),
           record('2', 0x20080, bytes(2, 128)), record('8', 0, {})}},
-        {"a long name is cut whole characters", {{run(0, b)}, 0}, 16,
+        {"a long name is cut whole characters",
+         {{run(0, b)}, 0},
+         16,
          QByteArray(63, 'n') + "\xC3\xA4.hex",
          {record('0', 0, QByteArray(63, 'n')), record('1', 0, b), record('9', 0, {})}},
     };
@@ -350,8 +431,9 @@ TEST(ConversionSummary, saysWhatTheFileBecame) {
             records.append(hexRecord(0, static_cast<quint16>(base + at), bytes(16, at)));
     records.append(hexEnd());
     const Conversion conversion = convert(lines(records), QStringLiteral("app.hex"));
-    EXPECT_EQ(summary(QStringLiteral("app.hex"), conversion),
-              QStringLiteral("app.hex: Intel HEX, 12,288 bytes in 3 ranges, sent as 768 S2 records"));
+    EXPECT_EQ(
+        summary(QStringLiteral("app.hex"), conversion),
+        QStringLiteral("app.hex: Intel HEX, 12,288 bytes in 3 ranges, sent as 768 S2 records"));
     EXPECT_EQ(summary(QStringLiteral("one.bin"),
                       convert(QByteArray(1, '\0'), QStringLiteral("one.bin"), {.binaryBase = 0})),
               QStringLiteral("one.bin: raw binary, 1 byte in 1 range, sent as 1 S1 record"));
