@@ -11,7 +11,16 @@
 
 namespace {
 
-using FaultDevice = WindowRig;
+class FaultDevice : public WindowRig {
+protected:
+    // Chooses a file of S-records of `bytes` random bytes; returns its lines.
+    QList<QByteArray> chooseRecords(int bytes, int seed) {
+        const QList<QByteArray> lines = SRecordWriter::lines(
+            randomData(bytes, static_cast<quint32>(seed)), 0x1000, SRecordWriter::Options{});
+        choose(writeFile(lines.join('\n') + '\n'));
+        return lines;
+    }
+};
 
 // A device played by the test over a pseudo-terminal linked at the port's path, for orders of
 // tokens the simulator never sends.
@@ -125,9 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FaultDevice, tokensInTheWrongStatesAreOnlyShownInTheLog) {
     ScriptedDevice device(linkPath());
     openWindow();
-    SRecordWriter::Options options;
-    const QList<QByteArray> lines = SRecordWriter::lines(randomData(64, 10), 0x1000, options);
-    choose(writeFile(lines.join('\n') + '\n'));
+    const QList<QByteArray> lines = chooseRecords(64, 10);
     const auto state = [&] { return window->session().state(); };
     const auto shown = [&](const QString &text) {
         return waitUntil([&] { return logText().endsWith(text); });
@@ -174,9 +181,7 @@ TEST_F(FaultDevice, aRunStartedRightAfterACancelSendsTheWholeFileWhenAsked) {
     // transfer, which would send the file before the device asked for it.
     ScriptedDevice device(linkPath());
     openWindow();
-    SRecordWriter::Options options;
-    const QList<QByteArray> lines = SRecordWriter::lines(randomData(96, 11), 0x1000, options);
-    choose(writeFile(lines.join('\n') + '\n'));
+    const QList<QByteArray> lines = chooseRecords(96, 11);
 
     button("btnFlash")->click();
     ASSERT_NO_FATAL_FAILURE(device.askForTheFile());
@@ -206,10 +211,8 @@ TEST_F(FaultDevice, aRunStartedRightAfterACancelSendsTheWholeFileWhenAsked) {
 TEST_F(FaultDevice, afterCancelNoLineReachesTheDeviceAndNothingFails) {
     ScriptedDevice device(linkPath());
     openWindow();
-    const QList<QByteArray> lines =
-        SRecordWriter::lines(randomData(256, 12), 0x1000, SRecordWriter::Options{});
+    const QList<QByteArray> lines = chooseRecords(256, 12);
     ASSERT_GE(lines.size(), 6);
-    choose(writeFile(lines.join('\n') + '\n'));
     // From a run that is probing.
     const auto toSendingFile = [&] {
         ASSERT_NO_FATAL_FAILURE(device.askForTheFile());
