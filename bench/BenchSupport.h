@@ -1,17 +1,21 @@
 #pragma once
 
 // Shared by the benchmarks that run the session headless.
-#include "QuietView.h"
+#include "RecordingView.h"
 #include "session/Pacing.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <cstdio>
 
-// The benchmarks print what the session notes and the boxes it would show.
-class EchoView : public QuietView {
+// The benchmarks print what the session notes and the boxes it would show, and keep nothing that
+// grows with a run.
+class EchoView : public RecordingView {
 public:
-    EchoView() { echo = true; }
+    EchoView() {
+        echo = true;
+        recording = false;
+    }
 };
 
 // A field of /proc/self/status (VmRSS, VmHWM), in KiB; -1 when it cannot be read.

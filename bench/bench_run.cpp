@@ -1,7 +1,7 @@
 // A complete programming run against the device simulator, headless: the real serial layer, timers
 // and session, with a view that only counts. Prints the time of the run and the line rate.
 //   bench_run [data-bytes] [bytes-per-record] [speed-index] [simulator options...]
-#include "QuietView.h"
+#include "RecordingView.h"
 #include "SRecordWriter.h"
 #include "SimProcess.h"
 #include "platform/QtTimers.h"
@@ -19,8 +19,9 @@
 
 namespace {
 
-class CountingView final : public QuietView {
+class CountingView final : public RecordingView {
 public:
+    CountingView() { recording = false; }
     void showStage(Stage stage) override { lastStatus = toString(stage); }
     void appendReceived(const QByteArray &bytes) override { received += bytes.size(); }
     void showCommError(int code) override { std::fprintf(stderr, "COM error %d\n", code); }

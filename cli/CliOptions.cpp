@@ -11,7 +11,51 @@
 
 namespace {
 
+using Group = CliOption::Group;
+using Takes = CliOption::Takes;
+
+constexpr CliOption Options[] = {
+    {Group::Boards, "port", nullptr, Takes::Value, "N", true,
+     "port number 1 to 32767, as typed in the window: the [Ports] entry\n"
+     "COM<N> of ~/.config/Tarnix/Settings.ini, else /dev/ttyS<N-1>"},
+    {Group::Boards, "device", nullptr, Takes::Value, "PATH", true,
+     "a serial device, e.g. /dev/ttyUSB0 or a /dev/serial/by-id link"},
+    {Group::Run, "file", nullptr, Takes::Value, "F", false, "the S-record file to load (required)"},
+    {Group::Run, "speed", nullptr, Takes::Value, "S", false,
+     "pause per line: 20, 40, 60, 80, 100 (ms) or auto (default 60)"},
+    {Group::Run, "boot-timeout", nullptr, Takes::Value, "SECONDS", false,
+     "time the board has to restart into its bootloader (default 60)"},
+    {Group::Run, "reset", nullptr, Takes::Value, "dtr|rts", false,
+     "drop that modem line for 100 ms at the start instead of asking for a\n"
+     "power cycle"},
+    {Group::Run, "log", nullptr, Takes::Value, "FILE", false,
+     "append every byte the board sends to FILE (FILE.1, FILE.2... for\n"
+     "several boards)"},
+    {Group::Run, "json", nullptr, Takes::Nothing, nullptr, false,
+     "print a JSON array with one result object per board on stdout\n"
+     "(with --repeat: one object per line for each board run)"},
+    {Group::Run, "repeat", nullptr, Takes::Nothing, nullptr, false,
+     "station mode: after each run show the tally and wait; Enter programs\n"
+     "the next board on the same port(s) with the file read afresh, q or\n"
+     "Ctrl-C ends. The board just programmed is not probed before Enter."},
+    {Group::Run, "history-file", nullptr, Takes::Value, "PATH", false,
+     "the run history to append to (and --history to read) instead of\n"
+     "$XDG_STATE_HOME/tarnix-pellora/history.jsonl"},
+    {Group::Run, "no-history", nullptr, Takes::Nothing, nullptr, false, "write no run history"},
+    {Group::Other, "check", nullptr, Takes::Value, "F", false,
+     "read F as a run would and show what would be sent: lines, record\n"
+     "types, address ranges, data bytes, start address, SHA-256 and every\n"
+     "line that would be refused; no port is opened"},
+    {Group::Other, "list-ports", nullptr, Takes::Nothing, nullptr, false,
+     "show the serial devices present and the [Ports] map"},
+    {Group::Other, "history", nullptr, Takes::OptionalCount, "[N]", false,
+     "show the last N runs of the run history (default 20), of both programs"},
+    {Group::Other, "help", "h", Takes::Nothing, nullptr, false, "show this text"},
+    {Group::Other, "version", nullptr, Takes::Nothing, nullptr, false, "show the version"},
+};
+
 constexpr int MaxBootTimeoutSeconds = 3600;
+constexpr int MaxHistoryCount = 1'000'000;
 
 // The window's speed list, by the number the operator reads in it.
 const std::map<QString, int> SpeedIndexes = {
@@ -42,95 +86,29 @@ ParsedArguments usageError(const QString &text) {
     return {std::nullopt, text};
 }
 
-} // namespace
+QCommandLineOption parserOption(const CliOption &option) {
+    QStringList names{QString::fromLatin1(option.name)};
+    if (option.shortName)
+        names.prepend(QString::fromLatin1(option.shortName));
+    if (option.takes != Takes::Value)
+        return QCommandLineOption(names);
+    return QCommandLineOption(names, QString(), QString::fromLatin1(option.valueName));
+}
 
-ParsedArguments parseArguments(const QStringList &arguments) {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("N"));
-    const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
-    const QCommandLineOption file(QStringLiteral("file"), QString(), QStringLiteral("F"));
-    const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("S"));
-    const QCommandLineOption bootTimeout(QStringLiteral("boot-timeout"), QString(),
-                                         QStringLiteral("SECONDS"));
-    const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption listPorts(QStringLiteral("list-ports"));
-    const QCommandLineOption check(QStringLiteral("check"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption reset(QStringLiteral("reset"), QString(), QStringLiteral("LINE"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringLiteral("version"));
-    const QCommandLineOption history(QStringLiteral("history"));
-    const QCommandLineOption historyFile(QStringLiteral("history-file"), QString(),
-                                         QStringLiteral("PATH"));
-    const QCommandLineOption noHistory(QStringLiteral("no-history"));
-    const QCommandLineOption repeat(QStringLiteral("repeat"));
-    parser.addOptions({port, device, file, speed, bootTimeout, log, json, listPorts, check, reset,
-                       help, version, history, historyFile, noHistory, repeat});
+// "--boot-timeout SECONDS", "-h, --help", "--history [N]"
+QString synopsis(const CliOption &option) {
+    QString text = QStringLiteral("--") + QString::fromLatin1(option.name);
+    if (option.shortName)
+        text.prepend(QStringLiteral("-%1, ").arg(QString::fromLatin1(option.shortName)));
+    if (option.valueName)
+        text += QLatin1Char(' ') + QString::fromLatin1(option.valueName);
+    return text;
+}
 
-    if (!parser.parse(arguments))
-        return usageError(parser.errorText());
-    // A second value of an option that takes one would silently win over the first.
-    for (const QCommandLineOption *single :
-         {&file, &speed, &bootTimeout, &log, &check, &reset, &historyFile}) {
-        const QStringList given = parser.values(*single);
-        if (given.size() > 1)
-            return usageError(QStringLiteral("--%1 is given %2 times (\"%3\"): give it once")
-                                  .arg(single->names().constFirst())
-                                  .arg(given.size())
-                                  .arg(given.join(QStringLiteral("\", \""))));
-    }
-    CliOptions options;
-    if (parser.isSet(historyFile)) {
-        options.historyPath = parser.value(historyFile);
-        if (options.historyPath.isEmpty())
-            return usageError(QStringLiteral("--history-file expects a file name"));
-    } else {
-        options.historyPath = RunHistory::defaultPath();
-    }
-    // --history takes an optional count, which the parser sees as a positional argument.
-    QStringList positional = parser.positionalArguments();
-    if (parser.isSet(history) && !parser.isSet(help) && !parser.isSet(version)) {
-        options.action = CliOptions::Action::History;
-        if (!positional.isEmpty()) {
-            const auto count = numberIn(positional.takeFirst(), 1, 1'000'000);
-            if (!count)
-                return usageError(
-                    QStringLiteral("--history expects a number of runs from 1 to 1000000"));
-            options.historyCount = *count;
-        }
-        if (!positional.isEmpty())
-            return usageError(
-                QStringLiteral("unexpected argument \"%1\"").arg(positional.constFirst()));
-        return {options, {}};
-    }
-    if (!positional.isEmpty())
-        return usageError(
-            QStringLiteral("unexpected argument \"%1\"").arg(positional.constFirst()));
-
-    if (parser.isSet(help)) {
-        options.action = CliOptions::Action::Help;
-        return {options, {}};
-    }
-    if (parser.isSet(version)) {
-        options.action = CliOptions::Action::Version;
-        return {options, {}};
-    }
-    if (parser.isSet(check)) {
-        options.action = CliOptions::Action::Check;
-        options.checkFile = parser.value(check);
-        if (options.checkFile.isEmpty())
-            return usageError(QStringLiteral("--check expects a file name"));
-        return {options, {}};
-    }
-    if (parser.isSet(listPorts)) {
-        options.action = CliOptions::Action::ListPorts;
-        return {options, {}};
-    }
-
-    // The boards in the order given, --port and --device mixed.
-    const QStringList ports = parser.values(port);
-    const QStringList devices = parser.values(device);
+// The boards in the order given, --port and --device mixed; an error text, or empty.
+QString takeBoards(const QCommandLineParser &parser, CliOptions &options) {
+    const QStringList ports = parser.values(QStringLiteral("port"));
+    const QStringList devices = parser.values(QStringLiteral("device"));
     qsizetype nextPort = 0;
     qsizetype nextDevice = 0;
     for (const QString &name : parser.optionNames()) {
@@ -139,11 +117,10 @@ ParsedArguments parseArguments(const QStringList &arguments) {
             const QString text = ports.value(nextPort++);
             const auto number = numberIn(text, MinPortNumber, MaxPortNumber);
             if (!number)
-                return usageError(
-                    QStringLiteral("--port expects a port number from %1 to %2, not \"%3\"")
-                        .arg(MinPortNumber)
-                        .arg(MaxPortNumber)
-                        .arg(text));
+                return QStringLiteral("--port expects a port number from %1 to %2, not \"%3\"")
+                    .arg(MinPortNumber)
+                    .arg(MaxPortNumber)
+                    .arg(text);
             target.portNumber = *number;
             // A number that leads nowhere fails when its port is opened, with the reason.
             const ResolvedPort resolved = resolvePortDevice(*number);
@@ -151,57 +128,132 @@ ParsedArguments parseArguments(const QStringList &arguments) {
         } else if (name == QStringLiteral("device")) {
             target.device = devices.value(nextDevice++);
             if (target.device.isEmpty())
-                return usageError(QStringLiteral("--device expects a device path"));
+                return QStringLiteral("--device expects a device path");
         } else {
             continue;
         }
         for (const BoardTarget &earlier : options.boards)
             if (identity(earlier.device) == identity(target.device))
-                return usageError(
-                    QStringLiteral("%1 is given twice: one board per port").arg(target.device));
+                return QStringLiteral("%1 is given twice: one board per port").arg(target.device);
         options.boards.append(target);
     }
     if (options.boards.isEmpty())
-        return usageError(QStringLiteral("no board: give --port N or --device PATH"));
+        return QStringLiteral("no board: give --port N or --device PATH");
+    return {};
+}
 
-    options.file = parser.value(file);
+// The file and how to run it; an error text, or empty.
+QString takeRunSettings(const QCommandLineParser &parser, CliOptions &options) {
+    options.file = parser.value(QStringLiteral("file"));
     if (options.file.isEmpty())
-        return usageError(QStringLiteral("no firmware file: give --file F"));
-
-    if (parser.isSet(speed)) {
-        const auto found = SpeedIndexes.find(parser.value(speed).toLower());
+        return QStringLiteral("no firmware file: give --file F");
+    if (parser.isSet(QStringLiteral("speed"))) {
+        const QString speed = parser.value(QStringLiteral("speed"));
+        const auto found = SpeedIndexes.find(speed.toLower());
         if (found == SpeedIndexes.end())
-            return usageError(
-                QStringLiteral("--speed expects 20, 40, 60, 80, 100 or auto, not \"%1\"")
-                    .arg(parser.value(speed)));
+            return QStringLiteral("--speed expects 20, 40, 60, 80, 100 or auto, not \"%1\"")
+                .arg(speed);
         options.speedIndex = found->second;
     }
-    if (parser.isSet(bootTimeout)) {
-        const auto seconds = numberIn(parser.value(bootTimeout), 1, MaxBootTimeoutSeconds);
+    if (parser.isSet(QStringLiteral("boot-timeout"))) {
+        const QString timeout = parser.value(QStringLiteral("boot-timeout"));
+        const auto seconds = numberIn(timeout, 1, MaxBootTimeoutSeconds);
         if (!seconds)
-            return usageError(
-                QStringLiteral("--boot-timeout expects seconds from 1 to %1, not \"%2\"")
-                    .arg(MaxBootTimeoutSeconds)
-                    .arg(parser.value(bootTimeout)));
+            return QStringLiteral("--boot-timeout expects seconds from 1 to %1, not \"%2\"")
+                .arg(MaxBootTimeoutSeconds)
+                .arg(timeout);
         options.bootTimeoutSeconds = *seconds;
     }
-    if (parser.isSet(reset)) {
-        const QString line = parser.value(reset).toLower();
-        if (line == QStringLiteral("dtr"))
+    if (parser.isSet(QStringLiteral("reset"))) {
+        const QString reset = parser.value(QStringLiteral("reset"));
+        if (reset.toLower() == QStringLiteral("dtr"))
             options.reset = ResetLine::Dtr;
-        else if (line == QStringLiteral("rts"))
+        else if (reset.toLower() == QStringLiteral("rts"))
             options.reset = ResetLine::Rts;
         else
-            return usageError(
-                QStringLiteral("--reset expects dtr or rts, not \"%1\"").arg(parser.value(reset)));
+            return QStringLiteral("--reset expects dtr or rts, not \"%1\"").arg(reset);
     }
-    options.logPath = parser.value(log);
-    if (parser.isSet(log) && options.logPath.isEmpty())
-        return usageError(QStringLiteral("--log expects a file name"));
-    options.json = parser.isSet(json);
-    options.repeat = parser.isSet(repeat);
-    if (parser.isSet(noHistory))
+    options.logPath = parser.value(QStringLiteral("log"));
+    if (parser.isSet(QStringLiteral("log")) && options.logPath.isEmpty())
+        return QStringLiteral("--log expects a file name");
+    options.json = parser.isSet(QStringLiteral("json"));
+    options.repeat = parser.isSet(QStringLiteral("repeat"));
+    if (parser.isSet(QStringLiteral("no-history")))
         options.historyPath.clear();
+    return {};
+}
+
+} // namespace
+
+std::span<const CliOption> cliOptions() {
+    return Options;
+}
+
+ParsedArguments parseArguments(const QStringList &arguments) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const CliOption &option : Options)
+        parser.addOption(parserOption(option));
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    // A second value of an option that takes one would silently win over the first.
+    for (const CliOption &option : Options) {
+        const QStringList given = parser.values(QString::fromLatin1(option.name));
+        if (option.takes == Takes::Value && !option.repeatable && given.size() > 1)
+            return usageError(QStringLiteral("--%1 is given %2 times (\"%3\"): give it once")
+                                  .arg(QString::fromLatin1(option.name))
+                                  .arg(given.size())
+                                  .arg(given.join(QStringLiteral("\", \""))));
+    }
+    const auto isSet = [&](const char *name) { return parser.isSet(QString::fromLatin1(name)); };
+    CliOptions options;
+    options.historyPath = RunHistory::defaultPath();
+    if (isSet("history-file")) {
+        options.historyPath = parser.value(QStringLiteral("history-file"));
+        if (options.historyPath.isEmpty())
+            return usageError(QStringLiteral("--history-file expects a file name"));
+    }
+    // --history takes an optional count, which the parser sees as a positional argument.
+    QStringList positional = parser.positionalArguments();
+    if (isSet("history") && !isSet("help") && !isSet("version")) {
+        options.action = CliOptions::Action::History;
+        if (!positional.isEmpty()) {
+            const auto count = numberIn(positional.takeFirst(), 1, MaxHistoryCount);
+            if (!count)
+                return usageError(QStringLiteral("--history expects a number of runs from 1 to %1")
+                                      .arg(MaxHistoryCount));
+            options.historyCount = *count;
+        }
+    }
+    if (!positional.isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument \"%1\"").arg(positional.constFirst()));
+    if (options.action == CliOptions::Action::History)
+        return {options, {}};
+
+    if (isSet("help")) {
+        options.action = CliOptions::Action::Help;
+        return {options, {}};
+    }
+    if (isSet("version")) {
+        options.action = CliOptions::Action::Version;
+        return {options, {}};
+    }
+    if (isSet("check")) {
+        options.action = CliOptions::Action::Check;
+        options.checkFile = parser.value(QStringLiteral("check"));
+        if (options.checkFile.isEmpty())
+            return usageError(QStringLiteral("--check expects a file name"));
+        return {options, {}};
+    }
+    if (isSet("list-ports")) {
+        options.action = CliOptions::Action::ListPorts;
+        return {options, {}};
+    }
+    if (QString error = takeBoards(parser, options); !error.isEmpty())
+        return usageError(error);
+    if (QString error = takeRunSettings(parser, options); !error.isEmpty())
+        return usageError(error);
     return {options, {}};
 }
 
@@ -216,7 +268,14 @@ QString versionText() {
 }
 
 QString usageText() {
-    return QStringLiteral(
+    // The options' texts start in this column, their continuation lines too.
+    constexpr qsizetype HelpColumn = 25;
+    const std::pair<Group, const char *> headings[] = {
+        {Group::Boards, "Boards (give one, or several to program them in parallel):"},
+        {Group::Run, "Run:"},
+        {Group::Other, "Other:"},
+    };
+    QString text = QStringLiteral(
         R"(Usage: tarnix-pellora-cli (--port N | --device PATH)... --file F [options]
        tarnix-pellora-cli --check F
        tarnix-pellora-cli --list-ports
@@ -224,38 +283,22 @@ QString usageText() {
 
 Loads a Motorola S-record file into boards through their serial bootloader, as the window does,
 from a terminal. Switch each board off and on again when asked (or use --reset).
-
-Boards (give one, or several to program them in parallel):
-  --port N               port number 1 to 32767, as typed in the window: the [Ports] entry
-                         COM<N> of ~/.config/Tarnix/Settings.ini, else /dev/ttyS<N-1>
-  --device PATH          a serial device, e.g. /dev/ttyUSB0 or a /dev/serial/by-id link
-
-Run:
-  --file F               the S-record file to load (required)
-  --speed S              pause per line: 20, 40, 60, 80, 100 (ms) or auto (default 60)
-  --boot-timeout SECONDS time the board has to restart into its bootloader (default 60)
-  --reset dtr|rts        drop that modem line for 100 ms at the start instead of asking for a
-                         power cycle
-  --log FILE             append every byte the board sends to FILE (FILE.1, FILE.2... for
-                         several boards)
-  --json                 print a JSON array with one result object per board on stdout
-                         (with --repeat: one object per line for each board run)
-  --repeat               station mode: after each run show the tally and wait; Enter programs
-                         the next board on the same port(s) with the file read afresh, q or
-                         Ctrl-C ends. The board just programmed is not probed before Enter.
-  --history-file PATH    the run history to append to (and --history to read) instead of
-                         $XDG_STATE_HOME/tarnix-pellora/history.jsonl
-  --no-history           write no run history
-
-Other:
-  --check F              read F as a run would and show what would be sent: lines, record
-                         types, address ranges, data bytes, start address, SHA-256 and every
-                         line that would be refused; no port is opened
-  --list-ports           show the serial devices present and the [Ports] map
-  --history [N]          show the last N runs of the run history (default 20), of both programs
-  -h, --help             show this text
-  --version              show the version
-
+)");
+    for (const auto &[group, heading] : headings) {
+        text += QLatin1Char('\n') + QString::fromLatin1(heading) + QLatin1Char('\n');
+        for (const CliOption &option : Options) {
+            if (option.group != group)
+                continue;
+            const QString indent(HelpColumn, QLatin1Char(' '));
+            text += (QStringLiteral("  ") + synopsis(option)).leftJustified(HelpColumn - 1) +
+                    QLatin1Char(' ') +
+                    QString::fromLatin1(option.help)
+                        .replace(QLatin1Char('\n'), QLatin1Char('\n') + indent) +
+                    QLatin1Char('\n');
+        }
+    }
+    return text + QStringLiteral(
+                      R"(
 Exit status: 0 programmed, 2 usage error, 3 no boot prompt in time, 4 acknowledgement timeout,
 5 port error, 6 file error, 130 interrupted. Several boards (or --repeat runs): the highest of
 their codes.

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <span>
 
 // One board to program: a port number typed as in the window, or a device path.
 struct BoardTarget {
@@ -41,6 +42,27 @@ struct ParsedArguments {
     QString error;
 };
 ParsedArguments parseArguments(const QStringList &arguments);
+
+// One option of the command line, as the parser takes it and --help shows it. The table of them,
+// in --help's order, is the one list of the options: the manual page and the bash completion are
+// held against it by the tests.
+struct CliOption {
+    enum class Group { Boards, Run, Other };
+    enum class Takes {
+        Nothing,
+        Value,
+        // --history [N]: a flag to the parser, the count an argument after it.
+        OptionalCount,
+    };
+    Group group;
+    const char *name;      // the long name, without "--"
+    const char *shortName; // a one-letter name, or nullptr
+    Takes takes;
+    const char *valueName; // the value as --help shows it, for an option that takes one
+    bool repeatable;       // may be given more than once (one board each)
+    const char *help;      // --help's text; a line break starts a continuation line
+};
+std::span<const CliOption> cliOptions();
 
 QString usageText();
 QString versionText();

@@ -18,55 +18,22 @@ foreach(size 16 32 48 64)
             RENAME tarnix-pellora.png)
 endforeach()
 
-# Debian keeps manual pages and changelogs compressed, with gzip -9n so that the same sources give
-# the same bytes (no name, no time stamp). Done at configure time so that packaging needs no build
-# step; gzip is part of every Debian system.
-find_program(PELLORA_GZIP gzip REQUIRED)
-file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
-function(pellora_gzip source output)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
-    execute_process(COMMAND ${PELLORA_GZIP} -9nc INPUT_FILE ${source} OUTPUT_FILE ${output}
-                    RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "gzip -9n ${source}: ${result}")
-    endif()
-endfunction()
-
-foreach(page tarnix-pellora.1 tarnix-pellora-cli.1)
-    pellora_gzip(${CMAKE_CURRENT_LIST_DIR}/${page} ${CMAKE_BINARY_DIR}/packaging/${page}.gz)
-    install(FILES ${CMAKE_BINARY_DIR}/packaging/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endforeach()
-
+# The compressed manual pages and changelog and the copyright file are made when the tree is
+# installed (cpack installs it into a staging folder first), by the rule below, which comes before
+# the rules that install them.
+set(PELLORA_GENERATED ${CMAKE_BINARY_DIR}/packaging)
+install(CODE "
+    set(PELLORA_PACKAGING_SOURCE [[${CMAKE_CURRENT_LIST_DIR}]])
+    set(PELLORA_LICENSE [[${PROJECT_SOURCE_DIR}/LICENSE]])
+    set(PELLORA_GENERATED [[${PELLORA_GENERATED}]])
+    include([[${CMAKE_CURRENT_LIST_DIR}/GeneratedFiles.cmake]])")
+install(FILES ${PELLORA_GENERATED}/tarnix-pellora.1.gz ${PELLORA_GENERATED}/tarnix-pellora-cli.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The package's documentation folder: the licence in Debian's machine-readable form, and the
 # changelog. The version is its own, with no Debian revision, so the package is native and its
 # changelog is changelog.gz; its latest entry must name PROJECT_VERSION (the package test checks).
-set(PELLORA_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/tarnix-pellora)
-set(PELLORA_CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/changelog)
-pellora_gzip(${PELLORA_CHANGELOG} ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
-
-# The copyright file is written from LICENSE: its copyright line and its permission text.
-set(PELLORA_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PELLORA_LICENSE})
-file(READ ${PELLORA_LICENSE} license)
-if(NOT license MATCHES "Copyright \\(c\\) ([^\n]+)\n\n(.+[^\n])\n*$")
-    message(FATAL_ERROR "LICENSE: no 'Copyright (c) ...' line followed by the licence text")
-endif()
-set(license_holder "${CMAKE_MATCH_1}")
-# Each line of the text indented by one space, an empty line as " .".
-string(REPLACE "\n\n" "\n.\n" license_text "${CMAKE_MATCH_2}")
-string(REPLACE "\n" "\n " license_text " ${license_text}")
-file(WRITE ${CMAKE_BINARY_DIR}/packaging/copyright
-"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
-Upstream-Name: Tarnix Pellora
-Upstream-Contact: Tarnix Pellora maintainers <pellora@tarnix.invalid>
-
-Files: *
-Copyright: ${license_holder}
-License: Expat
-${license_text}
-")
-install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-        DESTINATION ${PELLORA_DOCDIR})
+install(FILES ${PELLORA_GENERATED}/copyright ${PELLORA_GENERATED}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnix-pellora)
 
 # Lintian counts a binary as unfortified when it calls none of the checked functions it knows of;
 # the override says why that is wrong for these programs, true only where fortifying was on.

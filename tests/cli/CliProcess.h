@@ -1,18 +1,16 @@
 #pragma once
 
 #include "SimProcess.h"
+#include "TestFiles.h"
 #include "TestPty.h"
 #include "Wait.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QRandomGenerator>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -88,17 +86,8 @@ private:
     QProcess process_;
 };
 
-// Bytes for an image, the same for a seed.
-inline QByteArray randomData(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray data(size, '\0');
-    for (char &c : data)
-        c = static_cast<char>(random.bounded(256));
-    return data;
-}
-
 // What the command line's tests share: simulators started in turn and files in a scratch folder.
-class CliRig : public ::testing::Test {
+class CliRig : public ::testing::Test, public ScratchFolder {
 protected:
     SimProcess &startSim(const QStringList &extra = {}) {
         sims.push_back(std::make_unique<SimProcess>());
@@ -108,15 +97,6 @@ protected:
             << sim.errorString().toStdString();
         return sim;
     }
-    QString writeFile(const QByteArray &content,
-                      const QString &name = QStringLiteral("image.srec")) {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        return file.fileName();
-    }
-    QString path(const QString &name) const { return dir.filePath(name); }
 
-    QTemporaryDir dir;
     std::vector<std::unique_ptr<SimProcess>> sims;
 };

@@ -1,5 +1,6 @@
-// The command line's bash completion, run through bash as a shell runs it: the options the program
-// takes, the values it accepts, S-record files and folders, the serial devices present (their list
+// The command line's options as its manual page and its bash completion offer them, held against
+// the program's one table of options; and the completion run through bash as a shell runs it: the
+// values the program accepts, S-record files and folders, the serial devices present (their list
 // is checked against the program's own in tests/unit/test_port_menu.cpp).
 #include "BashCompletion.h"
 
@@ -7,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -18,13 +20,55 @@ QSet<QString> asSet(const QStringList &list) {
     return {list.begin(), list.end()};
 }
 
-// The options --help names: what the parser takes.
-QSet<QString> optionsInUsage() {
-    QSet<QString> options;
-    static const QRegularExpression Option(QStringLiteral("(?:^|[\\s,(\\[|])(--?[a-z][a-z-]*)"));
-    for (const auto &match : Option.globalMatch(usageText()))
-        options.insert(match.captured(1));
+// Each option's names ("--help", "-h") with the value --help shows for it ("" for a flag).
+QMap<QString, QString> optionsInTable() {
+    QMap<QString, QString> options;
+    for (const CliOption &option : cliOptions()) {
+        const QString value = QString::fromLatin1(option.valueName ? option.valueName : "");
+        options.insert(QStringLiteral("--") + QString::fromLatin1(option.name), value);
+        if (option.shortName)
+            options.insert(QStringLiteral("-") + QString::fromLatin1(option.shortName), value);
+    }
     return options;
+}
+
+// The same from the manual page's OPTIONS section: the line after each .TP names an option and its
+// value, e.g. `.BI \-\-port " N"`, `.BR \-h ", " \-\-help`, `.BR \-\-history " [" \fIN\fP ]`.
+QMap<QString, QString> optionsInManualPage() {
+    QFile file(QStringLiteral(PELLORA_CLI_MANUAL_PATH));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    QMap<QString, QString> options;
+    const qsizetype section = lines.indexOf(QStringLiteral(".SH OPTIONS"));
+    EXPECT_GE(section, 0) << "no OPTIONS section";
+    for (qsizetype i = section + 1;
+         i + 1 < lines.size() && !lines[i].startsWith(QStringLiteral(".SH ")); ++i) {
+        if (lines[i] != QStringLiteral(".TP"))
+            continue;
+        QString tag = lines[i + 1].section(QLatin1Char(' '), 1);
+        for (const char *markup : {"\\fI", "\\fB", "\\fP", "\"", ","})
+            tag.remove(QString::fromLatin1(markup));
+        tag.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+        QStringList names;
+        QString value;
+        for (const QString &word : tag.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (word.startsWith(QLatin1Char('-')))
+                names << word;
+            else
+                value += word;
+        }
+        for (const QString &name : names)
+            options.insert(name, value);
+    }
+    return options;
+}
+
+// One line an option, for a readable failure.
+std::string listed(const QMap<QString, QString> &options) {
+    QString text;
+    for (auto it = options.begin(); it != options.end(); ++it)
+        text += it.key() + QLatin1Char(' ') + it.value() + QLatin1Char('\n');
+    return text.toStdString();
 }
 
 CompletionResult complete(const QStringList &words, const QString &workingDir = {}) {
@@ -33,13 +77,20 @@ CompletionResult complete(const QStringList &words, const QString &workingDir = 
 
 } // namespace
 
+TEST(CliOptions, theManualPageDescribesEveryOptionOfTheTableWithItsValue) {
+    const QMap<QString, QString> table = optionsInTable();
+    ASSERT_TRUE(table.contains(QStringLiteral("--device")) && table.contains(QStringLiteral("-h")));
+    EXPECT_EQ(listed(optionsInManualPage()), listed(table));
+    // --help is made from the same table.
+    for (const QString &name : table.keys())
+        EXPECT_TRUE(usageText().contains(name)) << name.toStdString();
+}
+
 TEST(BashCompletion, offersEveryOptionTheProgramTakesAndNoOther) {
-    const QSet<QString> usage = optionsInUsage();
-    ASSERT_TRUE(usage.contains(QStringLiteral("--device")) && usage.contains(QStringLiteral("-h")))
-        << "the usage text's options were not found";
+    const QStringList names = optionsInTable().keys();
     const CompletionResult all = complete({QString()});
     EXPECT_EQ(all.errors, QString());
-    EXPECT_EQ(asSet(all.replies), usage);
+    EXPECT_EQ(asSet(all.replies), asSet(names));
 
     EXPECT_EQ(asSet(complete({QStringLiteral("--his")}).replies),
               QSet<QString>({"--history", "--history-file"}));

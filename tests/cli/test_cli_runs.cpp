@@ -2,6 +2,7 @@
 // real program, the real serial layer and session, real time.
 #include "CliProcess.h"
 #include "SRecordWriter.h"
+#include "SettingsFile.h"
 #include "SimProcess.h"
 #include "TestPty.h"
 #include "serial/QtSerialControl.h"
@@ -32,16 +33,6 @@
 namespace {
 
 const QString Auto = QStringLiteral("auto");
-
-// The [Ports] map the window and the command line both read.
-void mapPort(int number, const QString &device) {
-    const QString file = ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
-                                                    QString::fromLatin1(ModuleReg::SettingsPath));
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    QSettings ini(file, QSettings::IniFormat);
-    ini.setValue(QStringLiteral("Ports/COM%1").arg(number), device);
-    ini.sync();
-}
 
 class CliTest : public CliRig {
 protected:
@@ -181,13 +172,9 @@ TEST_F(CliRun, listPortsShowsWhereEachPortNumberLeads) {
 
 TEST_F(CliRun, aHandWrittenPortMapIsReadWithItsCommentsAndWhatCannotBeReadIsNamed) {
     SimProcess &sim = startSim();
-    const QString file = ModuleReg::settingsFile();
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    QFile settings(file);
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    settings.write("# bench 4\n[Ports]\n# the simulator\nCOM9 = " + sim.slavePath().toLocal8Bit() +
-                   "  ; by hand\nCOM3 /dev/ttyUSB0\n");
-    settings.close();
+    const QString file = settingsFile();
+    writeSettings("# bench 4\n[Ports]\n# the simulator\nCOM9 = " + sim.slavePath().toLocal8Bit() +
+                  "  ; by hand\nCOM3 /dev/ttyUSB0\n");
     const QString named =
         QStringLiteral("%1, line 5: \"COM3 /dev/ttyUSB0\" is not a name=value setting; it is "
                        "ignored\n")

@@ -21,26 +21,6 @@
 
 namespace {
 
-// The digest as coreutils computes it, not as the program does.
-QString sha256sum(const QString &file) {
-    QProcess tool;
-    tool.start(QStringLiteral("sha256sum"), {file});
-    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
-        return {};
-    return QString::fromLatin1(tool.readAllStandardOutput().left(64));
-}
-
-QList<QJsonObject> historyLines(const QString &file) {
-    QList<QJsonObject> lines;
-    QFile history(file);
-    if (!history.open(QIODevice::ReadOnly))
-        return lines;
-    for (const QByteArray &line : history.readAll().split('\n'))
-        if (!line.isEmpty())
-            lines << QJsonDocument::fromJson(line).object();
-    return lines;
-}
-
 class CliHistoryTest : public CliRig {
 protected:
     void SetUp() override {

@@ -18,25 +18,6 @@
 
 namespace {
 
-QList<QJsonObject> historyLines(const QString &file) {
-    QList<QJsonObject> lines;
-    QFile history(file);
-    if (history.open(QIODevice::ReadOnly))
-        for (const QByteArray &line : history.readAll().split('\n'))
-            if (!line.isEmpty())
-                lines << QJsonDocument::fromJson(line).object();
-    return lines;
-}
-
-// The digest as coreutils computes it, not as the program does.
-QString sha256sum(const QString &file) {
-    QProcess tool;
-    tool.start(QStringLiteral("sha256sum"), {file});
-    if (!waitForEnd(tool, 5000) || tool.exitCode() != 0)
-        return {};
-    return QString::fromLatin1(tool.readAllStandardOutput().left(64));
-}
-
 class EndToEndTest : public WindowRig {
 protected:
     // Completed run number `runs` left exactly `data` in the device, and nothing malformed came.

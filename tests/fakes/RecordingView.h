@@ -1,17 +1,27 @@
 #pragma once
 
-#include "app/frmProg.h"
 #include "session/SessionView.h"
 
+#include <QLocale>
 #include <QStringList>
+#include <cstdio>
 
-// A session view that records what the session showed, in the window's words.
-class RecordingView final : public SessionView {
+// A session view that records what the session showed, in the window's words: the caption and the
+// start button, the log, the notes and the boxes. With `echo` it also prints the notes and the
+// boxes on stderr. Tests and benchmarks override what they watch.
+class RecordingView : public SessionView {
 public:
-    void showStage(Stage stage) override { setCaption(toString(stage)); }
+    void showStage(Stage stage) override {
+        lastStage = stage;
+        setCaption(toString(stage));
+    }
     void showProgress(double percent) override {
         progress = percent;
-        setCaption(progressText(percent));
+        // As the window words it (progressText), in the tests' C locale.
+        if (recording)
+            setCaption(QStringLiteral("progress: ") +
+                       QString::number(percent, 'g', QLocale::FloatingPointShortest) +
+                       QLatin1Char('%'));
     }
     void showCountdown(int seconds) override {
         countdown = seconds;
@@ -22,11 +32,25 @@ public:
                                                      : QStringLiteral("START PROGRAMMING");
     }
     void setStartEnabled(bool enabled) override { startEnabled = enabled; }
-    void appendReceived(const QByteArray &bytes) override { log += QString::fromLatin1(bytes); }
-    void appendNote(const QString &text) override { log += text; }
-    void prependNote(const QString &text) override { log.prepend(text); }
-    void showDotTimeout() override { boxes << QStringLiteral("Error: DOT Timeout"); }
-    void showCommError(int code) override { boxes << QStringLiteral("COM error %1").arg(code); }
+    void appendReceived(const QByteArray &bytes) override {
+        if (recording)
+            log += QString::fromLatin1(bytes);
+    }
+    void appendNote(const QString &text) override {
+        log += text;
+        note(text);
+    }
+    void prependNote(const QString &text) override {
+        log.prepend(text);
+        note(text);
+    }
+    void showDotTimeout() override { box(QStringLiteral("Error: DOT Timeout")); }
+    void showCommError(int code) override { box(QStringLiteral("COM error %1").arg(code)); }
+
+    // Off for long runs (benchmarks), whose progress captions and received bytes would pile up:
+    // then neither is kept.
+    bool recording = true;
+    bool echo = false;
 
     QString caption = QStringLiteral("Tarnix Pellora");
     QStringList captions;
@@ -34,12 +58,25 @@ public:
     bool startEnabled = false;
     int countdown = -1;
     double progress = -1;
-    QString log;
+    Stage lastStage = Stage::Failed;
+    QString log;   // received bytes and notes, as the window's log holds them
+    QString notes; // the notes alone, in the order they came
     QStringList boxes;
 
 private:
     void setCaption(const QString &status) {
         caption = QStringLiteral("Tarnix Pellora, ") + status;
-        captions << caption;
+        if (recording)
+            captions << caption;
+    }
+    void note(const QString &text) {
+        notes += text;
+        if (echo)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
+    void box(const QString &text) {
+        boxes << text;
+        if (echo)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
     }
 };

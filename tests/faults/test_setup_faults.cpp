@@ -1,5 +1,6 @@
 // The port and the settings file going wrong before a run: the window says what is wrong, changes
 // nothing it should not, and programs once the operator has put it right, without a restart.
+#include "SettingsFile.h"
 #include "TestPty.h"
 #include "WindowRig.h"
 
@@ -13,22 +14,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace {
-
 using FaultSetup = WindowRig;
-
-QByteArray readAll(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void expectErrorCaption(const QString &caption, const QString &ending) {
-    EXPECT_TRUE(caption.startsWith(QStringLiteral("Tarnix Pellora, Connect:   Error ")))
-        << caption.toStdString();
-    EXPECT_TRUE(caption.endsWith(ending)) << caption.toStdString();
-}
-
-} // namespace
 
 TEST_F(FaultSetup, aPortNumberMappedToAMissingDeviceConnectsOnceItIsThere) {
     newWindow();
@@ -134,12 +120,6 @@ struct BrokenSettings {
 
 class FaultSettings : public WindowRig, public ::testing::WithParamInterface<BrokenSettings> {};
 
-void writeSettings(const QString &file, const QByteArray &contents) {
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(contents);
-}
-
 } // namespace
 
 TEST_P(FaultSettings, theWindowOpensOnlyTheMappedDeviceAndKeepsTheFileAsWritten) {
@@ -147,7 +127,7 @@ TEST_P(FaultSettings, theWindowOpensOnlyTheMappedDeviceAndKeepsTheFileAsWritten)
     const QString file = settingsFile();
     GetParam().breakIt(file, linkPath(), Port);
     const bool wasDir = QFileInfo(file).isDir();
-    const QByteArray before = wasDir ? QByteArray() : readAll(file);
+    const QByteArray before = wasDir ? QByteArray() : readFile(file);
 
     newWindow();
     button("btnCon")->click();
@@ -162,10 +142,10 @@ TEST_P(FaultSettings, theWindowOpensOnlyTheMappedDeviceAndKeepsTheFileAsWritten)
     }
     EXPECT_EQ(QFileInfo(file).isDir(), wasDir);
     if (!wasDir && GetParam().keepsTheFile) {
-        EXPECT_EQ(readAll(file), before) << "the file is as it was";
+        EXPECT_EQ(readFile(file), before) << "the file is as it was";
     } else if (!wasDir && GetParam().mappingReadable) {
         // The port number is remembered; every other byte stays.
-        EXPECT_EQ(readAll(file),
+        EXPECT_EQ(readFile(file),
                   before + "\n[General]\nComPort=" + QByteArray::number(Port) + '\n');
     }
 
@@ -182,16 +162,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BrokenSettings{"commentsAndAStrayLine",
                        [](const QString &file, const QString &device, int port) {
-                           writeSettings(file, "# bench 4\n; by hand\n[Ports]\n# the board\nCOM" +
-                                                   QByteArray::number(port) + " = " +
-                                                   device.toLocal8Bit() + "   # on the sim\n" +
-                                                   "stray words\n");
+                           writeFileAt(file, "# bench 4\n; by hand\n[Ports]\n# the board\nCOM" +
+                                                 QByteArray::number(port) + " = " +
+                                                 device.toLocal8Bit() + "   # on the sim\n" +
+                                                 "stray words\n");
                        },
                        true, nullptr, false},
         BrokenSettings{"theMappingUnreadable",
                        [](const QString &file, const QString &device, int port) {
-                           writeSettings(file, "[Ports]\nCOM" + QByteArray::number(port) + ' ' +
-                                                   device.toLocal8Bit() + '\n');
+                           writeFileAt(file, "[Ports]\nCOM" + QByteArray::number(port) + ' ' +
+                                                 device.toLocal8Bit() + '\n');
                        },
                        false,
                        [](const QString &file, int port) {
@@ -227,8 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FaultSetup, aLineTheFileCannotBeReadIsNamedOnceWithItsNumber) {
     startDevice();
-    writeSettings(settingsFile(), "[Ports]\nCOM" + QByteArray::number(Port) + '=' +
-                                      linkPath().toLocal8Bit() + "\nCOM3 /dev/ttyUSB0\n");
+    writeSettings("[Ports]\nCOM" + QByteArray::number(Port) + '=' + linkPath().toLocal8Bit() +
+                  "\nCOM3 /dev/ttyUSB0\n");
     newWindow();
     const QString named =
         settingsFile() + QStringLiteral(", line 3: \"COM3 /dev/ttyUSB0\" is not a "

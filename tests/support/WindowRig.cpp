@@ -1,20 +1,29 @@
 #include "WindowRig.h"
 
 #include "SRecordWriter.h"
+#include "SettingsFile.h"
 #include "Wait.h"
 #include "app/LogView.h"
-#include "settings/ModuleReg.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRandomGenerator>
-#include <QSettings>
+#include <QRegularExpression>
+
+void expectErrorCaption(const QString &caption, const QString &description) {
+    const QString prefix = QStringLiteral("Tarnix Pellora, Connect:   Error ");
+    ASSERT_TRUE(caption.startsWith(prefix)) << caption.toStdString();
+    ASSERT_TRUE(caption.endsWith(description)) << caption.toStdString();
+    const QString time =
+        caption.mid(prefix.size(), caption.size() - prefix.size() - description.size());
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d{1,2}:\\d{2}:\\d{2}( ?[AaPp]\\.?[Mm]\\.?)?$"))
+            .match(time)
+            .hasMatch())
+        << time.toStdString();
+}
 
 const QString WindowRig::Programmed = QStringLiteral("Tarnix Pellora, PROGRAMMED");
 const QString WindowRig::Failed = QStringLiteral("Tarnix Pellora, Programming FAILLED");
@@ -30,21 +39,9 @@ void WindowRig::TearDown() {
         sim->stop();
 }
 
-QString WindowRig::settingsFile() {
-    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
-                                      QString::fromLatin1(ModuleReg::SettingsPath));
-}
-
 void WindowRig::mapPort(const QString &device) {
-    const QString file = settingsFile();
-    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (QFileInfo(file).isDir())
-        QDir(file).removeRecursively();
-    QFile::remove(file);
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    QSettings ini(file, QSettings::IniFormat);
-    ini.setValue(QStringLiteral("Ports/COM%1").arg(Port), device);
-    ini.sync();
+    removeSettings();
+    ::mapPort(Port, device);
 }
 
 void WindowRig::startDevice(QStringList arguments) {
@@ -100,26 +97,11 @@ void WindowRig::choose(const QString &path, int speedIndex) {
     window->findChild<QComboBox *>(QStringLiteral("Combospeed"))->setCurrentIndex(speedIndex);
 }
 
-QString WindowRig::writeFile(const QByteArray &content, const QString &name) {
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-    return file.fileName();
-}
-
 QByteArray WindowRig::srec(const QByteArray &data, int perRecord) {
     SRecordWriter::Options options;
     options.width = SRecordWriter::AddressWidth::Bits32;
     options.bytesPerRecord = perRecord;
     return SRecordWriter::file(data, 0x08000000, options);
-}
-
-QByteArray WindowRig::randomData(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray data(size, '\0');
-    for (char &c : data)
-        c = static_cast<char>(random.bounded(256));
-    return data;
 }
 
 QString WindowRig::run(int timeoutMs) {

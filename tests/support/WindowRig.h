@@ -1,12 +1,12 @@
 #pragma once
 
 #include "SimProcess.h"
+#include "TestFiles.h"
 #include "app/frmProg.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
@@ -22,10 +22,13 @@ inline void PrintTo(RunResult result, std::ostream *os) {
 class QMessageBox;
 class QPushButton;
 
+// "Tarnix Pellora, Connect:   Error 14:03:27<description>": a failed Connect at a time of day.
+void expectErrorCaption(const QString &caption, const QString &description);
+
 // The window against a device on a pseudo-terminal, driven as the operator would: the real serial
 // layer, timers and session. The port number is mapped to a link that every device of a test takes
 // over in turn, so a replaced device comes back under the same path.
-class WindowRig : public ::testing::Test {
+class WindowRig : public ::testing::Test, public ScratchFolder {
 protected:
     // A number whose fallback device (/dev/ttyS<N-1>) exists on no machine.
     static constexpr int Port = 4242;
@@ -38,7 +41,6 @@ protected:
     QString linkPath() const { return dir.filePath(QStringLiteral("board")); }
     // [Ports] COM<Port> = `device` in a fresh settings file.
     static void mapPort(const QString &device);
-    static QString settingsFile();
 
     // A simulator linked at linkPath(), keeping its log; --boot-delay 50 unless the arguments name
     // one.
@@ -54,11 +56,8 @@ protected:
     QString logText() const;
     // Chooses `path` with "browse" and selects a speed (5: "Auto - fast").
     void choose(const QString &path, int speedIndex = 5);
-    QString writeFile(const QByteArray &content,
-                      const QString &name = QStringLiteral("image.srec"));
     // The S-record file of `data`, S3 records of `perRecord` bytes.
     static QByteArray srec(const QByteArray &data, int perRecord = 32);
-    static QByteArray randomData(int size, quint32 seed);
 
     // Presses START PROGRAMMING and waits for the caption's end status.
     QString run(int timeoutMs = 20'000);
@@ -73,7 +72,6 @@ protected:
     // Nothing malformed reached the device so far.
     void expectNoBadLines();
 
-    QTemporaryDir dir;
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<frmProg> window;
     // How each run of the current window ended.

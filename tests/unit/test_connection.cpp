@@ -1,7 +1,9 @@
 // Connecting and disconnecting over a real pseudo-terminal mapped through [Ports], failures, the
 // port box's number parsing, and the single-byte send.
+#include "SettingsFile.h"
 #include "TestPty.h"
 #include "VirtualClock.h"
+#include "WindowRig.h"
 #include "app/LogView.h"
 #include "app/PortNumber.h"
 #include "app/frmProg.h"
@@ -12,7 +14,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -21,19 +22,9 @@ namespace {
 
 const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
 
-QString settingsFile() {
-    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE, RegPath);
-}
-
 std::optional<QString> storedPort() {
     return ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath,
                                     QStringLiteral("ComPort"));
-}
-
-void mapPort(int number, const QString &device) {
-    QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
-    QSettings ini(settingsFile(), QSettings::IniFormat);
-    ini.setValue(QStringLiteral("Ports/COM%1").arg(number), device);
 }
 
 class ConnectionTest : public ::testing::Test {
@@ -54,20 +45,6 @@ protected:
     QPushButton *btnCon = nullptr;
     QPushButton *btnFlash = nullptr;
 };
-
-// "Tarnix Pellora, Connect:   Error 14:03:27/dev/...: reason"
-void expectErrorCaption(const QString &caption, const QString &description) {
-    const QString prefix = QStringLiteral("Tarnix Pellora, Connect:   Error ");
-    ASSERT_TRUE(caption.startsWith(prefix)) << caption.toStdString();
-    ASSERT_TRUE(caption.endsWith(description)) << caption.toStdString();
-    const QString time =
-        caption.mid(prefix.size(), caption.size() - prefix.size() - description.size());
-    EXPECT_TRUE(
-        QRegularExpression(QStringLiteral("^\\d{1,2}:\\d{2}:\\d{2}( ?[AaPp]\\.?[Mm]\\.?)?$"))
-            .match(time)
-            .hasMatch())
-        << time.toStdString();
-}
 
 } // namespace
 

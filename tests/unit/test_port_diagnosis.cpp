@@ -2,6 +2,7 @@
 // kind in the window, the program holding a port (from a scratch /proc), brltty, the permission
 // advice, and the latency timer of USB adapters (from a scratch /sys).
 #include "FakeSerialControl.h"
+#include "ScratchMachine.h"
 #include "VirtualClock.h"
 #include "app/LogView.h"
 #include "app/frmProg.h"
@@ -30,37 +31,6 @@ QString currentUser() {
     const passwd *user = ::getpwuid(::geteuid());
     return user ? QString::fromLocal8Bit(user->pw_name) : QString();
 }
-
-// A machine in a scratch folder: /dev, /sys, /proc and the root of the rest.
-class ScratchMachine {
-public:
-    ScratchMachine() {
-        for (const char *folder : {"dev", "sys", "proc", "root/run/lock"})
-            QDir().mkpath(dir.filePath(QString::fromLatin1(folder)));
-        folders = {dir.filePath(QStringLiteral("dev")), dir.filePath(QStringLiteral("sys")),
-                   dir.filePath(QStringLiteral("proc")), dir.filePath(QStringLiteral("root"))};
-    }
-    QString file(const QString &path, const QByteArray &contents = {}) {
-        const QString full = dir.filePath(path);
-        QDir().mkpath(QFileInfo(full).absolutePath());
-        QFile f(full);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(contents);
-        return full;
-    }
-    // Process `pid` started as `command`, with descriptor `fd` open on `target`.
-    void process(qint64 pid, const QByteArray &command, const QString &target = {}, int fd = 3) {
-        const QString base = QStringLiteral("proc/%1/").arg(pid);
-        file(base + QStringLiteral("cmdline"), command + '\0');
-        file(base + QStringLiteral("comm"), command.left(15) + '\n');
-        QDir().mkpath(dir.filePath(base + QStringLiteral("fd")));
-        if (!target.isEmpty())
-            QFile::link(target, dir.filePath(base + QStringLiteral("fd/%1").arg(fd)));
-    }
-
-    QTemporaryDir dir;
-    SystemFolders folders;
-};
 
 } // namespace
 

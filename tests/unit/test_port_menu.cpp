@@ -2,6 +2,8 @@
 // maps a number to one of them, the next Connect opening it, the note after a Connect that found
 // nothing, and --list-ports and the shell completion showing the same list.
 #include "BashCompletion.h"
+#include "ScratchMachine.h"
+#include "SettingsFile.h"
 #include "TestPty.h"
 #include "VirtualClock.h"
 #include "app/LogView.h"
@@ -21,45 +23,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
-
-QString settingsFile() {
-    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
-                                      QString::fromLatin1(ModuleReg::SettingsPath));
-}
-
-// A scratch machine: nodes are plain files or links, sysfs holds only ttyS "type" files.
-class ScratchMachine {
-public:
-    QString dev(const QString &name = {}) const {
-        return root_.filePath(QStringLiteral("dev/") + name);
-    }
-    void add(const QString &name, const QString &linkTo = {}) {
-        QDir().mkpath(QFileInfo(dev(name)).path());
-        if (linkTo.isEmpty())
-            QFile(dev(name)).open(QIODevice::WriteOnly);
-        else
-            QFile::link(linkTo, dev(name));
-    }
-    void setUartType(const QString &name, int type) {
-        const QString folder = root_.filePath(QStringLiteral("sys/class/tty/") + name);
-        QDir().mkpath(folder);
-        QFile file(folder + QStringLiteral("/type"));
-        file.open(QIODevice::WriteOnly);
-        file.write(QByteArray::number(type) + '\n');
-    }
-    QString sys() const { return root_.filePath(QStringLiteral("sys")); }
-    QList<SerialDevice> devices() const { return listSerialDevices(dev(), sys()); }
-
-private:
-    QTemporaryDir root_;
-};
-
-} // namespace
-
 TEST(SerialDevices, stableNamesFirstThenUsbNodesThenBuiltinPortsWithAUart) {
     ScratchMachine machine;
-    EXPECT_TRUE(machine.devices().isEmpty()) << "no /dev at all";
+    EXPECT_TRUE(listSerialDevices(machine.dev(QStringLiteral("nowhere")), machine.sys()).isEmpty())
+        << "no /dev at all";
+    EXPECT_TRUE(machine.devices().isEmpty()) << "an empty /dev";
     for (const char *name : {"ttyUSB0", "ttyUSB1", "ttyUSB10", "ttyUSB2", "ttyACM0", "ttyACM1",
                              "ttyS0", "ttyS1", "ttyS2", "ttyS10", "ttyS1a", "ttyUSB", "tty0"})
         machine.add(QString::fromLatin1(name));
@@ -132,10 +100,7 @@ protected:
         return machine.dev(QStringLiteral("serial/by-id/usb-A1-if00-port0"));
     }
     QString logText() const { return window->log().text(); }
-    static QByteArray stored() {
-        QFile file(settingsFile());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    static QByteArray stored() { return readSettings(); }
 
     TestPty pty;
     ScratchMachine machine;

@@ -1,5 +1,6 @@
 // The framed packet, the line-settings string, and the settings store.
 #include "FakeSerialControl.h"
+#include "SettingsFile.h"
 #include "VirtualClock.h"
 #include "app/frmProg.h"
 #include "serial/LineSettings.h"
@@ -19,29 +20,9 @@ using ModuleReg::HKEY_LOCAL_MACHINE;
 const QString Path = QString::fromLatin1(ModuleReg::SettingsPath);
 const QString Value = QStringLiteral("ComPort");
 
-QString settingsFile() {
-    return ModuleReg::settingsFileFor(HKEY_LOCAL_MACHINE, Path);
-}
-
-void writeRaw(const QByteArray &content) {
-    QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
-    QFile file(settingsFile());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray readRaw() {
-    QFile file(settingsFile());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class SettingsStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        QFile::setPermissions(settingsFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QFile::remove(settingsFile());
-        QDir(settingsFile()).removeRecursively();
-    }
+    void SetUp() override { removeSettings(); }
 };
 
 } // namespace
@@ -108,7 +89,7 @@ TEST_F(SettingsStoreTest, missingFileGroupOrKeyReadsEmptyAndCreatesNothing) {
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), std::nullopt);
     EXPECT_EQ(mapping(3).state, State::Unmapped);
     EXPECT_FALSE(QFileInfo::exists(settingsFile()));
-    writeRaw("[Ports]\nCOM3=/dev/ttyUSB0\n");
+    writeSettings("[Ports]\nCOM3=/dev/ttyUSB0\n");
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), std::nullopt);
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\Other\\Place"),
                                        Value),
@@ -116,9 +97,9 @@ TEST_F(SettingsStoreTest, missingFileGroupOrKeyReadsEmptyAndCreatesNothing) {
 }
 
 TEST_F(SettingsStoreTest, valuesReadAsStoredUpToTheFirstNul) {
-    writeRaw("[General]\nComPort=3\n");
+    writeSettings("[General]\nComPort=3\n");
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("3"));
-    writeRaw("[General]\nComPort=\n");
+    writeSettings("[General]\nComPort=\n");
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QString());
     ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value,
                               QStringLiteral("4") + QChar(0) + QStringLiteral("x"));
@@ -146,7 +127,7 @@ const QByteArray HandWritten = "# Tarnix Pellora, bench 4\r\n"
 } // namespace
 
 TEST_F(SettingsStoreTest, aFileWrittenByHandReadsWithItsCommentsAndGroupsInAnyOrder) {
-    writeRaw(HandWritten);
+    writeSettings(HandWritten);
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("9"));
     EXPECT_EQ(mapping(9).device, QStringLiteral("/dev/serial/by-id/usb-FTDI_A50285BI-if00-port0"));
     EXPECT_EQ(mapping(10).device, QStringLiteral("/dev/tty USB"));
@@ -156,41 +137,41 @@ TEST_F(SettingsStoreTest, aFileWrittenByHandReadsWithItsCommentsAndGroupsInAnyOr
     EXPECT_TRUE(ModuleReg::unreadableLines().isEmpty());
 
     // Keys before any heading are the general group's, as they were for the classic store.
-    writeRaw("ComPort=5\n[Ports]\nCOM5=/dev/ttyUSB3\n");
+    writeSettings("ComPort=5\n[Ports]\nCOM5=/dev/ttyUSB3\n");
     EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("5"));
     EXPECT_EQ(mapping(5).device, QStringLiteral("/dev/ttyUSB3"));
 }
 
 TEST_F(SettingsStoreTest, aWriteChangesOnlyTheValueByteForByte) {
-    writeRaw(HandWritten);
+    writeSettings(HandWritten);
     ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("11"));
     QByteArray expected = HandWritten;
     expected.replace("ComPort = 9 ; last used", "ComPort = 11 ; last used");
-    EXPECT_EQ(readRaw(), expected);
+    EXPECT_EQ(readSettings(), expected);
 
     ASSERT_TRUE(ModuleReg::mapPortDevice(10, QStringLiteral("/dev/ttyUSB1")));
     expected.replace("com10=\"/dev/tty USB\"", "com10=/dev/ttyUSB1");
-    EXPECT_EQ(readRaw(), expected);
+    EXPECT_EQ(readSettings(), expected);
 
     // A new number goes after the last entry of the map's last part, in the file's line ends.
     ASSERT_TRUE(ModuleReg::mapPortDevice(12, QStringLiteral("/dev/ttyUSB2")));
     expected.replace("COM11=/dev/ttyACM0\r\n", "COM11=/dev/ttyACM0\r\nCOM12=/dev/ttyUSB2\r\n");
-    EXPECT_EQ(readRaw(), expected);
+    EXPECT_EQ(readSettings(), expected);
 
     // No general group: one is added at the end; a file without a last line end keeps it so
     // where a key joins a group.
-    writeRaw("# only a map\n[Ports]\nCOM3=/dev/ttyS2");
+    writeSettings("# only a map\n[Ports]\nCOM3=/dev/ttyS2");
     ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("3"));
-    EXPECT_EQ(readRaw(),
+    EXPECT_EQ(readSettings(),
               QByteArray("# only a map\n[Ports]\nCOM3=/dev/ttyS2\n\n[General]\nComPort=3\n"));
-    writeRaw("[Ports]\nCOM3=/dev/ttyS2");
+    writeSettings("[Ports]\nCOM3=/dev/ttyS2");
     ASSERT_TRUE(ModuleReg::mapPortDevice(4, QStringLiteral("/dev/ttyS3")));
-    EXPECT_EQ(readRaw(), QByteArray("[Ports]\nCOM3=/dev/ttyS2\nCOM4=/dev/ttyS3"));
+    EXPECT_EQ(readSettings(), QByteArray("[Ports]\nCOM3=/dev/ttyS2\nCOM4=/dev/ttyS3"));
 
     // A comment that follows the old value without a blank stays a comment.
     for (const QByteArray &line :
          {QByteArray("ComPort=;x"), QByteArray("ComPort= #x"), QByteArray("ComPort=\"3\";x")}) {
-        writeRaw("[General]\n" + line + "\n[Ports]\nCOM3=/dev/ttyS2");
+        writeSettings("[General]\n" + line + "\n[Ports]\nCOM3=/dev/ttyS2");
         ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("5"));
         EXPECT_EQ(ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value), QStringLiteral("5"))
             << line.toStdString();
@@ -208,14 +189,14 @@ TEST_F(SettingsStoreTest, aWriteChangesOnlyTheValueByteForByte) {
 }
 
 TEST_F(SettingsStoreTest, aLineThatIsNotASettingIsNamedAndNoPortIsGuessedAroundIt) {
-    writeRaw("[General]\n"
-             "ComPort=9\n"
-             "just words\n"
-             "[Ports]\n"
-             "COM3=/dev/ttyUSB0\n"
-             "COM9 /dev/ttyUSB1\n"
-             "= nothing\n"
-             "COM4=\"open\n");
+    writeSettings("[General]\n"
+                  "ComPort=9\n"
+                  "just words\n"
+                  "[Ports]\n"
+                  "COM3=/dev/ttyUSB0\n"
+                  "COM9 /dev/ttyUSB1\n"
+                  "= nothing\n"
+                  "COM4=\"open\n");
     const QList<ModuleReg::UnreadableLine> lines = ModuleReg::unreadableLines();
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[0].describe(),
@@ -237,17 +218,17 @@ TEST_F(SettingsStoreTest, aLineThatIsNotASettingIsNamedAndNoPortIsGuessedAroundI
     EXPECT_EQ(resolvePortDevice(3).device, QStringLiteral("/dev/ttyUSB0"));
 
     // Damage outside the map leaves the other numbers to their built-in port.
-    writeRaw("[General]\njust words\n[Ports]\nCOM3=/dev/ttyUSB0\n");
+    writeSettings("[General]\njust words\n[Ports]\nCOM3=/dev/ttyUSB0\n");
     EXPECT_EQ(resolvePortDevice(9).device, QStringLiteral("/dev/ttyS8"));
     // A heading that cannot be read may have been the map's; an empty entry maps to nothing.
-    writeRaw("[Ports\nCOM9=/dev/ttyUSB1\n");
+    writeSettings("[Ports\nCOM9=/dev/ttyUSB1\n");
     EXPECT_EQ(mapping(9).state, State::Unreadable);
     EXPECT_EQ(ModuleReg::unreadableLines().value(0).reason,
               QStringLiteral("is not a [group] heading; it and the lines under it are ignored"));
-    writeRaw("[Ports]\nCOM9 =\n");
+    writeSettings("[Ports]\nCOM9 =\n");
     EXPECT_EQ(mapping(9).reason,
               QStringLiteral("line 2 of %1 maps it to no device").arg(settingsFile()));
-    writeRaw("[Ports]\nCOM9=/dev/ttyUSB\xff\n");
+    writeSettings("[Ports]\nCOM9=/dev/ttyUSB\xff\n");
     EXPECT_EQ(ModuleReg::unreadableLines().value(0).reason,
               QStringLiteral("is not UTF-8 text; it is ignored"));
     EXPECT_EQ(mapping(9).state, State::Unreadable);
@@ -257,9 +238,9 @@ TEST_F(SettingsStoreTest, aWriteCreatesThePathAndKeepsEveryOtherEntry) {
     EXPECT_FALSE(
         QFileInfo::exists(QFileInfo(settingsFile()).absolutePath() + QStringLiteral("/nothing")));
     ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("2"));
-    EXPECT_EQ(readRaw(), QByteArray("[General]\nComPort=2\n"));
+    EXPECT_EQ(readSettings(), QByteArray("[General]\nComPort=2\n"));
     ASSERT_TRUE(ModuleReg::mapPortDevice(3, QStringLiteral("/dev/ttyUSB0")));
-    EXPECT_EQ(readRaw(), QByteArray("[General]\nComPort=2\n\n[Ports]\nCOM3=/dev/ttyUSB0\n"));
+    EXPECT_EQ(readSettings(), QByteArray("[General]\nComPort=2\n\n[Ports]\nCOM3=/dev/ttyUSB0\n"));
     EXPECT_FALSE(ModuleReg::mapPortDevice(4, QStringLiteral("  ")));
 
     // The file keeps its mode, and a link to a file kept elsewhere stays a link.
@@ -290,19 +271,19 @@ TEST_F(SettingsStoreTest, aFileThatCannotBeWrittenOrReadIsLeftAlone) {
     QDir(settingsFile()).removeRecursively();
 
     // A read-only file (root ignores the permission bits, so the store looks at them itself).
-    writeRaw("[General]\nComPort=7\n");
+    writeSettings("[General]\nComPort=7\n");
     QFile::setPermissions(settingsFile(), QFileDevice::ReadOwner);
     ModuleReg::WriteRegString(HKEY_LOCAL_MACHINE, Path, Value, QStringLiteral("5"));
     EXPECT_FALSE(ModuleReg::mapPortDevice(5, QStringLiteral("/dev/ttyUSB0")));
     QFile::setPermissions(settingsFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    EXPECT_EQ(readRaw(), QByteArray("[General]\nComPort=7\n"));
+    EXPECT_EQ(readSettings(), QByteArray("[General]\nComPort=7\n"));
 }
 
 TEST_F(SettingsStoreTest, garbageNeverCrashesAndTheWindowFallsBackToPort2) {
     const QByteArray garbage[] = {QByteArray("\x00\xff\xfe[[[=\n\x01", 9), "[General\nComPort",
                                   "ComPort=\"unterminated\n", QByteArray(70000, '[')};
     for (const QByteArray &content : garbage) {
-        writeRaw(content);
+        writeSettings(content);
         (void)ModuleReg::ReadRegString(HKEY_LOCAL_MACHINE, Path, Value);
         (void)mapping(1);
         frmProg window(std::make_unique<FakeSerialControl>(), std::make_unique<VirtualClock>());

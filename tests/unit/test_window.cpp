@@ -1,5 +1,6 @@
 // The window as the operator first sees it, start-up from the settings file, and shut-down.
 #include "FakeSerialControl.h"
+#include "SettingsFile.h"
 #include "VirtualClock.h"
 #include "app/LogView.h"
 #include "app/frmProg.h"
@@ -8,32 +9,14 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
-
-QString settingsFile() {
-    return ModuleReg::settingsFileFor(ModuleReg::HKEY_LOCAL_MACHINE,
-                                      QString::fromLatin1(ModuleReg::SettingsPath));
-}
-
-void resetSettings() {
-    QFile::remove(settingsFile());
-}
-
-void storePort(const QString &text) {
-    QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
-    QSettings ini(settingsFile(), QSettings::IniFormat);
-    ini.setValue(QStringLiteral("ComPort"), text);
-}
 
 std::unique_ptr<frmProg> makeWindow(FakeSerialControl **control = nullptr) {
     auto fake = std::make_unique<FakeSerialControl>();
@@ -93,7 +76,7 @@ QString captionOf(QWidget *w) {
 
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetSettings(); }
+    void SetUp() override { removeSettings(); }
 };
 
 } // namespace
@@ -223,13 +206,13 @@ void PrintTo(const StoredPortCase &c, std::ostream *os) {
 
 class StartUpPortTest : public ::testing::TestWithParam<StoredPortCase> {
 protected:
-    void SetUp() override { resetSettings(); }
+    void SetUp() override { removeSettings(); }
 };
 
 TEST_P(StartUpPortTest, portBoxAndDefault) {
     const StoredPortCase &c = GetParam();
     if (c.stored)
-        storePort(*c.stored);
+        storeSetting(QStringLiteral("ComPort"), *c.stored);
     auto window = makeWindow();
     EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(), c.shown);
     EXPECT_EQ(ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE,
@@ -248,19 +231,12 @@ INSTANTIATE_TEST_SUITE_P(Stored, StartUpPortTest,
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, storedFiveIsNotWrittenAgain) {
-    QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
     const QByteArray handWritten = "; kept as written\n[General]\nComPort = 5\n";
-    {
-        QFile file(settingsFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(handWritten);
-    }
+    writeSettings(handWritten);
     auto window = makeWindow();
     EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->text(),
               QStringLiteral("5"));
-    QFile file(settingsFile());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), handWritten);
+    EXPECT_EQ(readSettings(), handWritten);
 }
 
 TEST_F(WindowTest, closingWhileConnectedClosesThePortAndRemovesTheHookWithoutAsking) {

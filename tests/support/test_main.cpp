@@ -1,11 +1,18 @@
+#ifdef PELLORA_TEST_WIDGETS
 #include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-// Every test binary runs with a widget-capable application on the offscreen platform and with a
-// configuration and a state folder of its own, so that no test touches the user's real settings or
-// run history (the programs a test starts inherit both), and without a session bus.
+// Every test binary runs with an application object (widget-capable, on the offscreen platform, for
+// the tests of the window's room) and with a configuration and a state folder of its own, so that
+// no test touches the user's real settings or run history (the programs a test starts inherit
+// both), and without a session bus.
 // The captions follow the locale (numbers, times, the system's error texts), so every test runs in
 // the C locale, whatever the shell that started it; the programs the tests start inherit it.
 int main(int argc, char **argv) {
@@ -24,6 +31,6 @@ int main(int argc, char **argv) {
     // that wants notifications starts a bus of its own.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + state.filePath("no-bus").toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
