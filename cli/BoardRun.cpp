@@ -2,13 +2,47 @@
 
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
+#include "cli/Report.h"
 #include "serial/PortDiagnosis.h"
 
-BoardRun::BoardRun(int board, const BoardTarget &target, const RunSettings &settings,
+#include <QFileInfo>
+
+namespace {
+
+// A note as one line of plain text: the session lays notes out for a log.
+QString plainText(const QString &note) {
+    return note.simplified();
+}
+
+// What a failed run says when its end brought no note of its own.
+QString failureWithoutNote(RunResult result, int bootTimeoutSeconds) {
+    switch (result) {
+    case RunResult::Programmed:
+        return {};
+    case RunResult::NoBootPrompt:
+        return QStringLiteral("no boot prompt within %1 s: the board did not restart into its "
+                              "bootloader")
+            .arg(bootTimeoutSeconds);
+    case RunResult::Cancelled:
+        return QStringLiteral("interrupted: nothing more was sent");
+    case RunResult::AckTimeout:
+    case RunResult::PortError:
+    case RunResult::FileError:
+        break;
+    }
+    return resultName(ExitCode::forResult(result));
+}
+
+} // namespace
+
+BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSettings &settings,
                    Console &console, TimerFactory &timers, QObject *parent)
     : QObject(parent), console_(console), target_(target), settings_(settings), link_(control_),
       view_(console, board), session_(link_, timers, view_) {
     result_.board = board;
+    result_.number = number;
+    result_.started = QDateTime::currentDateTimeUtc();
+    result_.file = QFileInfo(settings.file).absoluteFilePath();
     result_.portNumber = target.portNumber;
     result_.device = target.device;
     if (target.portNumber == 0)
@@ -70,6 +104,17 @@ bool BoardRun::openPort() {
     return true;
 }
 
+void BoardRun::takeFile(const FileSnapshot &file) {
+    if (!file.report.error.isEmpty())
+        return;
+    result_.format = firmware::formatWord(file.source.format);
+    result_.sha256 = QString::fromLatin1(file.source.sha256.toHex());
+    if (file.refusal(true).isEmpty()) {
+        result_.sentSha256 = QString::fromLatin1(file.report.sha256.toHex());
+        result_.linesTotal = file.report.lines;
+    }
+}
+
 SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     clock_.start();
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
@@ -77,7 +122,7 @@ SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     session_.setCheckRecords(true);
     session_.setPacing(Pacing::fromSpeedIndex(settings_.speedIndex));
     session_.chooseFile(settings_.file);
-    result_.linesTotal = file->report.lines;
+    takeFile(*file);
     if (!session_.start(file)) {
         fail(ExitCode::FileError, file->refusal(true));
         return {};
@@ -95,7 +140,7 @@ void BoardRun::fail(int exitCode, const QString &error) {
     if (done_)
         return;
     result_.exitCode = exitCode;
-    result_.error = error;
+    result_.error = plainText(error);
     finish();
 }
 
@@ -106,13 +151,19 @@ void BoardRun::onLineSent(qint64 line, qint64 total, qint64) {
 void BoardRun::onRunEnded(const RunSummary &run) {
     // The table, the JSON and the history tell the same numbers: the run's own.
     result_.exitCode = ExitCode::forResult(run.result);
+    result_.error = plainText(run.note);
+    if (result_.error.isEmpty())
+        result_.error = failureWithoutNote(run.result, settings_.bootTimeoutSeconds);
     result_.lines = run.linesSent;
     result_.bytes = run.bytesSent;
     if (run.facts) {
         result_.linesTotal = run.facts->lines;
         result_.sha256 = QString::fromLatin1(run.facts->sha256.toHex());
+        result_.sentSha256 = QString::fromLatin1(run.facts->sentSha256.toHex());
     }
-    result_.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    result_.started = run.started;
+    result_.ended = run.ended;
+    result_.seconds = run.seconds();
     recordRun(run);
     console_.boardEnded(result_.board);
     if (interrupted_)
@@ -157,8 +208,10 @@ void BoardRun::interrupt() {
     // A running run ends Cancelled here, which is exit status 130; one that already ended keeps its
     // result.
     session_.abort();
-    if (!clock_.isValid())
-        result_.exitCode = ExitCode::Interrupted; // never started
+    if (!clock_.isValid()) { // never started
+        result_.exitCode = ExitCode::Interrupted;
+        result_.error = failureWithoutNote(RunResult::Cancelled, settings_.bootTimeoutSeconds);
+    }
     finish();
 }
 
@@ -167,6 +220,11 @@ void BoardRun::finish() {
         return;
     done_ = true;
     ending_ = false;
+    // A board that never ran ends here; one that ran keeps its run's times.
+    if (!result_.ended.isValid()) {
+        result_.ended = QDateTime::currentDateTimeUtc();
+        result_.seconds = static_cast<double>(result_.started.msecsTo(result_.ended)) / 1000.0;
+    }
     quiet_.stop();
     lastWordsLimit_.stop();
     (void)link_.disconnect();

@@ -37,7 +37,7 @@ struct Conversion {
     qsizetype ranges = 0;
     quint64 dataBytes = 0;
     quint64 start = 0;
-    QString startOrigin; // "the ELF entry point", "line 771 (start linear address)", …
+    QString startOrigin; // "the ELF entry point", "the start linear address record, line 771", …
 
     bool converted() const { return format != Format::SRecords; }
     bool refused() const { return !refusal.isEmpty() || problemCount > 0; }

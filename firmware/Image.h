@@ -56,9 +56,12 @@ struct ReadOutcome {
 
     QList<Problem> problems; // the first MaxProblemsKept
     qint64 problemCount = 0;
-    QString fileProblem; // what makes the file as a whole unfit, in a sentence; empty when nothing
-    quint64 start = 0;   // the start address the file gives, else 0
-    QString startOrigin; // where it comes from: "the ELF entry point", "line 40 (start linear …)"
+    // What makes the file as a whole unfit, a predicate of the file ("has no end-of-file record
+    // …"); empty when nothing does.
+    QString fileProblem;
+    quint64 start = 0; // the start address the file gives, else 0
+    // Where it comes from: "the ELF entry point", "the start linear address record, line 40".
+    QString startOrigin;
     // "line 12", "segment 2 (file offset 0x10000)": a piece's place, for the operator.
     std::function<QString(qint64 place)> placeName;
 

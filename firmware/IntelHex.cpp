@@ -171,13 +171,15 @@ public:
             const quint32 cs = record.value() >> 16;
             const quint32 ip = record.value() & 0xFFFF;
             return takeStart(quint64{cs} * 16 + ip, number,
-                             QStringLiteral("line %1 (start segment address %2:%3)")
+                             QStringLiteral("the start segment address record, line %1, "
+                                            "%2:%3")
                                  .arg(number)
                                  .arg(hex(cs, 4), hex(ip, 4)));
         }
         case StartLinearAddress:
-            return takeStart(record.value(), number,
-                             QStringLiteral("line %1 (start linear address)").arg(number));
+            return takeStart(
+                record.value(), number,
+                QStringLiteral("the start linear address record, line %1").arg(number));
         }
     }
 

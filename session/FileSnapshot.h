@@ -43,7 +43,11 @@ struct FileSnapshot {
     static std::shared_ptr<const FileSnapshot> of(const QString &path, QByteArray bytes,
                                                   const firmware::ConversionOptions &options = {});
 
-    bool converted() const { return source.conversion.converted() && !bytes.isEmpty(); }
+    // The file became S-records: `bytes` are those.
+    bool converted() const {
+        return source.conversion.converted() && !source.conversion.refused() &&
+               report.error.isEmpty();
+    }
     // Why a run must not start with this file: a note naming the file, the line and the reason.
     // Empty when it may. Without `checkRecords` only a file that could not be read is refused.
     QString refusal(bool checkRecords) const;
