@@ -23,7 +23,8 @@ BoardResult failedBoard() {
     r.lines = 100;
     r.linesTotal = 770;
     r.bytes = 4321;
-    r.started = QDateTime::fromString(QStringLiteral("2030-01-02T03:04:05.250Z"), Qt::ISODateWithMs);
+    r.started =
+        QDateTime::fromString(QStringLiteral("2030-01-02T03:04:05.250Z"), Qt::ISODateWithMs);
     r.ended = r.started.addMSecs(12'345);
     r.seconds = 12.345;
     return r;
@@ -90,7 +91,8 @@ TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
 }
 
 TEST(HistoryTable, linesAsSentOfTotalAndThePathShortenedFromTheLeftToFit) {
-    const QString deep = QStringLiteral("/home/operator/projects/station-4/builds/2030-01-02/app.hex");
+    const QString deep =
+        QStringLiteral("/home/operator/projects/station-4/builds/2030-01-02/app.hex");
     const QList<QJsonObject> lines = {
         {{"start", "2030-01-02T03:04:05.000Z"},
          {"program", "tarnix-pellora-cli"},
