@@ -65,8 +65,7 @@ public:
     // srec_info's data ranges and start address of an S-record or Intel HEX file.
     Decoded srecInfo(const QString &file, const QString &format) const {
         Decoded d;
-        const QString info =
-            QString::fromLatin1(run(QStringLiteral("srec_info"), {file, format}));
+        const QString info = QString::fromLatin1(run(QStringLiteral("srec_info"), {file, format}));
         static const QRegularExpression Range(QStringLiteral("([0-9A-F]+) - ([0-9A-F]+)"));
         bool first = true;
         for (auto it = Range.globalMatch(info); it.hasNext();) {
@@ -92,12 +91,13 @@ private:
 QString linkedElf(const Tools &t, int bits, bool bigEndian) {
     const QString endian = bigEndian ? QStringLiteral("big") : QStringLiteral("little");
     const QString target = QStringLiteral("elf%1-trad%2mips").arg(bits).arg(endian);
-    const QString emulation =
-        QStringLiteral("elf%1%2tsmip").arg(bits).arg(bigEndian ? QLatin1Char('b') : QLatin1Char('l'));
+    const QString emulation = QStringLiteral("elf%1%2tsmip")
+                                  .arg(bits)
+                                  .arg(bigEndian ? QLatin1Char('b') : QLatin1Char('l'));
     writeFileAt(t.path(QStringLiteral("text.bin")), randomData(300, 31));
     writeFileAt(t.path(QStringLiteral("data.bin")), randomData(200, 32));
     for (const auto &[name, section] : {std::pair{"text", ".text,alloc,load,contents,code"},
-                                       std::pair{"data", ".rodata,alloc,load,contents,readonly"}})
+                                        std::pair{"data", ".rodata,alloc,load,contents,readonly"}})
         t.run(QStringLiteral("mips-linux-gnu-objcopy"),
               {QStringLiteral("-I"), QStringLiteral("binary"), QStringLiteral("-O"), target,
                QStringLiteral("--rename-section"),
@@ -122,7 +122,8 @@ QString linkedElf(const Tools &t, int bits, bool bigEndian) {
 // objcopy of a linked ELF: the sections at their load addresses, which here are the segments.
 Decoded decodeLinkedElf(const Tools &t, const QString &elf) {
     const QString srec = elf + QStringLiteral(".srec");
-    t.run(QStringLiteral("mips-linux-gnu-objcopy"), {QStringLiteral("-O"), QStringLiteral("srec"), elf, srec});
+    t.run(QStringLiteral("mips-linux-gnu-objcopy"),
+          {QStringLiteral("-O"), QStringLiteral("srec"), elf, srec});
     Decoded d = t.srecInfo(srec, QStringLiteral("-motorola"));
     d.image = t.objcopyImage(QStringLiteral("mips-linux-gnu-objcopy"), elf);
     return d;
@@ -130,11 +131,11 @@ Decoded decodeLinkedElf(const Tools &t, const QString &elf) {
 
 // readelf's program headers: each loadable segment's file contents at its physical address.
 Decoded decodeByProgramHeaders(const Tools &t, const QString &elf) {
-    const QString headers = QString::fromLatin1(
-        t.run(QStringLiteral("readelf"), {QStringLiteral("-lhW"), elf}));
+    const QString headers =
+        QString::fromLatin1(t.run(QStringLiteral("readelf"), {QStringLiteral("-lhW"), elf}));
     const QByteArray file = readFile(elf);
-    static const QRegularExpression Load(QStringLiteral(
-        R"(LOAD\s+0x([0-9a-f]+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+0x([0-9a-f]+))"));
+    static const QRegularExpression Load(
+        QStringLiteral(R"(LOAD\s+0x([0-9a-f]+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+0x([0-9a-f]+))"));
     std::map<quint64, QByteArray> segments;
     Decoded d;
     for (auto it = Load.globalMatch(headers); it.hasNext();) {
@@ -186,9 +187,9 @@ std::function<QString(const Tools &)> trueAs(const QString &format, const QStrin
 // A srec_cat image as Intel HEX: srec_cat's generator arguments, then its output options.
 std::function<QString(const Tools &)> generated(const QString &arguments) {
     return [=](const Tools &t) {
-        t.run(SrecCat, arguments.split(QLatin1Char(' ')) +
-                           QStringList{QStringLiteral("-o"), QStringLiteral("image.hex"),
-                                       QStringLiteral("-intel")});
+        t.run(SrecCat, arguments.split(QLatin1Char(' ')) + QStringList{QStringLiteral("-o"),
+                                                                       QStringLiteral("image.hex"),
+                                                                       QStringLiteral("-intel")});
         return t.path(QStringLiteral("image.hex"));
     };
 }
@@ -201,10 +202,13 @@ Decoded hexByObjcopy(const Tools &t, const QString &file) {
 
 const Case Cases[] = {
     {"/bin/true's sections as objcopy's Intel HEX (extended segment and start segment records)",
-     {Objcopy, QStringLiteral("srec_info")}, trueAs(QStringLiteral("ihex"), QStringLiteral("true.hex")),
-     hexByObjcopy, "intel-hex"},
+     {Objcopy, QStringLiteral("srec_info")},
+     trueAs(QStringLiteral("ihex"), QStringLiteral("true.hex")),
+     hexByObjcopy,
+     "intel-hex"},
     {"/bin/true's sections as objcopy's S-records, sent as they are",
-     {Objcopy, QStringLiteral("srec_info")}, trueAs(QStringLiteral("srec"), QStringLiteral("true.srec")),
+     {Objcopy, QStringLiteral("srec_info")},
+     trueAs(QStringLiteral("srec"), QStringLiteral("true.srec")),
      [](const Tools &t, const QString &file) {
          Decoded d = t.srecInfo(file, QStringLiteral("-motorola"));
          d.image = t.objcopyImage(Objcopy, file, QStringLiteral("srec"));
@@ -212,31 +216,39 @@ const Case Cases[] = {
      },
      "s-record"},
     {"/bin/true's sections as objcopy's binary, at 0x08000000",
-     {Objcopy}, trueAs(QStringLiteral("binary"), QStringLiteral("true.bin")),
+     {Objcopy},
+     trueAs(QStringLiteral("binary"), QStringLiteral("true.bin")),
      [](const Tools &, const QString &file) {
          const QByteArray bytes = readFile(file);
          return Decoded{bytes, 0x08000000, static_cast<quint64>(bytes.size()), 0};
      },
-     "binary", {QStringLiteral("--binary-base"), QStringLiteral("0x08000000")}},
+     "binary",
+     {QStringLiteral("--binary-base"), QStringLiteral("0x08000000")}},
     {"/bin/true as an ELF program: its loadable segments, headers and all",
-     {QStringLiteral("readelf")}, [](const Tools &) { return True; }, decodeByProgramHeaders,
+     {QStringLiteral("readelf")},
+     [](const Tools &) { return True; },
+     decodeByProgramHeaders,
      "elf"},
     {"srec_cat image with holes, 64 bytes a record",
      {SrecCat, Objcopy, QStringLiteral("srec_info")},
      generated(QStringLiteral("-generate 0x1000 0x1400 -repeat-string Hello -generate 0x2000 "
                               "0x2100 -constant 0x55 -generate 0x2180 0x2181 -constant 0")),
-     hexByObjcopy, "intel-hex", {QStringLiteral("--record-bytes"), QStringLiteral("64")}},
+     hexByObjcopy,
+     "intel-hex",
+     {QStringLiteral("--record-bytes"), QStringLiteral("64")}},
     {"srec_cat image across 64 KiB (extended linear address records)",
      {SrecCat, Objcopy, QStringLiteral("srec_info")},
      generated(QStringLiteral("-generate 0xFF00 0x10100 -repeat-data 1 2 3 5 7 11 13 -generate "
                               "0x20000 0x20010 -constant 7")),
-     hexByObjcopy, "intel-hex"},
+     hexByObjcopy,
+     "intel-hex"},
     {"srec_cat image above 16 MiB with a start linear address",
      {SrecCat, Objcopy, QStringLiteral("srec_info")},
      generated(QStringLiteral("-generate 0x08000000 0x08001000 -repeat-string firmware -generate "
                               "0x08100000 0x08100040 -constant 0xA5 "
                               "-execution-start-address=0x08000123")),
-     hexByObjcopy, "intel-hex"},
+     hexByObjcopy,
+     "intel-hex"},
     {"srec_cat segmented image (extended segment address records)",
      {SrecCat, Objcopy, QStringLiteral("srec_info")},
      [](const Tools &t) {
@@ -246,25 +258,40 @@ const Case Cases[] = {
                             .split(QLatin1Char(' ')));
          return t.path(QStringLiteral("image.hex"));
      },
-     hexByObjcopy, "intel-hex"},
+     hexByObjcopy,
+     "intel-hex"},
     {"objcopy's Intel HEX of a binary across 64 KiB (extended segment address records)",
      {Objcopy, QStringLiteral("srec_info")},
      [](const Tools &t) {
          writeFileAt(t.path(QStringLiteral("r.bin")), randomData(70'000, 33));
-         t.run(Objcopy, {QStringLiteral("-I"), QStringLiteral("binary"), QStringLiteral("-O"),
-                         QStringLiteral("ihex"), QStringLiteral("--change-addresses"),
-                         QStringLiteral("0xFFF8"), QStringLiteral("r.bin"), QStringLiteral("r.hex")});
+         t.run(Objcopy,
+               {QStringLiteral("-I"), QStringLiteral("binary"), QStringLiteral("-O"),
+                QStringLiteral("ihex"), QStringLiteral("--change-addresses"),
+                QStringLiteral("0xFFF8"), QStringLiteral("r.bin"), QStringLiteral("r.hex")});
          return t.path(QStringLiteral("r.hex"));
      },
-     hexByObjcopy, "intel-hex"},
-    {"an ELF linked 32-bit little-endian", {QStringLiteral("mips-linux-gnu-ld")},
-     [](const Tools &t) { return linkedElf(t, 32, false); }, decodeLinkedElf, "elf"},
-    {"an ELF linked 32-bit big-endian", {QStringLiteral("mips-linux-gnu-ld")},
-     [](const Tools &t) { return linkedElf(t, 32, true); }, decodeLinkedElf, "elf"},
-    {"an ELF linked 64-bit little-endian", {QStringLiteral("mips-linux-gnu-ld")},
-     [](const Tools &t) { return linkedElf(t, 64, false); }, decodeLinkedElf, "elf"},
-    {"an ELF linked 64-bit big-endian", {QStringLiteral("mips-linux-gnu-ld")},
-     [](const Tools &t) { return linkedElf(t, 64, true); }, decodeLinkedElf, "elf"},
+     hexByObjcopy,
+     "intel-hex"},
+    {"an ELF linked 32-bit little-endian",
+     {QStringLiteral("mips-linux-gnu-ld")},
+     [](const Tools &t) { return linkedElf(t, 32, false); },
+     decodeLinkedElf,
+     "elf"},
+    {"an ELF linked 32-bit big-endian",
+     {QStringLiteral("mips-linux-gnu-ld")},
+     [](const Tools &t) { return linkedElf(t, 32, true); },
+     decodeLinkedElf,
+     "elf"},
+    {"an ELF linked 64-bit little-endian",
+     {QStringLiteral("mips-linux-gnu-ld")},
+     [](const Tools &t) { return linkedElf(t, 64, false); },
+     decodeLinkedElf,
+     "elf"},
+    {"an ELF linked 64-bit big-endian",
+     {QStringLiteral("mips-linux-gnu-ld")},
+     [](const Tools &t) { return linkedElf(t, 64, true); },
+     decodeLinkedElf,
+     "elf"},
 };
 
 class FirmwareOracle : public CliRig, public ::testing::WithParamInterface<Case> {};
@@ -275,7 +302,8 @@ TEST_P(FirmwareOracle, theDeviceGetsTheImageTheToolsDecode) {
     const Case &c = GetParam();
     for (const QString &tool : c.tools)
         if (!Tools::have(tool))
-            GTEST_SKIP() << tool.toStdString() << " is not installed (scripts/install-deps.sh --test)";
+            GTEST_SKIP() << tool.toStdString()
+                         << " is not installed (scripts/install-deps.sh --test)";
     const Tools tools(dir.path());
     const QString file = c.make(tools);
     const Decoded expected = c.decode(tools, file);
@@ -305,9 +333,8 @@ TEST_P(FirmwareOracle, theDeviceGetsTheImageTheToolsDecode) {
     if (QString::fromLatin1(c.format) == QStringLiteral("s-record"))
         return;
     // What the file became, said before the power cycle, with the narrowest records that hold it.
-    const quint64 highest =
-        std::max<quint64>(expected.lowest + static_cast<quint64>(expected.image.size()) - 1,
-                          expected.start);
+    const quint64 highest = std::max<quint64>(
+        expected.lowest + static_cast<quint64>(expected.image.size()) - 1, expected.start);
     const char type = highest <= 0xFFFF ? '1' : highest <= 0xFFFFFF ? '2' : '3';
     const QRegularExpression note(QStringLiteral("%1: .*, sent as [0-9,]+ S%2 records\\n.*Switch")
                                       .arg(QRegularExpression::escape(QFileInfo(file).fileName()))
@@ -318,13 +345,10 @@ TEST_P(FirmwareOracle, theDeviceGetsTheImageTheToolsDecode) {
               board.value(QStringLiteral("sha256")).toString());
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, FirmwareOracle, ::testing::ValuesIn(Cases),
-                         [](const ::testing::TestParamInfo<Case> &info) {
-                             QString name = QString::fromLatin1(info.param.name);
-                             name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")),
-                                          QStringLiteral("_"));
-                             return QStringLiteral("%1_%2")
-                                 .arg(info.index)
-                                 .arg(name.left(40))
-                                 .toStdString();
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Files, FirmwareOracle, ::testing::ValuesIn(Cases),
+    [](const ::testing::TestParamInfo<Case> &info) {
+        QString name = QString::fromLatin1(info.param.name);
+        name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_"));
+        return QStringLiteral("%1_%2").arg(info.index).arg(name.left(40)).toStdString();
+    });
