@@ -17,29 +17,43 @@ enum RecordType : int {
     StartLinearAddress = 5,
 };
 
+// The value of each hex digit, -1 for any other byte: one look-up a digit over a file of millions.
+constexpr std::array<qint8, 256> HexValues = [] {
+    std::array<qint8, 256> values{};
+    values.fill(-1);
+    for (int i = 0; i < 10; ++i)
+        values[static_cast<std::size_t>('0' + i)] = static_cast<qint8>(i);
+    for (int i = 0; i < 6; ++i) {
+        values[static_cast<std::size_t>('A' + i)] = static_cast<qint8>(10 + i);
+        values[static_cast<std::size_t>('a' + i)] = static_cast<qint8>(10 + i);
+    }
+    return values;
+}();
+
 int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return HexValues[static_cast<quint8>(c)];
 }
 
 // One record's bytes (count, address, type, data, checksum), or what keeps the line from being one,
 // continuing "line N …".
 struct Record {
-    QByteArray bytes;
+    static constexpr qsizetype MaxBytes = 1 + 2 + 1 + 255 + 1;
+
+    std::array<quint8, MaxBytes> bytes{};
+    qsizetype size = 0;
     QString problem;
 
-    int count() const { return static_cast<quint8>(bytes[0]); }
-    quint32 offset() const {
-        return static_cast<quint32>(static_cast<quint8>(bytes[1])) << 8 |
-               static_cast<quint8>(bytes[2]);
+    static Record refused(QString problem) {
+        Record r;
+        r.problem = std::move(problem);
+        return r;
     }
-    int type() const { return static_cast<quint8>(bytes[3]); }
-    QByteArrayView data() const { return QByteArrayView(bytes).sliced(4, count()); }
+    int count() const { return bytes[0]; }
+    quint32 offset() const { return static_cast<quint32>(bytes[1]) << 8 | bytes[2]; }
+    int type() const { return bytes[3]; }
+    QByteArrayView data() const {
+        return QByteArrayView(reinterpret_cast<const char *>(bytes.data()) + 4, count());
+    }
     quint32 value() const { // of a 2- or 4-byte address record, big-endian
         quint32 v = 0;
         for (const char c : data())
@@ -77,59 +91,57 @@ const char *typeName(int type) {
 }
 
 Record parse(QByteArrayView line) {
-    Record r;
     if (line[0] != ':')
-        return {{}, QStringLiteral("does not start with the record mark \":\"")};
+        return Record::refused(QStringLiteral("does not start with the record mark \":\""));
     const QByteArrayView hex = line.sliced(1);
     for (const char c : hex)
         if (hexValue(c) < 0)
-            return {{}, QStringLiteral("holds %1, which is not a hex digit").arg(shown(c))};
+            return Record::refused(
+                QStringLiteral("holds %1, which is not a hex digit").arg(shown(c)));
     if (hex.size() % 2 != 0)
-        return {{},
-                QStringLiteral("has an odd number of hex digits: it is cut short or has one "
-                               "too many")};
+        return Record::refused(QStringLiteral("has an odd number of hex digits: it is cut short "
+                                              "or has one too many"));
     if (hex.size() < 10)
-        return {{},
-                QStringLiteral("is cut short: a record has at least 10 hex digits (count, "
-                               "address, type, checksum), this one %1")
-                    .arg(hex.size())};
-    r.bytes.resize(hex.size() / 2);
-    for (qsizetype i = 0; i < r.bytes.size(); ++i)
-        r.bytes[i] = static_cast<char>(hexValue(hex[2 * i]) * 16 + hexValue(hex[2 * i + 1]));
-    const qsizetype data = r.bytes.size() - 5;
-    if (data < r.count())
-        return {{},
-                QStringLiteral("is cut short: it holds %1 of the %2 data bytes its count "
-                               "announces")
-                    .arg(data)
-                    .arg(r.count())};
-    if (data > r.count())
-        return {{},
-                QStringLiteral("holds %1 data bytes where its count announces %2")
-                    .arg(data)
-                    .arg(r.count())};
+        return Record::refused(QStringLiteral("is cut short: a record has at least 10 hex digits "
+                                              "(count, address, type, checksum), this one %1")
+                                   .arg(hex.size()));
+    const int count = hexValue(hex[0]) * 16 + hexValue(hex[1]);
+    const qsizetype data = hex.size() / 2 - 5;
+    if (data < count)
+        return Record::refused(QStringLiteral("is cut short: it holds %1 of the %2 data bytes "
+                                              "its count announces")
+                                   .arg(data)
+                                   .arg(count));
+    if (data > count)
+        return Record::refused(QStringLiteral("holds %1 data bytes where its count announces %2")
+                                   .arg(data)
+                                   .arg(count));
+    Record r;
+    r.size = hex.size() / 2;
     quint8 sum = 0;
-    for (const char c : r.bytes)
-        sum = static_cast<quint8>(sum + static_cast<quint8>(c));
+    for (qsizetype i = 0; i < r.size; ++i) {
+        r.bytes[static_cast<std::size_t>(i)] =
+            static_cast<quint8>(hexValue(hex[2 * i]) * 16 + hexValue(hex[2 * i + 1]));
+        sum = static_cast<quint8>(sum + r.bytes[static_cast<std::size_t>(i)]);
+    }
     if (sum != 0) {
-        const auto written = static_cast<quint8>(r.bytes.back());
+        const quint8 written = r.bytes[static_cast<std::size_t>(r.size - 1)];
         const auto right = static_cast<quint8>(written - sum);
-        return {{},
-                QStringLiteral("has a bad checksum: it reads %1 where its bytes give %2")
-                    .arg(twoDigits(written), twoDigits(right))};
+        return Record::refused(
+            QStringLiteral("has a bad checksum: it reads %1 where its bytes give %2")
+                .arg(twoDigits(written), twoDigits(right)));
     }
     if (r.type() > StartLinearAddress)
-        return {{},
-                QStringLiteral("has record type %1, which Intel HEX does not have (00 to 05)")
-                    .arg(twoDigits(r.type()))};
+        return Record::refused(
+            QStringLiteral("has record type %1, which Intel HEX does not have (00 to 05)")
+                .arg(twoDigits(r.type())));
     static constexpr std::array<int, 6> Sizes = {-1, 0, 2, 4, 2, 4};
     const int expected = Sizes[static_cast<std::size_t>(r.type())];
     if (expected >= 0 && r.count() != expected)
-        return {{},
-                QStringLiteral("is %1 with %2 data bytes; it takes %3")
-                    .arg(QString::fromLatin1(typeName(r.type())))
-                    .arg(r.count())
-                    .arg(expected)};
+        return Record::refused(QStringLiteral("is %1 with %2 data bytes; it takes %3")
+                                   .arg(QString::fromLatin1(typeName(r.type())))
+                                   .arg(r.count())
+                                   .arg(expected));
     return r;
 }
 

@@ -1,39 +1,48 @@
 #include "firmware/SRecordEncoder.h"
 
 #include <algorithm>
+#include <array>
 
 namespace firmware {
 
 namespace {
 
+// Each record is made in a buffer of its own and appended to the text whole.
 class RecordWriter {
 public:
     explicit RecordWriter(QByteArray &text) : text_(text) {}
 
     void write(char type, int addressBytes, quint64 address, QByteArrayView data) {
         static constexpr char Digits[] = "0123456789ABCDEF";
+        std::size_t at = 0;
+        quint8 sum = 0;
         const auto put = [&](quint8 byte) {
-            text_.append(Digits[byte >> 4]);
-            text_.append(Digits[byte & 0xF]);
-            sum_ = static_cast<quint8>(sum_ + byte);
+            line_[at++] = Digits[byte >> 4];
+            line_[at++] = Digits[byte & 0xF];
+            sum = static_cast<quint8>(sum + byte);
         };
-        sum_ = 0;
-        text_.append('S');
-        text_.append(type);
+        line_[at++] = 'S';
+        line_[at++] = type;
         put(static_cast<quint8>(addressBytes + data.size() + 1));
         for (int shift = 8 * (addressBytes - 1); shift >= 0; shift -= 8)
             put(static_cast<quint8>(address >> shift));
         for (const char c : data)
             put(static_cast<quint8>(c));
-        const auto checksum = static_cast<quint8>(~sum_);
-        text_.append(Digits[checksum >> 4]);
-        text_.append(Digits[checksum & 0xF]);
-        text_.append('\n');
+        put(static_cast<quint8>(~sum));
+        line_[at++] = '\n';
+        text_.append(line_.data(), static_cast<qsizetype>(at));
     }
 
 private:
     QByteArray &text_;
-    quint8 sum_ = 0;
+    // "S", the type, the count, an address, the data, the checksum, the line feed.
+    std::array<char,
+               2 +
+                   2 * (1 + 4 +
+                        std::max<qsizetype>(Encoding::MaxRecordBytes, Encoding::MaxHeaderBytes) +
+                        1) +
+                   1>
+        line_{};
 };
 
 // Cut at a character's first byte, so that the header is never half a UTF-8 character.

@@ -38,7 +38,9 @@ Memory referenceHex(const QByteArray &file) {
             if (part.isEmpty())
                 continue;
             const QByteArray bytes = QByteArray::fromHex(part.mid(1));
-            const auto u = [&](int i) { return static_cast<quint64>(static_cast<quint8>(bytes[i])); };
+            const auto u = [&](int i) {
+                return static_cast<quint64>(static_cast<quint8>(bytes[i]));
+            };
             const int type = static_cast<int>(u(3));
             const quint64 offset = u(1) << 8 | u(2);
             if (type == 0)
@@ -96,7 +98,8 @@ Decoded decodeRecords(const QByteArray &text, int recordBytes) {
         for (int i = 1; i <= width; ++i)
             address = address << 8 | static_cast<quint8>(bytes[i]);
         for (qsizetype i = 0; i < data; ++i)
-            FUZZ_CHECK(d.memory.emplace(address + static_cast<quint64>(i), bytes[1 + width + i]).second);
+            FUZZ_CHECK(
+                d.memory.emplace(address + static_cast<quint64>(i), bytes[1 + width + i]).second);
         d.dataBytes += static_cast<quint64>(data);
         ++d.dataRecords;
     }
