@@ -137,14 +137,11 @@ void LogView::cutAtLastRow(QTextCursor &cursor) {
 void LogView::prependText(const QString &text) {
     // Pending text is older than the note; trimming below the note must see it.
     flush();
-    QString normalised = text;
-    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    normalised.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::Start);
     // The first line keeps its continuation flag off; a note ending in a break starts a fresh
     // block.
-    cursor.insertText(normalised);
+    cursor.insertText(text);
     // The note is the newest text: over the limit, the oldest text below it goes, not the note.
     QTextBlock below = cursor.block();
     if (!cursor.atBlockStart())

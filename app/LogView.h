@@ -36,7 +36,8 @@ public:
     void appendReceived(const QByteArray &latin1);
     // Adds a note at the end at once, after any pending text (see flush()).
     void appendText(const QString &text);
-    // Puts a note in front of everything, pending text first put at the end.
+    // Puts a note in front of everything, pending text first put at the end. Its line breaks are
+    // "\n".
     void prependText(const QString &text);
     // Empties the log, pending text too.
     void clearLog();

@@ -1,5 +1,7 @@
 #include "app/RunNotification.h"
 
+#include "session/RunEnd.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -22,34 +24,27 @@ struct RunNotification::Content {
 RunNotification::RunNotification(QObject *parent) : QObject(parent) {}
 
 std::optional<RunNotification::Content>
-RunNotification::contentFor(RunResult result, const QString &fileName, const QString &reason) {
-    if (result == RunResult::Cancelled)
+RunNotification::contentFor(EndCause cause, const QString &fileName, const QString &note) {
+    const RunEnd &end = runEnd(cause);
+    if (!end.summary)
         return std::nullopt;
-    if (result == RunResult::Programmed)
-        return Content{toString(Stage::Programmed),
+    const QString summary = QString::fromUtf8(end.summary);
+    if (end.result == RunResult::Programmed)
+        return Content{summary,
                        {fileName},
                        QStringLiteral("transfer.complete"),
                        QStringLiteral("complete"),
                        1};
-    Content failed{result == RunResult::NoBootPrompt
-                       ? QStringLiteral("Restart to bootprogram failled!")
-                       : toString(Stage::Failed),
-                   {fileName},
-                   QStringLiteral("transfer.error"),
-                   QStringLiteral("dialog-error"),
-                   2};
-    // Notes come with the log's line breaks; a reason that only repeats the summary is left out.
-    QString because = reason;
-    because.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    because.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    because = because.trimmed();
-    if (!because.isEmpty() && because != failed.summary)
-        failed.body << because;
+    Content failed{
+        summary, {fileName}, QStringLiteral("transfer.error"), QStringLiteral("dialog-error"), 2};
+    // A reason that only repeats the summary is left out.
+    if (const QString reason = end.reason(note); !reason.isEmpty() && reason != summary)
+        failed.body << reason;
     return failed;
 }
 
-void RunNotification::runEnded(RunResult result, const QString &fileName, const QString &reason) {
-    const std::optional<Content> content = contentFor(result, fileName, reason);
+void RunNotification::runEnded(EndCause cause, const QString &fileName, const QString &note) {
+    const std::optional<Content> content = contentFor(cause, fileName, note);
     if (!content)
         return;
     if (!bus_)

@@ -19,9 +19,10 @@ public:
     // The bus to notify on; by default the session bus, connected at the first notification.
     void setBus(const QDBusConnection &bus) { bus_ = bus; }
 
-    // A run ended as `result`: PROGRAMMED, a failure with its `reason`, or the restart that never
-    // came. A cancel raises nothing. `fileName` is the file's name without its folder.
-    void runEnded(RunResult result, const QString &fileName, const QString &reason);
+    // A run ended by `cause` (see session/RunEnd.h), with the note the session showed: PROGRAMMED,
+    // a failure with its reason, or the restart that never came. An end the operator made raises
+    // nothing. `fileName` is the file's name without its folder.
+    void runEnded(EndCause cause, const QString &fileName, const QString &note);
 
 private:
     static const QString Service;
@@ -29,8 +30,8 @@ private:
     static const QString Interface;
 
     struct Content;
-    static std::optional<Content> contentFor(RunResult result, const QString &fileName,
-                                             const QString &reason);
+    static std::optional<Content> contentFor(EndCause cause, const QString &fileName,
+                                             const QString &note);
     void notify(const Content &content, bool markup);
 
     std::optional<QDBusConnection> bus_;

@@ -4,8 +4,8 @@
 #include <span>
 
 // The window's inventory in one place: every control with its kind, container, place, caption,
-// tooltip, first enabled and visible state and tab order. Geometry is in pixels of the container's
-// client area.
+// tooltip, the name assistive technology gives it, first enabled and visible state and tab order.
+// Geometry is in pixels of the container's client area.
 namespace WindowLayout {
 
 inline constexpr int ClientWidth = 602;
@@ -21,6 +21,9 @@ struct Control {
     QRect geometry;
     const char *caption;
     const char *toolTip; // nullptr: none
+    // What a screen reader calls the control, distinct from every other; nullptr: its caption, or
+    // the label it is the buddy of, says it (a button whose caption changes is named by it).
+    const char *accessibleName;
     bool enabled;
     bool visible;
     int tabIndex;

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "app/PortMenu.h"
 #include "app/RunNotification.h"
+#include "app/WindowBuilder.h"
+#include "app/WindowView.h"
 #include "devnotify/ModuleUsbNotification.h"
-#include "serial/SerialDevices.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
 #include "session/RunHistory.h"
-#include "session/SessionView.h"
 
 #include <QSet>
 #include <QVariant>
@@ -14,17 +15,10 @@
 #include <functional>
 #include <memory>
 
-class LogView;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QMessageBox;
-class QPushButton;
-
-// The one window: a serial terminal between runs and the front end of the programming session.
-class frmProg : public QWidget, public SessionView {
+// The one window: a serial terminal between runs and the front end of the programming session. It
+// holds the window's event handlers; its controls come from WindowBuilder, the session's view is a
+// WindowView, and the port box's menu a PortBox.
+class frmProg : public QWidget {
     Q_OBJECT
 public:
     // The serial control and the timers default to the real ones; tests pass fakes.
@@ -45,14 +39,12 @@ public:
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     static QString chooseFileWithDialog(QWidget *parent);
 
-    // The serial devices the port box's context menu offers; replaceable for tests.
-    using DeviceLister = std::function<QList<SerialDevice>()>;
-    void setDeviceLister(DeviceLister lister) { listDevices_ = std::move(lister); }
-    // The menu a right-click (or the menu key) on the port box shows, without the box's editing
-    // entries; the caller owns it.
-    QMenu *createPortMenu();
-    // Maps port `number` to `device` in [Ports], with a note in the log.
-    void mapPort(int number, const QString &device);
+    // The port box's device menu (see PortBox).
+    void setDeviceLister(PortBox::DeviceLister lister) {
+        portBox_->setDeviceLister(std::move(lister));
+    }
+    QMenu *createPortMenu() { return portBox_->createMenu(this); }
+    void mapPort(int number, const QString &device) { portBox_->mapPort(number, device); }
     static QString userGuide();
 
     // Handlers.
@@ -68,24 +60,12 @@ public:
     void Command5_Click();
 
     SerialLink &link() { return link_; }
-    SerialControl &serialControl() { return *control_; }
     ProgrammingSession &session() { return *session_; }
-    LogView &log() { return *txtbuffer_; }
+    SessionView &view() { return *view_; }
+    LogView &log() { return *controls_.txtbuffer; }
     RunNotification &notification() { return notification_; }
     int ListIndex() const { return speedIndex(); }
     bool shutDown() const { return shutDown_; }
-
-    // SessionView
-    void showStage(Stage stage) override;
-    void showProgress(double percent) override;
-    void showCountdown(int seconds) override;
-    void showStartAction(StartAction action) override;
-    void setStartEnabled(bool enabled) override;
-    void appendReceived(const QByteArray &bytes) override;
-    void appendNote(const QString &text) override;
-    void prependNote(const QString &text) override;
-    void showDotTimeout() override;
-    void showCommError(int code) override;
     // The selected index of the speed list; -1 when its text matches no item.
     int speedIndex() const;
 
@@ -93,62 +73,29 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void buildControls();
+    void connectControls();
     void SetupPort();
     void TogglePort();
     void onPortLost();
-    // A note at the end of the log, on a line of its own.
-    void note(const QString &text);
     // The one note for a port that did not open: its cause and what to do.
     void noteOpenFailure(const SerialStatus &failure);
     // Each line of the settings file that cannot be read, once.
     void noteUnreadableSettings();
-    // The caption is set only when its text changes: a run of identical progress texts costs
-    // nothing.
-    void setCaption(const QString &status);
-    void showPortMenu(const QPoint &pos);
-    void showBox(QMessageBox *box);
     // Appends the ended run to the run history; the first failure to do so is noted in the log.
     void recordRun(const RunSummary &run);
 
     std::unique_ptr<SerialControl> control_;
     std::unique_ptr<TimerFactory> timers_;
     SerialLink link_;
+    WindowControls controls_;
+    std::unique_ptr<WindowView> view_;
     std::unique_ptr<ProgrammingSession> session_;
+    PortBox *portBox_ = nullptr;
     FileChooser chooseFile_ = chooseFileWithDialog;
-    DeviceLister listDevices_ = [] { return listSerialDevices(); };
     // The port number the next open asks for, as read from the port box.
     int portToOpen_ = 0;
     QSet<QString> namedSettingsLines_;
-    // The start button had the focus when it was disabled for a run; the window holds it meanwhile.
-    bool startFocusHeld_ = false;
     bool shutDown_ = false;
-    double shownPercent_ = -1;
-    QString shownProgressCaption_;
     RunHistory history_{RunHistory::defaultPath()};
     RunNotification notification_;
-
-    QGroupBox *Frame9_ = nullptr;
-    QLineEdit *txtRefresh_ = nullptr;
-    QLineEdit *txtSpeed_ = nullptr;
-    QLineEdit *txtComPort_ = nullptr;
-    QPushButton *btnCon_ = nullptr;
-    LogView *txtbuffer_ = nullptr;
-    QLabel *lblFilename_ = nullptr;
-    QPushButton *btnopenFile_ = nullptr;
-    QPushButton *btnFlash_ = nullptr;
-    QPushButton *Command1_ = nullptr;
-    QPushButton *Command2_ = nullptr;
-    QPushButton *Command3_ = nullptr;
-    QPushButton *Command4_ = nullptr;
-    QComboBox *Combospeed_ = nullptr;
-    QLabel *Label1_ = nullptr;
-    QPushButton *Command5_ = nullptr;
 };
-
-// The caption's progress text ("progress: 33.3%", in the user's locale).
-QString progressText(double percent);
-// Texts of the speed list, in order.
-QStringList speedListItems();
-// The caption's time of day: the locale's long time form without a time zone.
-QString captionTime(const QTime &time);

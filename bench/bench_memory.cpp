@@ -105,7 +105,6 @@ int main(int argc, char **argv) {
     EchoView view;
     ProgrammingSession session(link, timers, view);
     session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
-    session.setCheckRecords(true);
 
     // The warm-up brings every buffer and code path of a run in.
     const Outcome warm = stream(session, small, sim, 1, smallLines);

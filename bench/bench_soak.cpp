@@ -80,7 +80,6 @@ int main(int argc, char **argv) {
     EchoView view;
     ProgrammingSession session(link, timers, view);
     session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
-    session.setCheckRecords(true);
 
     QEventLoop loop;
     RunResult result = RunResult::Cancelled;

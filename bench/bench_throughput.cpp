@@ -67,7 +67,6 @@ Timing runProgram(const QString &path, qint64 lines, const QStringList &simArgum
     view.expected = lines;
     ProgrammingSession session(link, timers, view);
     session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
-    session.setCheckRecords(true);
     session.chooseFile(path);
 
     qint64 firstNs = -1;

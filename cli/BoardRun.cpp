@@ -2,42 +2,47 @@
 
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
-#include "cli/Report.h"
 #include "serial/PortDiagnosis.h"
+#include "serial/QtSerialControl.h"
+#include "session/RunEnd.h"
 
 #include <QFileInfo>
 
 namespace {
+std::unique_ptr<SerialControl> portFor(const BoardTarget &target) {
+    auto control = std::make_unique<QtSerialControl>();
+    if (target.portNumber == 0)
+        control->setDeviceOverride(target.device);
+    return control;
+}
 
-// A note as one line of plain text: the session lays notes out for a log.
+// A note as one line of plain text, for a table row and a JSON field.
 QString plainText(const QString &note) {
     return note.simplified();
 }
 
-// What a failed run says when its end brought no note of its own.
-QString failureWithoutNote(RunResult result, int bootTimeoutSeconds) {
-    switch (result) {
-    case RunResult::Programmed:
+// Ctrl-C ends a run without a word in the session's table of ends: the operator made it.
+const QString Interrupted = QStringLiteral("interrupted: nothing more was sent");
+
+// Why a run failed, in a line: the note its end shows (the run's own, or the end's fixed words),
+// else the end's summary. Nothing for a programmed board.
+QString failureNote(const RunSummary &run) {
+    if (run.result == RunResult::Programmed)
         return {};
-    case RunResult::NoBootPrompt:
-        return QStringLiteral("no boot prompt within %1 s: the board did not restart into its "
-                              "bootloader")
-            .arg(bootTimeoutSeconds);
-    case RunResult::Cancelled:
-        return QStringLiteral("interrupted: nothing more was sent");
-    case RunResult::AckTimeout:
-    case RunResult::PortError:
-    case RunResult::FileError:
-        break;
-    }
-    return resultName(ExitCode::forResult(result));
+    const RunEnd &end = runEnd(run.cause);
+    QString note = plainText(end.note(run.note));
+    if (note.isEmpty() && end.summary)
+        note = QString::fromUtf8(end.summary);
+    return note.isEmpty() ? Interrupted : note;
 }
 
 } // namespace
 
 BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSettings &settings,
-                   Console &console, TimerFactory &timers, QObject *parent)
-    : QObject(parent), console_(console), target_(target), settings_(settings), link_(control_),
+                   Console &console, TimerFactory &timers, std::unique_ptr<SerialControl> control,
+                   QObject *parent)
+    : QObject(parent), console_(console), target_(target), settings_(settings),
+      control_(control ? std::move(control) : portFor(target)), link_(*control_),
       view_(console, board), session_(link_, timers, view_) {
     result_.board = board;
     result_.number = number;
@@ -45,8 +50,6 @@ BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSe
     result_.file = QFileInfo(settings.file).absoluteFilePath();
     result_.portNumber = target.portNumber;
     result_.device = target.device;
-    if (target.portNumber == 0)
-        control_.setDeviceOverride(target.device);
 
     connect(&session_, &ProgrammingSession::runEnded, this, &BoardRun::onRunEnded);
     connect(&session_, &ProgrammingSession::lineSent, this, &BoardRun::onLineSent);
@@ -118,8 +121,6 @@ void BoardRun::takeFile(const FileSnapshot &file) {
 SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     clock_.start();
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
-    // As in the window: only well-formed S-records reach the board.
-    session_.setCheckRecords(true);
     session_.setPacing(Pacing::fromSpeedIndex(settings_.speedIndex));
     session_.chooseFile(settings_.file);
     takeFile(*file);
@@ -130,10 +131,9 @@ SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     if (settings_.reset == ResetLine::None)
         return {};
     // The probes are already going out when the board comes out of reset.
-    return control_.pulseModemLine(settings_.reset == ResetLine::Dtr
-                                       ? QtSerialControl::ModemLine::Dtr
-                                       : QtSerialControl::ModemLine::Rts,
-                                   ResetPulseMs);
+    return link_.pulseModemLine(settings_.reset == ResetLine::Dtr ? SerialControl::ModemLine::Dtr
+                                                                  : SerialControl::ModemLine::Rts,
+                                ResetPulseMs);
 }
 
 void BoardRun::fail(int exitCode, const QString &error) {
@@ -151,9 +151,7 @@ void BoardRun::onLineSent(qint64 line, qint64 total, qint64) {
 void BoardRun::onRunEnded(const RunSummary &run) {
     // The table, the JSON and the history tell the same numbers: the run's own.
     result_.exitCode = ExitCode::forResult(run.result);
-    result_.error = plainText(run.note);
-    if (result_.error.isEmpty())
-        result_.error = failureWithoutNote(run.result, settings_.bootTimeoutSeconds);
+    result_.error = failureNote(run);
     result_.lines = run.linesSent;
     result_.bytes = run.bytesSent;
     if (run.facts) {
@@ -210,7 +208,7 @@ void BoardRun::interrupt() {
     session_.abort();
     if (!clock_.isValid()) { // never started
         result_.exitCode = ExitCode::Interrupted;
-        result_.error = failureWithoutNote(RunResult::Cancelled, settings_.bootTimeoutSeconds);
+        result_.error = Interrupted;
     }
     finish();
 }

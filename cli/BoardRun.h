@@ -2,7 +2,6 @@
 
 #include "cli/CliOptions.h"
 #include "cli/TerminalView.h"
-#include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
 #include "session/RunHistory.h"
@@ -12,6 +11,7 @@
 #include <QFile>
 #include <QObject>
 #include <QTimer>
+#include <memory>
 
 class Console;
 
@@ -57,8 +57,10 @@ public:
     static constexpr int LastWordsLimitMs = 1000;
 
     // `number`: the board's number in the table, from 1, counting on over a station's rounds.
+    // `control` defaults to the real serial port, opening the target's device.
     BoardRun(int board, int number, const BoardTarget &target, const RunSettings &settings,
-             Console &console, TimerFactory &timers, QObject *parent = nullptr);
+             Console &console, TimerFactory &timers,
+             std::unique_ptr<SerialControl> control = nullptr, QObject *parent = nullptr);
     ~BoardRun() override;
 
     // The device's bytes are appended to `path`; false, ending the board, when it cannot be opened.
@@ -99,7 +101,7 @@ private:
     Console &console_;
     BoardTarget target_;
     RunSettings settings_;
-    QtSerialControl control_;
+    std::unique_ptr<SerialControl> control_;
     SerialLink link_;
     QFile log_;
     TerminalView view_;

@@ -2,8 +2,9 @@
 
 #include "cli/Console.h"
 
+#include "session/RunEnd.h"
+
 #include <QIODevice>
-#include <QRegularExpression>
 
 TerminalView::TerminalView(Console &console, int board) : console_(console), board_(board) {}
 
@@ -28,9 +29,8 @@ void TerminalView::appendReceived(const QByteArray &bytes) {
 }
 
 void TerminalView::note(const QString &text) {
-    static const QRegularExpression LineBreak(QStringLiteral("[\r\n]+"));
-    for (const QString &line : text.split(LineBreak, Qt::SkipEmptyParts))
-        console_.message(board_, line.trimmed());
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        console_.message(board_, line);
 }
 
 void TerminalView::appendNote(const QString &text) {
@@ -40,7 +40,7 @@ void TerminalView::prependNote(const QString &text) {
     note(text);
 }
 void TerminalView::showDotTimeout() {
-    console_.message(board_, QStringLiteral("Error: DOT Timeout"));
+    console_.message(board_, QString::fromLatin1(RunEnd::DotTimeoutText));
 }
 void TerminalView::showCommError(int code) {
     console_.message(board_, QStringLiteral("COM error ") + QString::number(code));

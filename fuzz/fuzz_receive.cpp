@@ -54,15 +54,18 @@ public:
         received += bytes;
         recorded.appendReceived(bytes);
     }
+    // The log grows by each note as the window lays it out.
     void appendNote(const QString &text) override {
-        noteChars += text.size();
+        const qsizetype before = recorded.log.size();
         notes << text;
         recorded.appendNote(text);
+        noteChars += recorded.log.size() - before;
     }
     void prependNote(const QString &text) override {
-        noteChars += text.size();
+        const qsizetype before = recorded.log.size();
         notes << text;
         recorded.prependNote(text);
+        noteChars += recorded.log.size() - before;
     }
     void showDotTimeout() override { recorded.showDotTimeout(); }
     void showCommError(int code) override { recorded.showCommError(code); }

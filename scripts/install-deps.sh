@@ -16,11 +16,14 @@ for option in "$@"; do
     # linker (ELF programs of both classes and byte orders for the firmware oracles), and what the
     # package test runs: cpack's DEB generator (file, dpkg-shlibdeps), lintian and the checkers of
     # the desktop entry, the manual pages and the AppStream metainfo; a session bus of the tests'
-    # own for the desktop notification; clang-format, which CI checks the tree with.
+    # own for the desktop notification; clang-format, which CI checks the tree with; Qt's private
+    # headers, through which the accessibility test switches accessibility on, and the
+    # accessibility bus with a Python client that reads the window as a screen reader does.
     --test)
         packages+=(xvfb xauth xdotool imagemagick x11-apps x11-utils binutils srecord
             binutils-mips-linux-gnu
-            file dpkg-dev lintian desktop-file-utils groff-base appstream dbus-daemon clang-format)
+            file dpkg-dev lintian desktop-file-utils groff-base appstream dbus-daemon clang-format
+            qt6-base-private-dev at-spi2-core python3 python3-gi gir1.2-atspi-2.0)
         ;;
     # The fuzzing toolchain: clang and its sanitizer and libFuzzer runtimes.
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;

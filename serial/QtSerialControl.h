@@ -35,12 +35,7 @@ public:
 
     QString takeNotice() override { return std::exchange(notice_, QString()); }
 
-    // A modem control line that can reset a board wired to it.
-    enum class ModemLine { Dtr, Rts };
-    // Clears `line` now and sets it again `lowMs` later, from the event loop, so that a board whose
-    // reset follows the line restarts. Fails at once, changing nothing, when the port is closed or
-    // the driver has no modem lines (a pseudo-terminal).
-    SerialStatus pulseModemLine(ModemLine line, int lowMs);
+    SerialStatus pulseModemLine(ModemLine line, int lowMs) override;
 
 private:
     void onReadyRead();

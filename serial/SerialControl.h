@@ -88,6 +88,13 @@ public:
     // Something worth telling the operator once about the port just opened, or nothing.
     virtual QString takeNotice() { return {}; }
 
+    // A modem control line that can reset a board wired to it.
+    enum class ModemLine { Dtr, Rts };
+    // Clears `line` now and sets it again `lowMs` later, from the event loop, so that a board whose
+    // reset follows the line restarts. Fails at once, changing nothing, when the port is closed or
+    // the driver has no modem lines (a pseudo-terminal).
+    virtual SerialStatus pulseModemLine(ModemLine line, int lowMs) = 0;
+
 Q_SIGNALS:
     // Raised when characters are waiting (at least RThreshold of them) and on error events.
     void OnComm();

@@ -52,6 +52,12 @@ public:
     QString devicePath() const { return control_.devicePath(); }
     // What the last open found worth telling the operator once (a slow adapter), or nothing.
     QString takeNotice() { return control_.takeNotice(); }
+    // The line settings applied ("57600,n,8,1").
+    QString lineSettings() const { return control_.settings(); }
+    // A reset pulse on a modem line (see SerialControl::pulseModemLine).
+    SerialStatus pulseModemLine(SerialControl::ModemLine line, int lowMs) {
+        return control_.pulseModemLine(line, lowMs);
+    }
 
 Q_SIGNALS:
     // The control's events, passed on.

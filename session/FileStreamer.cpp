@@ -1,7 +1,6 @@
 #include "session/FileStreamer.h"
 
 #include "session/Protocol.h"
-#include "session/SRecordCheck.h"
 
 #include <cmath>
 
@@ -37,7 +36,6 @@ void FileStreamer::start(std::shared_ptr<const FileSnapshot> snapshot, Extent ex
     lines_.emplace(snapshot_->bytes);
     total_ = snapshot_->report.lines;
     lineLimit_ = extent == Extent::FirstLineAsIs ? std::min<qint64>(total_, 1) : total_;
-    checking_ = checkRecords_ && extent == Extent::WholeFile;
     sent_ = 0;
     sendNextLine();
 }
@@ -48,11 +46,9 @@ void FileStreamer::sendNextLine() {
         return stop();
     const std::optional<QByteArrayView> line = lines_->next();
     if (!line) // cannot happen: the report counted these lines in these bytes
-        return fail(RunResult::FileError, QStringLiteral("\r\n%1: the file ended before line %2")
+        return fail(RunResult::FileError, QStringLiteral("%1: the file ended before line %2")
                                               .arg(snapshot_->path)
                                               .arg(sent_ + 1));
-    if (refused(*line, sent_ + 1))
-        return;
     // A port that failed to open or close under the transfer takes nothing more.
     if (link_.PortError())
         return stop();
@@ -62,7 +58,7 @@ void FileStreamer::sendNextLine() {
     const QByteArray bytes = QByteArray::fromRawData(line->data(), line->size());
     for (const QByteArray *part : {&bytes, &lineEnd})
         if (const SerialStatus written = link_.Output(*part); !written)
-            return fail(RunResult::PortError, QStringLiteral("\r\n") + written.description());
+            return fail(RunResult::PortError, written.description());
     ++sent_;
     if (events_.lineSent)
         events_.lineSent(sent_, total_, line->size() + 1);
@@ -149,18 +145,4 @@ void FileStreamer::fail(RunResult result, const QString &note) {
     stop();
     if (events_.failed)
         events_.failed({result, note});
-}
-
-bool FileStreamer::refused(QByteArrayView line, qint64 number) {
-    // A blank line goes out as a bare line feed, which a device skips.
-    if (!checking_ || line.isEmpty())
-        return false;
-    const QString problem = SRecordCheck::problem(line);
-    if (problem.isEmpty())
-        return false;
-    fail(RunResult::FileError,
-         QStringLiteral("\r\nFile refused: line %1 is not a valid S-record (%2) in %3")
-             .arg(number)
-             .arg(problem, snapshot_->path));
-    return true;
 }

@@ -52,11 +52,6 @@ public:
 
     // Takes effect from the next pause.
     void setPacing(const Pacing &pacing) { pacing_ = pacing; }
-    // With the check on, each line is checked again just before it goes out, although the run
-    // refused a file with any line that is no well-formed S-record before it started: nothing but
-    // a record is ever written. A refusal stops the transfer before anything of the refused line
-    // is written. Whole-file transfers only.
-    void setCheckRecords(bool on) { checkRecords_ = on; }
 
     // The device acknowledged a line. The flag stays set until a pause that waits for it uses it.
     void lineAcknowledged();
@@ -77,8 +72,6 @@ private:
     void continueAfterLine();
     void stop();
     void fail(RunResult result, const QString &note);
-    // True, after failing the transfer, when line `number` must not be sent.
-    bool refused(QByteArrayView line, qint64 number);
     void arm(Timer &timer, int milliseconds, Wait wait);
 
     SerialLink &link_;
@@ -92,8 +85,6 @@ private:
     qint64 total_ = 0;
     qint64 sent_ = 0;
     qint64 lineLimit_ = 0;
-    bool checkRecords_ = false;
-    bool checking_ = false; // of the running transfer
     bool acked_ = false;
     bool ackedInDrain_ = false;
 };

@@ -1,6 +1,7 @@
 #include "session/ProgrammingRun.h"
 
 #include "session/Protocol.h"
+#include "session/RunEnd.h"
 
 ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionView &view,
                                Settings settings, Events events)
@@ -27,7 +28,6 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     watchdog_->onTick = [this] { finish(EndCause::AckTimeout, silenceNote()); };
     fileStartTimer_->onTick = [this] { startTransfer(); };
     verdictTimer_->onTick = [this] { finish(EndCause::AckTimeout, noVerdictNote()); };
-    streamer_.setCheckRecords(settings_.checkRecords);
     streamer_.setPacing(settings_.pacing);
     linesToSend_ = settings_.file->report.lines;
     answerableLines_ = linesToSend_ - settings_.file->report.blankLines;
@@ -62,7 +62,7 @@ void ProgrammingRun::finish(EndCause cause, const QString &note) {
     summary_.ended = QDateTime::currentDateTimeUtc();
     summary_.cause = cause;
     summary_.note = note;
-    summary_.result = resultOf(cause);
+    summary_.result = runEnd(cause).result;
     for (Timer *timer : {countdownTimer_.get(), probeTimer_.get(), fileCommandTimer_.get(),
                          watchdog_.get(), fileStartTimer_.get(), verdictTimer_.get()})
         timer->setEnabled(false);
@@ -200,17 +200,17 @@ QString ProgrammingRun::silenceNote() const {
     // How far the device got, so that the operator can tell a board that restarted or lost power
     // mid-file from one that took every line and then said nothing.
     if (answeredAtEarlyVerdict_)
-        return QStringLiteral("\r\nThe device reported the image programmed (\"P\") when it had "
+        return QStringLiteral("The device reported the image programmed (\"P\") when it had "
                               "answered %1 of %2 lines: an answer went missing")
                    .arg(*answeredAtEarlyVerdict_)
                    .arg(linesToSend_) +
                Again;
     if (allLinesSent() && answered_ >= answerableLines_)
-        return QStringLiteral("\r\nThe device answered all %1 lines but did not report the image "
+        return QStringLiteral("The device answered all %1 lines but did not report the image "
                               "programmed (\"P\")")
                    .arg(linesToSend_) +
                Again;
-    return QStringLiteral("\r\nThe device answered %1 of %2 lines (%3 sent), then fell silent")
+    return QStringLiteral("The device answered %1 of %2 lines (%3 sent), then fell silent")
                .arg(answered_)
                .arg(linesToSend_)
                .arg(summary_.linesSent) +
@@ -218,7 +218,7 @@ QString ProgrammingRun::silenceNote() const {
 }
 
 QString ProgrammingRun::noVerdictNote() const {
-    return QStringLiteral("\r\nThe device answered %1 of %2 lines and kept talking for %3 s after "
+    return QStringLiteral("The device answered %1 of %2 lines and kept talking for %3 s after "
                           "the last one, but never reported the image programmed (\"P\")")
                .arg(answered_)
                .arg(linesToSend_)

@@ -48,7 +48,6 @@ public:
         int bootTimeoutSeconds = 60;
         // What the button shows before the first tick: the count an earlier run or a connect left.
         int shownCountdown = 60;
-        bool checkRecords = false;
         Pacing pacing;
     };
     struct Events {

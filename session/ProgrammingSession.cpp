@@ -1,38 +1,8 @@
 #include "session/ProgrammingSession.h"
 
+#include "session/RunEnd.h"
+
 #include <utility>
-
-QString toString(RunResult result) {
-    switch (result) {
-    case RunResult::Programmed:
-        return QStringLiteral("programmed");
-    case RunResult::AckTimeout:
-        return QStringLiteral("ack-timeout");
-    case RunResult::NoBootPrompt:
-        return QStringLiteral("no-boot-prompt");
-    case RunResult::Cancelled:
-        return QStringLiteral("cancelled");
-    case RunResult::PortError:
-        return QStringLiteral("port-error");
-    case RunResult::FileError:
-        return QStringLiteral("file-error");
-    }
-    return {};
-}
-
-QString toString(Stage stage) {
-    switch (stage) {
-    case Stage::BootStarted:
-        return QStringLiteral("Bootprogram started");
-    case Stage::SendingFile:
-        return QStringLiteral("Sending File");
-    case Stage::Programmed:
-        return QStringLiteral("PROGRAMMED");
-    case Stage::Failed:
-        return QStringLiteral("Programming FAILLED");
-    }
-    return {};
-}
 
 ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, SessionView &view,
                                        QObject *parent)
@@ -50,7 +20,7 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
         tryOutTimer_->setEnabled(false);
         const auto file = FileSnapshot::take(selectedFile_);
         if (const QString why = file->refusal(false); !why.isEmpty())
-            return view_.appendNote(QStringLiteral("\r\n") + why);
+            return view_.appendNote(why);
         tryOut_->setPacing(pacing_);
         tryOut_->start(file, FileStreamer::Extent::FirstLineAsIs);
     };
@@ -65,11 +35,6 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
 }
 
 ProgrammingSession::~ProgrammingSession() = default;
-
-QString ProgrammingSession::cancelNote() {
-    return QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
-                          "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\n");
-}
 
 void ProgrammingSession::setBootTimeout(int seconds) {
     bootTimeoutSeconds_ = seconds;
@@ -135,49 +100,31 @@ void ProgrammingSession::reportEnd(const RunSummary &run) {
 }
 
 void ProgrammingSession::presentEnd(EndCause cause, const QString &note) {
-    switch (cause) {
-    case EndCause::Programmed:
-        view_.showStage(Stage::Programmed);
-        // The button was enabled as CANCEL.
-        view_.showStartAction(StartAction::Start);
-        return;
-    case EndCause::AckTimeout:
-        view_.showStage(Stage::Failed);
-        view_.appendNote(note);
-        view_.showStartAction(StartAction::Start);
-        view_.setStartEnabled(true);
-        view_.showDotTimeout();
-        return;
-    case EndCause::NoBootPrompt:
-        // The caption keeps what it showed.
-        view_.appendNote(QStringLiteral("\r\nRestart to bootprogram failled!"));
-        view_.showStartAction(StartAction::Start);
-        view_.setStartEnabled(true);
-        return;
-    case EndCause::FileError:
-    case EndCause::WriteFailed:
-        view_.showStage(Stage::Failed);
-        view_.appendNote(note);
-        view_.showStartAction(StartAction::Start);
-        view_.setStartEnabled(true);
-        return;
-    case EndCause::Cancelled:
-        resetStartButton();
-        view_.prependNote(cancelNote());
-        return;
-    case EndCause::ConnectionChanged:
-        // The connection's caption stays.
-        view_.showStartAction(StartAction::Start);
-        applyStartRule();
-        return;
-    case EndCause::PortLost:
-        view_.appendNote(note);
-        resetStartButton();
-        return;
-    case EndCause::Aborted:
-        view_.showStartAction(StartAction::Start);
-        return;
+    const RunEnd &end = runEnd(cause);
+    if (end.stage)
+        view_.showStage(*end.stage);
+    if (const QString text = end.note(note); !text.isEmpty()) {
+        if (end.noteOnTop)
+            view_.prependNote(text);
+        else
+            view_.appendNote(text);
     }
+    view_.showStartAction(StartAction::Start);
+    switch (end.startButton) {
+    case RunEnd::StartButton::Keep:
+        break;
+    case RunEnd::StartButton::Enable:
+        view_.setStartEnabled(true);
+        break;
+    case RunEnd::StartButton::EnableIfReady:
+        view_.setStartEnabled(canStart());
+        break;
+    case RunEnd::StartButton::OnlyIfReady:
+        applyStartRule();
+        break;
+    }
+    if (end.dotTimeoutBox)
+        view_.showDotTimeout();
 }
 
 bool ProgrammingSession::start(std::shared_ptr<const FileSnapshot> file) {
@@ -195,19 +142,17 @@ bool ProgrammingSession::start(std::shared_ptr<const FileSnapshot> file) {
     const bool takenHere = !file;
     if (takenHere)
         file = FileSnapshot::take(selectedFile_);
-    if (const QString refusal = file->refusal(checkRecords_); !refusal.isEmpty()) {
-        const QString note = QStringLiteral("\r\n") + refusal;
-        presentEnd(EndCause::FileError, note);
+    if (const QString refusal = file->refusal(true); !refusal.isEmpty()) {
+        presentEnd(EndCause::FileError, refusal);
         Q_EMIT startRefused(refusal);
         return false;
     }
     if (const QString converted = file->conversionNote(); takenHere && !converted.isEmpty())
-        view_.appendNote(QStringLiteral("\r\n") + converted);
+        view_.appendNote(converted);
 
     ProgrammingRun::Settings settings{.file = std::move(file),
                                       .bootTimeoutSeconds = bootTimeoutSeconds_,
                                       .shownCountdown = countdown_,
-                                      .checkRecords = checkRecords_,
                                       .pacing = pacing_};
     ProgrammingRun::Events events{
         .stateChanged =
@@ -230,19 +175,16 @@ void ProgrammingSession::cancel() {
 }
 
 void ProgrammingSession::connectionChanged() {
-    if (!endRun(EndCause::ConnectionChanged)) {
-        view_.showStartAction(StartAction::Start);
-        applyStartRule();
-    }
+    // With no run to end, the button reads as after one.
+    if (!endRun(EndCause::ConnectionChanged))
+        presentEnd(EndCause::ConnectionChanged, {});
     countdown_ = 0;
 }
 
 void ProgrammingSession::onPortLost() {
-    const QString note = QStringLiteral("\r\n%1: the device disappeared").arg(link_.devicePath());
-    if (!endRun(EndCause::PortLost, note)) {
-        view_.appendNote(note);
-        view_.showStartAction(StartAction::Start);
-    }
+    const QString note = QStringLiteral("%1: the device disappeared").arg(link_.devicePath());
+    if (!endRun(EndCause::PortLost, note))
+        presentEnd(EndCause::PortLost, note);
     countdown_ = 0;
 }
 

@@ -30,9 +30,6 @@ public:
     // Seconds the device has to restart into its bootloader; the window always uses 60. Also what
     // the start button shows before the first run's first tick.
     void setBootTimeout(int seconds);
-    // Only a file of well-formed S-records with data in it is sent: anything else is refused at
-    // START, before the operator restarts the device. Front ends turn it on.
-    void setCheckRecords(bool on) { checkRecords_ = on; }
     // The operator's choice of pacing; a running transfer takes it from its next line.
     void setPacing(const Pacing &pacing);
     // A file was chosen ("" changes nothing). Enables the start button when the port is open.
@@ -65,8 +62,6 @@ public:
     // left.
     int countdown() const { return run_ ? run_->countdown() : countdown_; }
 
-    static QString cancelNote();
-
 Q_SIGNALS:
     void runStarted();
     // The run's summary is complete: its result, its cause and note, and the file it sent.
@@ -97,7 +92,6 @@ private:
     Pacing pacing_;
     int bootTimeoutSeconds_ = DefaultBootTimeoutSeconds;
     int countdown_ = DefaultBootTimeoutSeconds;
-    bool checkRecords_ = false;
     std::unique_ptr<ProgrammingRun> run_;
     // A run that ends on a read is reported once the drain's text is in the log, so that the log
     // shows what the device said before anything the end brings.

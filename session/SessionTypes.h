@@ -26,7 +26,7 @@ enum class RunResult {
 QString toString(RunResult result);
 
 // Why a run ended. The result is what a run history or an exit status needs; the cause also says
-// what the operator is shown (see presentEnd in session/ProgrammingSession.cpp).
+// what the operator is shown (see session/RunEnd.h).
 enum class EndCause {
     Programmed,        // "P" after the last line
     AckTimeout,        // no "." for 3 s
@@ -38,27 +38,6 @@ enum class EndCause {
     FileError,         // the file could not be sent
     Aborted,           // the front end stopped (Ctrl-C, the window closing)
 };
-
-constexpr RunResult resultOf(EndCause cause) {
-    switch (cause) {
-    case EndCause::Programmed:
-        return RunResult::Programmed;
-    case EndCause::AckTimeout:
-        return RunResult::AckTimeout;
-    case EndCause::NoBootPrompt:
-        return RunResult::NoBootPrompt;
-    case EndCause::Cancelled:
-    case EndCause::ConnectionChanged:
-    case EndCause::Aborted:
-        return RunResult::Cancelled;
-    case EndCause::PortLost:
-    case EndCause::WriteFailed:
-        return RunResult::PortError;
-    case EndCause::FileError:
-        return RunResult::FileError;
-    }
-    return RunResult::Cancelled;
-}
 
 // The stages a run shows in the status line, besides its progress.
 enum class Stage {

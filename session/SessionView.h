@@ -23,12 +23,15 @@ public:
     virtual void setStartEnabled(bool enabled) = 0;
 
     // The log. Received bytes are Latin-1 characters; a CR LF pair is one line break, also when its
-    // two halves arrive in separate calls. Notes are the session's own texts.
+    // two halves arrive in separate calls. Notes are the session's own texts in plain words: one
+    // line, or several separated by "\n", with no line break before or after; each front end lays
+    // them out (the window puts an appended note on a line of its own after what the log holds, and
+    // a prepended one at the top with an empty line after it).
     virtual void appendReceived(const QByteArray &bytes) = 0;
     virtual void appendNote(const QString &text) = 0;
     virtual void prependNote(const QString &text) = 0;
 
-    // "Error: DOT Timeout" (critical) and "COM error <code>". Neither may block the caller.
+    // RunEnd::DotTimeoutText (critical) and "COM error <code>". Neither may block the caller.
     virtual void showDotTimeout() = 0;
     virtual void showCommError(int code) = 0;
 };

@@ -75,40 +75,39 @@ private:
 TEST_F(NotificationTest, eachEndSaysHowTheRunEndedAndReplacesTheNotificationBeforeIt) {
     ASSERT_NO_FATAL_FAILURE(startService());
     struct End {
-        RunResult result;
-        QString reason; // as the window passes it
+        EndCause cause;
+        QString note; // as the session showed it
         QString summary;
         QString body;
         bool failure;
     };
     const QString file = QStringLiteral("app.srec");
     const QList<End> ends = {
-        {RunResult::Programmed, QStringLiteral("\r\nan earlier note"), QStringLiteral("PROGRAMMED"),
-         file, false},
-        {RunResult::AckTimeout, QStringLiteral("Error: DOT Timeout"),
+        {EndCause::Programmed, QString(), QStringLiteral("PROGRAMMED"), file, false},
+        {EndCause::AckTimeout, QStringLiteral("The device answered 3 of 9 lines"),
          QStringLiteral("Programming FAILLED"), file + QStringLiteral("\nError: DOT Timeout"),
          true},
-        {RunResult::FileError,
+        {EndCause::FileError,
          QStringLiteral(
-             "\r\nFile refused: line 3 is not a valid S-record (bad checksum) in /w/app.srec"),
+             "File refused: line 3 is not a valid S-record (bad checksum) in /w/app.srec"),
          QStringLiteral("Programming FAILLED"),
          file + QStringLiteral("\nFile refused: line 3 is not a valid S-record (bad checksum) in "
                                "/w/app.srec"),
          true},
-        {RunResult::PortError, QStringLiteral("\r\n/dev/ttyUSB0: the device disappeared"),
+        {EndCause::PortLost, QStringLiteral("/dev/ttyUSB0: the device disappeared"),
          QStringLiteral("Programming FAILLED"),
          file + QStringLiteral("\n/dev/ttyUSB0: the device disappeared"), true},
-        // The log's note says no more than the summary: the body is the file alone.
-        {RunResult::NoBootPrompt, QStringLiteral("\r\nRestart to bootprogram failled!"),
-         QStringLiteral("Restart to bootprogram failled!"), file, true},
+        // The end's note says no more than the summary: the body is the file alone.
+        {EndCause::NoBootPrompt, QString(), QStringLiteral("Restart to bootprogram failled!"), file,
+         true},
     };
     uint previous = 0;
     for (const End &end : ends) {
-        SCOPED_TRACE(toString(end.result).toStdString());
+        SCOPED_TRACE(end.summary.toStdString());
         const qsizetype before = service->calls.size();
         // A cancel between two ends raises nothing.
-        notification.runEnded(RunResult::Cancelled, file, QString());
-        notification.runEnded(end.result, file, end.reason);
+        notification.runEnded(EndCause::Cancelled, file, QString());
+        notification.runEnded(end.cause, file, end.note);
         ASSERT_TRUE(waitForCalls(before + 1));
         ASSERT_TRUE(settled(notification));
         ASSERT_EQ(service->calls.size(), before + 1);
@@ -139,14 +138,14 @@ TEST_F(NotificationTest, eachEndSaysHowTheRunEndedAndReplacesTheNotificationBefo
 TEST_F(NotificationTest, aFileNameIsWrittenAsMarkupOnlyForAServerThatReadsMarkup) {
     const QString file = QStringLiteral("A&B <v2>.srec");
     ASSERT_NO_FATAL_FAILURE(startService(MarkupServer));
-    notification.runEnded(RunResult::AckTimeout, file, QStringLiteral("Error: DOT Timeout"));
+    notification.runEnded(EndCause::AckTimeout, file, QString());
     ASSERT_TRUE(waitForCalls(1));
     EXPECT_EQ(service->calls[0].body,
               QStringLiteral("A&amp;B &lt;v2&gt;.srec\nError: DOT Timeout"));
 
     // Another server took over meanwhile: it is asked afresh, and shows text as it comes.
     ASSERT_NO_FATAL_FAILURE(startService(PlainServer));
-    notification.runEnded(RunResult::Programmed, file, QString());
+    notification.runEnded(EndCause::Programmed, file, QString());
     ASSERT_TRUE(waitForCalls(1));
     EXPECT_EQ(service->calls[0].body, file);
     EXPECT_EQ(service->capabilityQueries, 1);
@@ -158,18 +157,18 @@ TEST_F(NotificationTest, withoutABusOrAServiceNothingHappensAndNothingIsSaid) {
     RunNotification nowhere;
     nowhere.setBus(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
                                                  QStringLiteral("nowhere")));
-    nowhere.runEnded(RunResult::Programmed, QStringLiteral("a.srec"), QString());
+    nowhere.runEnded(EndCause::Programmed, QStringLiteral("a.srec"), QString());
     EXPECT_TRUE(settled(nowhere));
     QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
 
     // A bus without a notification service.
-    notification.runEnded(RunResult::Programmed, QStringLiteral("a.srec"), QString());
+    notification.runEnded(EndCause::Programmed, QStringLiteral("a.srec"), QString());
     EXPECT_TRUE(settled(notification));
     EXPECT_EQ(MessageCatcher::caught(), QStringList());
 
     // A service that comes later shows the next end, as a new notification.
     ASSERT_NO_FATAL_FAILURE(startService());
-    notification.runEnded(RunResult::Programmed, QStringLiteral("b.srec"), QString());
+    notification.runEnded(EndCause::Programmed, QStringLiteral("b.srec"), QString());
     ASSERT_TRUE(waitForCalls(1));
     EXPECT_EQ(service->calls[0].body, QStringLiteral("b.srec"));
     EXPECT_EQ(service->calls[0].replacesId, 0u);

@@ -3,6 +3,7 @@
 #include "serial/SerialControl.h"
 
 #include <functional>
+#include <vector>
 
 // A serial control in memory: what is written is recorded, what the device "sends" is fed in by the
 // test, and failures are injected.
@@ -27,6 +28,12 @@ public:
     SerialStatus output(const QByteArray &bytes) override;
     qint64 bytesToWrite() const override { return pendingWrite; }
     int commEvent() const override { return commEvent_; }
+    SerialStatus pulseModemLine(ModemLine line, int lowMs) override {
+        if (!open_)
+            return SerialStatus::failure(QStringLiteral("%1: port is not open").arg(devicePath()));
+        pulses.push_back({line, lowMs});
+        return {};
+    }
 
     // The device sends bytes: one OnComm for the lot.
     void feed(const QByteArray &bytes);
@@ -38,6 +45,11 @@ public:
     void drain();
 
     QByteArray written;
+    struct Pulse {
+        ModemLine line;
+        int lowMs;
+    };
+    std::vector<Pulse> pulses;
     std::function<void(const QByteArray &)> onWrite; // called after each write
     int opens = 0;
     QString failOpenWith; // non-empty: the next opens fail with this description

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/RunEnd.h"
 #include "session/SessionView.h"
 
 #include <QLocale>
@@ -36,15 +37,17 @@ public:
         if (recording)
             log += QString::fromLatin1(bytes);
     }
+    // Notes laid out as the window lays them out: an appended one on a line of its own, a prepended
+    // one with an empty line after it.
     void appendNote(const QString &text) override {
-        log += text;
+        log += QStringLiteral("\r\n") + lines(text);
         note(text);
     }
     void prependNote(const QString &text) override {
-        log.prepend(text);
+        log.prepend(lines(text) + QStringLiteral("\r\n\r\n"));
         note(text);
     }
-    void showDotTimeout() override { box(QStringLiteral("Error: DOT Timeout")); }
+    void showDotTimeout() override { box(QString::fromLatin1(RunEnd::DotTimeoutText)); }
     void showCommError(int code) override { box(QStringLiteral("COM error %1").arg(code)); }
 
     // Off for long runs (benchmarks), whose progress captions and received bytes would pile up:
@@ -64,13 +67,16 @@ public:
     QStringList boxes;
 
 private:
+    static QString lines(QString text) {
+        return text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    }
     void setCaption(const QString &status) {
         caption = QStringLiteral("Tarnix Pellora, ") + status;
         if (recording)
             captions << caption;
     }
     void note(const QString &text) {
-        notes += text;
+        notes += text + QLatin1Char('\n');
         if (echo)
             std::fprintf(stderr, "%s\n", qPrintable(text));
     }

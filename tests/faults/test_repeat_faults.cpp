@@ -49,7 +49,6 @@ TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
     ShortWaits timers;
     RecordingView view;
     ProgrammingSession session(link, timers, view);
-    session.setCheckRecords(true); // as the front ends run it
     session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));
 
     QList<RunResult> results;

@@ -59,8 +59,8 @@ TEST_F(ConnectionTest, connectAndDisconnectOverAPseudoTerminal) {
     EXPECT_EQ(storedPort(), QStringLiteral("7"));
     EXPECT_EQ(window->link().PortNumber(), 7);
     EXPECT_EQ(window->link().PortSpeed(), 57600);
-    EXPECT_EQ(window->serialControl().settings(), QStringLiteral("57600,n,8,1"));
-    EXPECT_EQ(window->serialControl().devicePath(), pty.slavePath());
+    EXPECT_EQ(window->link().lineSettings(), QStringLiteral("57600,n,8,1"));
+    EXPECT_EQ(window->link().devicePath(), pty.slavePath());
 
     btnCon->click();
     EXPECT_FALSE(window->PortOpen());
@@ -164,7 +164,7 @@ TEST_F(ConnectionTest, baudRateAndComPortReopenAnOpenPortWithoutTouchingTheCapti
     const QString caption = window->windowTitle();
     ASSERT_TRUE(window->BaudRate(38400).ok());
     EXPECT_TRUE(window->PortOpen());
-    EXPECT_EQ(window->serialControl().settings(), QStringLiteral("38400,n,8,1"));
+    EXPECT_EQ(window->link().lineSettings(), QStringLiteral("38400,n,8,1"));
     EXPECT_EQ(window->link().PortSpeed(), 38400);
     ASSERT_TRUE(window->comPort(7).ok());
     EXPECT_TRUE(window->PortOpen());
@@ -183,8 +183,8 @@ TEST_F(ConnectionTest, theDeviceDisappearingIsOneErrorAndADisconnect) {
     btnCon->click();
     ASSERT_TRUE(window->PortOpen());
     int events = 0;
-    QObject::connect(&window->serialControl(), &SerialControl::OnComm, [&] {
-        if (window->serialControl().commEvent() > 1000)
+    QObject::connect(&window->link(), &SerialLink::OnComm, [&] {
+        if (window->link().commEvent() > 1000)
             ++events;
     });
     pty.hangUp();

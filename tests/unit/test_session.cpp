@@ -101,7 +101,7 @@ TEST_F(SessionTest, theWatchdogFires3000msAfterThePromptAndAfterEachDot) {
     // While the file is going out, every "." re-arms it.
     QByteArray longFile;
     for (int i = 0; i < 200; ++i)
-        longFile += "S1" + QByteArray::number(i) + "\n";
+        longFile += SRecordWriter::record('1', static_cast<quint32>(16 * i), "x") + "\n";
     useFile(longFile);
     speed(Pacing::AutoSpeedIndex);
     press();
@@ -137,7 +137,7 @@ TEST_F(SessionTest, programmedEndsTheRunAndTheRestOfTheTextIsOnlyLogged) {
     EXPECT_TRUE(view.startEnabled);
     EXPECT_TRUE(nothingArmed());
     EXPECT_TRUE(view.log.endsWith(
-        QStringLiteral("Programmed successfully! Restarting device....\r\n[recorded]")));
+        QStringLiteral("Programmed successfully! Restarting device....\r\n\r\n[recorded]")));
     clock.advance(5000);
     EXPECT_TRUE(view.boxes.isEmpty());
     EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, PROGRAMMED")) << "the end status stays";
@@ -380,7 +380,6 @@ TEST_F(SessionTest, aPEndsTheRunOnlyAfterTheLastLine) {
 // A file that cannot program the device is refused at START, before the operator is asked to
 // restart it: no countdown, no probe, no run; one note names the file, the line and the reason.
 TEST_F(SessionTest, aFileThatCannotProgramTheDeviceIsRefusedAtStart) {
-    session->setCheckRecords(true);
     QByteArray badLine100;
     for (int n = 0; n < 99; ++n)
         badLine100 += dataRecord(n) + "\n";
@@ -396,7 +395,9 @@ TEST_F(SessionTest, aFileThatCannotProgramTheDeviceIsRefusedAtStart) {
         {"blank lines only", "\n\r\n\n", "no S-record in it"},
         {"a bad checksum on line 100", badLine100,
          "line 100 is not a valid S-record (bad checksum)"},
-        {"a byte-order mark", "\xEF\xBB\xBF" + dataRecord(0) + "\n", "line 1 is not a valid"},
+        {"a byte-order mark", "\xEF\xBB\xBF" + dataRecord(0) + "\n",
+         "starts with a UTF-8 byte-order mark (EF BB BF), which the device would take as part of "
+         "the first record: save the file without it"},
         {"a NUL byte", dataRecord(0) + "\n" + QByteArray(1, '\0') + dataRecord(1) + "\n",
          "line 2 is not a valid S-record"},
         {"a 100,000-character line", "S1" + QByteArray(100'000, '0') + "\n", "(too long)"},

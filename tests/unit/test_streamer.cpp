@@ -1,5 +1,6 @@
 // The file streamer in virtual time: line framing, pacing, the end rule, progress and stops.
 #include "FileChanges.h"
+#include "SRecordWriter.h"
 #include "SessionRig.h"
 
 #include <QCryptographicHash>
@@ -7,6 +8,19 @@
 #include <functional>
 
 namespace {
+
+// Well-formed records: three of data and the termination record.
+const QByteArray A = "S1130000000102030405060708090A0B0C0D0E0F74";
+const QByteArray B = "S1130010101112131415161718191A1B1C1D1E1F64";
+const QByteArray C = "S1130020000102030405060708090A0B0C0D0E0F54";
+const QByteArray E = "S9030000FC";
+
+QByteArray lines(std::initializer_list<QByteArray> records) {
+    QByteArray file;
+    for (const QByteArray &record : records)
+        file += record + "\n";
+    return file;
+}
 
 class StreamerTest : public SessionRig {
 protected:
@@ -35,20 +49,21 @@ TEST_F(StreamerTest, linesEndAtCrLfOrCrLfAndGoOutWithOneLineFeed) {
         {"two bytes", "S9", "S9\n"},
         {"binary", QByteArray("\x00\x01\xff\n\x7f", 5), QByteArray("\x00\x01\xff\n", 4)},
     };
-    speed(-1);
+    // The streamer on its own: a run would refuse most of these files before sending anything.
+    FileStreamer streamer(link, clock, {});
+    streamer.setPacing(Pacing::fromSpeedIndex(-1));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        session->abort();
-        useFile(c.file);
-        startRun();
-        clock.advance(1000);
+        control.written.clear();
+        streamer.start(FileSnapshot::of(QStringLiteral("framing"), c.file));
         clock.settle();
         EXPECT_EQ(sent(), c.wire);
+        EXPECT_FALSE(streamer.running());
     }
 }
 
 TEST_F(StreamerTest, fixedPausesAre20msPerStepCountedFromTheHandOver) {
-    useFile("S1aa\nS1bb\nS1cc\nS9dd\n");
+    useFile(lines({A, B, C, E}));
     for (int index : {0, 1, 2, 3, 4}) {
         SCOPED_TRACE(index);
         session->abort();
@@ -64,7 +79,7 @@ TEST_F(StreamerTest, fixedPausesAre20msPerStepCountedFromTheHandOver) {
 }
 
 TEST_F(StreamerTest, noItemSelectedSendsBackToBack) {
-    useFile("S1aa\nS1bb\nS9cc\n");
+    useFile(lines({A, B, E}));
     speed(-1);
     startRun();
     clock.advance(1000);
@@ -74,7 +89,7 @@ TEST_F(StreamerTest, noItemSelectedSendsBackToBack) {
 }
 
 TEST_F(StreamerTest, aChangeOfTheSpeedListTakesEffectFromTheNextLine) {
-    useFile("S1aa\nS1bb\nS1cc\nS9dd\n");
+    useFile(lines({A, B, C, E}));
     speed(4);
     startRun();
     clock.advance(1000);
@@ -86,7 +101,7 @@ TEST_F(StreamerTest, aChangeOfTheSpeedListTakesEffectFromTheNextLine) {
 }
 
 TEST_F(StreamerTest, autoSendsTheNextLineAsSoonAsTheDotIsHandled) {
-    useFile("S1aa\nS1bb\nS9cc\n");
+    useFile(lines({A, B, E}));
     speed(5);
     startRun();
     clock.advance(1000);
@@ -104,7 +119,7 @@ TEST_F(StreamerTest, autoSendsTheNextLineAsSoonAsTheDotIsHandled) {
 }
 
 TEST_F(StreamerTest, aDotLeftOverFromAnEarlierRunDoesNotPaceTheNext) {
-    useFile("S1aa\nS1bb\nS9cc\n");
+    useFile(lines({A, B, E}));
     speed(5);
     startRun();
     clock.advance(1000);
@@ -121,7 +136,7 @@ TEST_F(StreamerTest, aDotLeftOverFromAnEarlierRunDoesNotPaceTheNext) {
 }
 
 TEST_F(StreamerTest, thePauseStartsOnlyWhenTheLineHasReachedTheSystem) {
-    useFile("S1aa\nS9cc\n");
+    useFile(lines({A, E}));
     speed(0);
     control.slowDrain = true;
     startRun();
@@ -137,7 +152,7 @@ TEST_F(StreamerTest, thePauseStartsOnlyWhenTheLineHasReachedTheSystem) {
 }
 
 TEST_F(StreamerTest, progressCaptionsForThreeLines) {
-    useFile("S1aa\nS1bb\nS9cc\n");
+    useFile(lines({A, B, E}));
     speed(0);
     startRun();
     clock.advance(2000);
@@ -153,7 +168,7 @@ TEST_F(StreamerTest, progressCaptionsForThreeLines) {
 }
 
 TEST_F(StreamerTest, theEndStatusIsNotOverwrittenByTheLastProgress) {
-    useFile("S1aa\nS9cc\n");
+    useFile(lines({A, E}));
     speed(4);
     startRun();
     clock.advance(1000 + 100); // line 1 out and paced, line 2 out
@@ -164,7 +179,7 @@ TEST_F(StreamerTest, theEndStatusIsNotOverwrittenByTheLastProgress) {
 }
 
 TEST_F(StreamerTest, aCancelAnywhereInTheLineCycleSendsNothingMore) {
-    useFile("S1aa\nS1bb\nS1cc\nS9dd\n");
+    useFile(lines({A, B, C, E}));
     struct Case {
         const char *name;
         int afterStartMs; // from the transfer's start; line 2 leaves at 100 (pause 100 ms)
@@ -187,7 +202,7 @@ TEST_F(StreamerTest, aCancelAnywhereInTheLineCycleSendsNothingMore) {
 }
 
 TEST_F(StreamerTest, portErrorMidTransferStopsWithoutChangingTheState) {
-    useFile("S1aa\nS1bb\nS9cc\n");
+    useFile(lines({A, B, E}));
     speed(0);
     startRun();
     clock.advance(1000 + 10);
@@ -195,7 +210,7 @@ TEST_F(StreamerTest, portErrorMidTransferStopsWithoutChangingTheState) {
     ASSERT_FALSE(link.disconnect().ok());
     ASSERT_TRUE(link.PortError());
     clock.advance(1000);
-    EXPECT_EQ(sent(), QByteArray("S1aa\n"));
+    EXPECT_EQ(sent(), QByteArray(A + "\n"));
     EXPECT_EQ(session->state(), SessionState::SendingFile);
     EXPECT_FALSE(session->transferRunning());
 }
@@ -219,7 +234,6 @@ TEST_F(StreamerTest, aRunSendsTheFileAsItWasAtStart) {
         {"grown", overwriteWith(image + "S1130020000102030405060708090A0B0C0D0E0F54\n")},
         {"removed", [](const QString &path) { QFile::remove(path); }},
     };
-    session->setCheckRecords(true);
     speed(0);
     for (const Case &c : cases) {
         for (const int changeAfterMs : {-1, 30}) { // before the transfer; after its first line
@@ -247,12 +261,12 @@ TEST_F(StreamerTest, aRunSendsTheFileAsItWasAtStart) {
 }
 
 TEST_F(StreamerTest, byHandWhileIdleSendsOneLineShowsItsProgressAndStops) {
-    useFile("S1aa\nS1bb\nS9cc\n");
+    useFile(lines({A, B, E}));
     speed(0);
     session->sendFileByHand();
     clock.advance(1000);
     clock.advance(1000);
-    EXPECT_EQ(sent(), QByteArray("S1aa\n"));
+    EXPECT_EQ(sent(), QByteArray(A + "\n"));
     EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, progress: 33.3%"));
     EXPECT_EQ(session->state(), SessionState::Idle);
 }
@@ -260,7 +274,8 @@ TEST_F(StreamerTest, byHandWhileIdleSendsOneLineShowsItsProgressAndStops) {
 TEST_F(StreamerTest, aSecondArmingWhileATransferRunsIsIgnored) {
     QByteArray file;
     for (int i = 0; i < 30; ++i)
-        file += "S1" + QByteArray::number(i) + "\n";
+        file +=
+            SRecordWriter::record('1', static_cast<quint32>(16 * i), QByteArray(16, 'x')) + "\n";
     useFile(file);
     speed(4);
     startRun();

@@ -133,7 +133,7 @@ TEST_F(WindowTest, tabAndShiftTabKeysWalkEveryControlBothWaysAlsoThroughTheLog) 
     auto window = makeWindow();
     window->show();
     window->activateWindow();
-    window->setStartEnabled(true); // the start button is in the chain once a file is chosen
+    window->view().setStartEnabled(true); // the start button is in the chain once a file is chosen
     window->log().appendReceived("device text\r\n");
     window->log().flush();
     // A combo box's focus sits on its line edit; name it after the control.

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "session/SessionView.h"
+
+#include <QString>
+
+class LogView;
+class QMessageBox;
+class QPushButton;
+class QWidget;
+
+// The session's view in the window: the status line in the caption, the start button, the log and
+// the two boxes. Notes are laid out as the log has always shown them: an appended note on a line of
+// its own, the cancel note at the top with an empty line after it.
+//
+// What the caption and the log show reaches a screen reader too. The window's accessible name is
+// its caption; each new status raises the name-change event (progress once per tenth, so that
+// speech keeps up with the lines). Each note becomes the window's accessible description, which
+// raises its own event, until the next run starts. Where Qt has announcements (6.8 on), both are
+// announced as well.
+class WindowView final : public SessionView {
+public:
+    WindowView(QWidget &window, QPushButton &startButton, LogView &log);
+
+    void showStage(Stage stage) override;
+    void showProgress(double percent) override;
+    void showCountdown(int seconds) override;
+    void showStartAction(StartAction action) override;
+    void setStartEnabled(bool enabled) override;
+    void appendReceived(const QByteArray &bytes) override;
+    void appendNote(const QString &text) override;
+    void prependNote(const QString &text) override;
+    void showDotTimeout() override;
+    void showCommError(int code) override;
+
+    // A status of the window's own in the caption ("Connect: True").
+    void showStatus(const QString &status);
+    // A note of the window's own at the end of the log, on a line of its own (the first line of an
+    // empty log).
+    void note(const QString &text);
+
+    // Shown without a nested event loop, titled with the application title; none once the window
+    // has closed.
+    void showBox(QMessageBox *box);
+    void windowClosed() { closed_ = true; }
+
+private:
+    // The caption is set only when its text changes: a run of identical progress texts costs
+    // nothing. True when it changed.
+    bool setCaption(const QString &status);
+    void announceStatus(const QString &status);
+    void announceNote(const QString &text);
+
+    QWidget &window_;
+    QPushButton &startButton_;
+    LogView &log_;
+    // The start button had the focus when it was disabled for a run; the window holds it meanwhile.
+    bool startFocusHeld_ = false;
+    bool closed_ = false;
+    double shownPercent_ = -1;
+    QString shownProgressCaption_;
+    // The tenth of the progress last announced (100 % is the eleventh); -1: none since the last
+    // other status.
+    int announcedTenth_ = -1;
+};
