@@ -112,12 +112,6 @@ TEST_F(FaultFile, filesThatCannotBeSentAreRefusedAtStart) {
          refusal(2)},
         {"Intel HEX cut short", ":10010000214601360121470136007EFE09D2\n:00000001FF\n",
          QStringLiteral(" is cut short: it holds 13 of the 16 data bytes its count announces")},
-        {"a byte-order mark", "\xEF\xBB\xBF" + badSum.join('\n'),
-         QStringLiteral("starts with a UTF-8 byte-order mark (EF BB BF), which the device would "
-                        "take as part of the first record: save the file without it")},
-        {"blanks after a checksum", header + "\n" + header + "  \n",
-         QStringLiteral(" has 2 blanks after its checksum, which the device would take as part "
-                        "of the record: remove them")},
         {"a bad checksum", badSum.join('\n') + '\n',
          refusal(3) + QStringLiteral(" (bad checksum)")},
         {"empty", QByteArray(), QStringLiteral("the file is empty")},
