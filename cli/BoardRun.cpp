@@ -4,6 +4,9 @@
 #include "cli/ExitCodes.h"
 #include "serial/PortDiagnosis.h"
 #include "serial/QtSerialControl.h"
+#include "session/RunEnd.h"
+
+#include <QFileInfo>
 
 namespace {
 std::unique_ptr<SerialControl> portFor(const BoardTarget &target) {
@@ -12,15 +15,39 @@ std::unique_ptr<SerialControl> portFor(const BoardTarget &target) {
         control->setDeviceOverride(target.device);
     return control;
 }
+
+// A note as one line of plain text, for a table row and a JSON field.
+QString plainText(const QString &note) {
+    return note.simplified();
+}
+
+// Ctrl-C ends a run without a word in the session's table of ends: the operator made it.
+const QString Interrupted = QStringLiteral("interrupted: nothing more was sent");
+
+// Why a run failed, in a line: the note its end shows (the run's own, or the end's fixed words),
+// else the end's summary. Nothing for a programmed board.
+QString failureNote(const RunSummary &run) {
+    if (run.result == RunResult::Programmed)
+        return {};
+    const RunEnd &end = runEnd(run.cause);
+    QString note = plainText(end.note(run.note));
+    if (note.isEmpty() && end.summary)
+        note = QString::fromUtf8(end.summary);
+    return note.isEmpty() ? Interrupted : note;
+}
+
 } // namespace
 
-BoardRun::BoardRun(int board, const BoardTarget &target, const RunSettings &settings,
+BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSettings &settings,
                    Console &console, TimerFactory &timers, std::unique_ptr<SerialControl> control,
                    QObject *parent)
     : QObject(parent), console_(console), target_(target), settings_(settings),
       control_(control ? std::move(control) : portFor(target)), link_(*control_),
       view_(console, board), session_(link_, timers, view_) {
     result_.board = board;
+    result_.number = number;
+    result_.started = QDateTime::currentDateTimeUtc();
+    result_.file = QFileInfo(settings.file).absoluteFilePath();
     result_.portNumber = target.portNumber;
     result_.device = target.device;
 
@@ -80,12 +107,23 @@ bool BoardRun::openPort() {
     return true;
 }
 
+void BoardRun::takeFile(const FileSnapshot &file) {
+    if (!file.report.error.isEmpty())
+        return;
+    result_.format = firmware::formatWord(file.source.format);
+    result_.sha256 = QString::fromLatin1(file.source.sha256.toHex());
+    if (file.refusal(true).isEmpty()) {
+        result_.sentSha256 = QString::fromLatin1(file.report.sha256.toHex());
+        result_.linesTotal = file.report.lines;
+    }
+}
+
 SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     clock_.start();
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
     session_.setPacing(Pacing::fromSpeedIndex(settings_.speedIndex));
     session_.chooseFile(settings_.file);
-    result_.linesTotal = file->report.lines;
+    takeFile(*file);
     if (!session_.start(file)) {
         fail(ExitCode::FileError, file->refusal(true));
         return {};
@@ -102,7 +140,7 @@ void BoardRun::fail(int exitCode, const QString &error) {
     if (done_)
         return;
     result_.exitCode = exitCode;
-    result_.error = error;
+    result_.error = plainText(error);
     finish();
 }
 
@@ -113,13 +151,17 @@ void BoardRun::onLineSent(qint64 line, qint64 total, qint64) {
 void BoardRun::onRunEnded(const RunSummary &run) {
     // The table, the JSON and the history tell the same numbers: the run's own.
     result_.exitCode = ExitCode::forResult(run.result);
+    result_.error = failureNote(run);
     result_.lines = run.linesSent;
     result_.bytes = run.bytesSent;
     if (run.facts) {
         result_.linesTotal = run.facts->lines;
         result_.sha256 = QString::fromLatin1(run.facts->sha256.toHex());
+        result_.sentSha256 = QString::fromLatin1(run.facts->sentSha256.toHex());
     }
-    result_.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    result_.started = run.started;
+    result_.ended = run.ended;
+    result_.seconds = run.seconds();
     recordRun(run);
     console_.boardEnded(result_.board);
     if (interrupted_)
@@ -164,8 +206,10 @@ void BoardRun::interrupt() {
     // A running run ends Cancelled here, which is exit status 130; one that already ended keeps its
     // result.
     session_.abort();
-    if (!clock_.isValid())
-        result_.exitCode = ExitCode::Interrupted; // never started
+    if (!clock_.isValid()) { // never started
+        result_.exitCode = ExitCode::Interrupted;
+        result_.error = Interrupted;
+    }
     finish();
 }
 
@@ -174,6 +218,11 @@ void BoardRun::finish() {
         return;
     done_ = true;
     ending_ = false;
+    // A board that never ran ends here; one that ran keeps its run's times.
+    if (!result_.ended.isValid()) {
+        result_.ended = QDateTime::currentDateTimeUtc();
+        result_.seconds = static_cast<double>(result_.started.msecsTo(result_.ended)) / 1000.0;
+    }
     quiet_.stop();
     lastWordsLimit_.stop();
     (void)link_.disconnect();

@@ -6,6 +6,7 @@
 #include "session/ProgrammingSession.h"
 #include "session/RunHistory.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
@@ -23,18 +24,24 @@ struct RunSettings {
     RunHistory *history = nullptr; // where each run's end is recorded; none when null
 };
 
-// How one board's run went.
+// How one board's run went: what the result table, the JSON and the history tell of it.
 struct BoardResult {
-    int board = 0; // from 0, in the order given
+    int board = 0;  // from 0, in the order given
+    int number = 0; // from 1, counting on over the rounds of a station
     int portNumber = 0;
     QString device;
-    int exitCode = 0; // see cli/ExitCodes.h
-    QString error;    // what kept the run from starting, when something did
-    qint64 lines = 0; // lines sent
+    QString file;       // the absolute path
+    QString format;     // "s-record", "intel-hex", "elf", "binary"; empty when never read
+    QString sha256;     // of the file as read for the run (hex); empty when never read
+    QString sentSha256; // of what was sent: the file's bytes or the S-records made from them
+    int exitCode = 0;   // see cli/ExitCodes.h
+    QString error;      // why it failed, in plain text; empty when programmed
+    qint64 lines = 0;   // lines sent
     qint64 linesTotal = 0;
-    qint64 bytes = 0; // bytes sent, line ends included
+    qint64 bytes = 0;  // bytes sent, line ends included
+    QDateTime started; // UTC
+    QDateTime ended;   // UTC
     double seconds = 0;
-    QString sha256; // of the file as the run read it (hex); empty when it never did
 };
 
 // One board: its own serial control, link (and so its own PortError), terminal view and the very
@@ -49,10 +56,11 @@ public:
     static constexpr int QuietMs = 100;
     static constexpr int LastWordsLimitMs = 1000;
 
+    // `number`: the board's number in the table, from 1, counting on over a station's rounds.
     // `control` defaults to the real serial port, opening the target's device.
-    BoardRun(int board, const BoardTarget &target, const RunSettings &settings, Console &console,
-             TimerFactory &timers, std::unique_ptr<SerialControl> control = nullptr,
-             QObject *parent = nullptr);
+    BoardRun(int board, int number, const BoardTarget &target, const RunSettings &settings,
+             Console &console, TimerFactory &timers,
+             std::unique_ptr<SerialControl> control = nullptr, QObject *parent = nullptr);
     ~BoardRun() override;
 
     // The device's bytes are appended to `path`; false, ending the board, when it cannot be opened.
@@ -64,6 +72,8 @@ public:
     const QString &openFailureNote() const { return openFailureNote_; }
     // After an open: what is worth telling the operator about the port, or nothing.
     const QString &notice() const { return notice_; }
+    // The round's file as it was read: its facts are the board's, whether it runs or not.
+    void takeFile(const FileSnapshot &file);
     // Chooses the file and presses START PROGRAMMING with the round's snapshot of it; with a reset
     // line, pulses it. The result is the pulse's: on failure the operator must power-cycle the
     // board.

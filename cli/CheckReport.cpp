@@ -3,6 +3,7 @@
 #include "cli/ExitCodes.h"
 #include "session/SRecordCheck.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 namespace {
@@ -47,48 +48,81 @@ QString dataBytes(const FileCheck::Report &report) {
     return text;
 }
 
-QString startAddress(const FileCheck::Report &report) {
+QString startAddress(const FileSnapshot &file) {
+    const FileCheck::Report &report = file.report;
     if (!report.start)
         return QStringLiteral("none");
+    const QString address = hex(report.start->address, hexDigits(report.start->type));
+    if (file.converted())
+        return QStringLiteral("%1 (%2; sent in an S%3 record)")
+            .arg(address, file.source.conversion.startOrigin)
+            .arg(QLatin1Char(report.start->type));
     return QStringLiteral("%1 (S%2, line %3)")
-        .arg(hex(report.start->address, hexDigits(report.start->type)))
+        .arg(address)
         .arg(QLatin1Char(report.start->type))
         .arg(report.start->line);
 }
 
+QString format(const FileSnapshot &file) {
+    const QString name = firmware::formatName(file.source.format);
+    if (file.source.format == firmware::Format::SRecords)
+        return name + QStringLiteral(", sent as they are");
+    return file.converted() ? name + QStringLiteral(", sent as S-records made from it") : name;
+}
+
 } // namespace
 
-QString checkReportText(const QString &path, const FileCheck::Report &report) {
+QString checkReportText(const FileSnapshot &file) {
+    const FileCheck::Report &report = file.report;
+    const firmware::Conversion &conversion = file.source.conversion;
     QString text;
     const auto row = [&](const char *name, const QString &value) {
         text += QStringLiteral("%1 %2\n").arg(QString::fromLatin1(name), -16).arg(value);
     };
-    row("File:", path);
-    row("SHA-256:", QString::fromLatin1(report.sha256.toHex()));
+    const auto verdict = [&] {
+        row("Result:", checkExitCode(file) == ExitCode::Programmed
+                           ? QStringLiteral("would be sent")
+                           : QStringLiteral("would be refused: nothing is sent"));
+        return text;
+    };
+    row("File:", file.path);
+    row("Format:", format(file));
+    row("SHA-256:", QString::fromLatin1(file.source.sha256.toHex()));
+    // A file refused before its lines are looked at as S-records: the reason, and no more.
+    if (conversion.refused()) {
+        row("Refused lines:", conversion.problemCount == 0
+                                  ? QStringLiteral("none")
+                                  : QString::number(conversion.problemCount));
+        for (const firmware::Problem &problem : conversion.problems)
+            text += QStringLiteral("  %1\n").arg(firmware::describe(problem));
+        if (conversion.problemCount > conversion.problems.size())
+            text += QStringLiteral("  and %1 more\n")
+                        .arg(conversion.problemCount - conversion.problems.size());
+        if (!conversion.refusal.isEmpty())
+            row("Problem:",
+                QFileInfo(file.path).fileName() + QLatin1Char(' ') + conversion.refusal);
+        return verdict();
+    }
+    if (file.converted())
+        row("Sent SHA-256:", QString::fromLatin1(report.sha256.toHex()));
     row("Lines:", report.blankLines > 0
                       ? QStringLiteral("%1 (%2 blank)").arg(report.lines).arg(report.blankLines)
                       : QString::number(report.lines));
     row("Records:", recordCounts(report));
     row("Data:", dataBytes(report));
     row("Address ranges:", addressRanges(report));
-    row("Start address:", startAddress(report));
+    row("Start address:", startAddress(file));
     row("Refused lines:",
         report.refusedCount == 0 ? QStringLiteral("none") : QString::number(report.refusedCount));
     for (const FileCheck::RefusedLine &line : report.refused)
-        text += line.kind == FileCheck::RefusedLine::Kind::AfterTermination
-                    ? QStringLiteral("  line %1: follows the termination record on line %2\n")
-                          .arg(line.number)
-                          .arg(line.problem)
-                    : QStringLiteral("  line %1: %2\n").arg(line.number).arg(line.problem);
+        text += QStringLiteral("  %1\n").arg(FileCheck::describe(line));
     if (report.refusedCount > report.refused.size())
         text += QStringLiteral("  and %1 more\n").arg(report.refusedCount - report.refused.size());
     if (!report.fileProblem.isEmpty())
         row("Problem:", report.fileProblem);
-    row("Result:", report.wouldSend() ? QStringLiteral("would be sent")
-                                      : QStringLiteral("would be refused: nothing is sent"));
-    return text;
+    return verdict();
 }
 
-int checkExitCode(const FileCheck::Report &report) {
-    return report.wouldSend() ? ExitCode::Programmed : ExitCode::FileError;
+int checkExitCode(const FileSnapshot &file) {
+    return file.refusal(true).isEmpty() ? ExitCode::Programmed : ExitCode::FileError;
 }

@@ -20,7 +20,16 @@ constexpr CliOption Options[] = {
      "COM<N> of ~/.config/Tarnix/Settings.ini, else /dev/ttyS<N-1>"},
     {Group::Boards, "device", nullptr, Takes::Value, "PATH", true,
      "a serial device, e.g. /dev/ttyUSB0 or a /dev/serial/by-id link"},
-    {Group::Run, "file", nullptr, Takes::Value, "F", false, "the S-record file to load (required)"},
+    {Group::Run, "file", nullptr, Takes::Value, "F", false,
+     "the firmware file to load (required): Motorola S-records, sent as\n"
+     "they are, or Intel HEX, ELF or a raw binary, sent as S-records made\n"
+     "from it"},
+    {Group::Run, "binary-base", nullptr, Takes::Value, "ADDRESS", false,
+     "where the first byte of a raw binary goes, e.g. 0x08000000 (a raw\n"
+     "binary holds no addresses; without it one is refused)"},
+    {Group::Run, "record-bytes", nullptr, Takes::Value, "N", false,
+     "data bytes per S-record made from Intel HEX, ELF or a binary, 1 to\n"
+     "64 (default 16)"},
     {Group::Run, "speed", nullptr, Takes::Value, "S", false,
      "pause per line: 20, 40, 60, 80, 100 (ms) or auto (default 60)"},
     {Group::Run, "boot-timeout", nullptr, Takes::Value, "SECONDS", false,
@@ -43,9 +52,10 @@ constexpr CliOption Options[] = {
      "$XDG_STATE_HOME/tarnix-pellora/history.jsonl"},
     {Group::Run, "no-history", nullptr, Takes::Nothing, nullptr, false, "write no run history"},
     {Group::Other, "check", nullptr, Takes::Value, "F", false,
-     "read F as a run would and show what would be sent: lines, record\n"
-     "types, address ranges, data bytes, start address, SHA-256 and every\n"
-     "line that would be refused; no port is opened"},
+     "read F as a run would and show what would be sent: its format,\n"
+     "lines, record types, address ranges, data bytes, start address,\n"
+     "SHA-256 and every line that would be refused; no port is opened\n"
+     "(with --binary-base and --record-bytes as a run takes them)"},
     {Group::Other, "list-ports", nullptr, Takes::Nothing, nullptr, false,
      "show the serial devices present and the [Ports] map"},
     {Group::Other, "history", nullptr, Takes::OptionalCount, "[N]", false,
@@ -139,6 +149,48 @@ QString takeBoards(const QCommandLineParser &parser, CliOptions &options) {
     }
     if (options.boards.isEmpty())
         return QStringLiteral("no board: give --port N or --device PATH");
+    return {};
+}
+
+// "0x08000000" or "134217728": an address an S-record can hold.
+std::optional<quint64> addressIn(const QString &text) {
+    static const QRegularExpression Hex(QStringLiteral("^0[xX]([0-9A-Fa-f]{1,8})$"));
+    static const QRegularExpression Decimal(QStringLiteral("^[0-9]{1,10}$"));
+    bool ok = false;
+    quint64 value = 0;
+    if (const QRegularExpressionMatch hex = Hex.match(text); hex.hasMatch())
+        value = hex.captured(1).toULongLong(&ok, 16);
+    else if (Decimal.match(text).hasMatch())
+        value = text.toULongLong(&ok, 10);
+    if (!ok || value > firmware::MaxAddress)
+        return std::nullopt;
+    return value;
+}
+
+// How a file that is not S-records becomes S-records, for a run and for --check alike; an error
+// text, or empty.
+QString takeConversion(const QCommandLineParser &parser, CliOptions &options) {
+    if (parser.isSet(QStringLiteral("binary-base"))) {
+        const QString text = parser.value(QStringLiteral("binary-base"));
+        const auto address = addressIn(text);
+        if (!address)
+            return QStringLiteral("--binary-base expects an address from 0 to 0xFFFFFFFF, in hex "
+                                  "with 0x (0x08000000) or in decimal, not \"%1\"")
+                .arg(text);
+        options.conversion.binaryBase = *address;
+    }
+    if (parser.isSet(QStringLiteral("record-bytes"))) {
+        const QString text = parser.value(QStringLiteral("record-bytes"));
+        const auto bytes =
+            numberIn(text, firmware::Encoding::MinRecordBytes, firmware::Encoding::MaxRecordBytes);
+        if (!bytes)
+            return QStringLiteral("--record-bytes expects a number of data bytes from %1 to %2, "
+                                  "not \"%3\"")
+                .arg(firmware::Encoding::MinRecordBytes)
+                .arg(firmware::Encoding::MaxRecordBytes)
+                .arg(text);
+        options.conversion.recordBytes = *bytes;
+    }
     return {};
 }
 
@@ -239,6 +291,8 @@ ParsedArguments parseArguments(const QStringList &arguments) {
         options.action = CliOptions::Action::Version;
         return {options, {}};
     }
+    if (QString error = takeConversion(parser, options); !error.isEmpty())
+        return usageError(error);
     if (isSet("check")) {
         options.action = CliOptions::Action::Check;
         options.checkFile = parser.value(QStringLiteral("check"));
@@ -281,8 +335,10 @@ QString usageText() {
        tarnix-pellora-cli --list-ports
        tarnix-pellora-cli --history [N]
 
-Loads a Motorola S-record file into boards through their serial bootloader, as the window does,
-from a terminal. Switch each board off and on again when asked (or use --reset).
+Loads firmware into boards through their serial bootloader, as the window does, from a terminal:
+Motorola S-records as they are, Intel HEX, ELF and raw binaries as S-records made from them.
+Switch each board off and on again when asked (or use --reset). The result goes to standard
+output, everything else to standard error.
 )");
     for (const auto &[group, heading] : headings) {
         text += QLatin1Char('\n') + QString::fromLatin1(heading) + QLatin1Char('\n');

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmware/Conversion.h"
 #include "session/ProgrammingSession.h"
 
 #include <QList>
@@ -22,6 +23,8 @@ struct CliOptions {
     QString checkFile;         // --check: the file to look at
     QList<BoardTarget> boards; // in the order given
     QString file;
+    // How a file that is not S-records becomes S-records (--binary-base, --record-bytes).
+    firmware::ConversionOptions conversion;
     int speedIndex = 2; // "60 - normal"
     int bootTimeoutSeconds = ProgrammingSession::DefaultBootTimeoutSeconds;
     QString logPath;

@@ -22,8 +22,8 @@ void Programmer::makeBoards() {
                                options_.reset, history_.get()};
     QStringList labels;
     for (int i = 0; i < options_.boards.size(); ++i) {
-        auto board =
-            std::make_unique<BoardRun>(i, options_.boards.at(i), settings, console_, timers_);
+        auto board = std::make_unique<BoardRun>(i, boardsBefore_ + i + 1, options_.boards.at(i),
+                                                settings, console_, timers_);
         connect(board.get(), &BoardRun::finished, this, &Programmer::boardFinished);
         labels << board->label();
         boards_.push_back(std::move(board));
@@ -39,14 +39,19 @@ void Programmer::start() {
     started_ = true;
 
     // Read and judged once, whole, before any port opens and before the operator is asked to
-    // restart a board: every board of the round is sent exactly these bytes.
-    const auto file = FileSnapshot::take(options_.file);
+    // restart a board: every board of the round is sent exactly these bytes, and a file of another
+    // format exactly the S-records made from it now.
+    const auto file = FileSnapshot::take(options_.file, options_.conversion);
+    for (auto &board : boards_)
+        board->takeFile(*file);
     if (const QString refusal = file->refusal(true); !refusal.isEmpty()) {
         console_.message(refusal);
         for (auto &board : boards_)
             board->fail(ExitCode::FileError, refusal);
         return;
     }
+    if (const QString converted = file->conversionNote(); !converted.isEmpty())
+        console_.message(converted);
 
     // A port number is read from the settings file: what of it cannot be read is said once.
     if (std::any_of(options_.boards.begin(), options_.boards.end(),
@@ -104,6 +109,7 @@ void Programmer::startNextRound() {
     if (!started_ || !finishing_)
         return;
     // Called from the event loop: nothing of the last round's boards is on the stack.
+    boardsBefore_ += static_cast<int>(boards_.size());
     boards_.clear();
     started_ = false;
     interrupted_ = false;

@@ -49,5 +49,7 @@ private:
     bool started_ = false;
     bool interrupted_ = false;
     bool finishing_ = false;
+    int boardsBefore_ = 0; // in the rounds before this one: the boards' numbers count on
+
     QSet<QString> namedSettingsLines_; // once per process, not per round
 };

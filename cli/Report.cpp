@@ -3,7 +3,6 @@
 #include "cli/ExitCodes.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,8 +19,14 @@ QString resultName(int exitCode) {
 }
 
 namespace {
-// Columns aligned: the first `textColumns` to the left, the rest (numbers) to the right.
-QString alignedTable(const QList<QStringList> &rows, qsizetype textColumns) {
+
+const QString Separator = QStringLiteral("  ");
+const QString Unknown = QStringLiteral("-");
+
+// Columns aligned: the first `textColumns` to the left, the numbers after them to the right, and
+// from `freeColumn` on to the left again, unpadded at the end of a row.
+QString alignedTable(const QList<QStringList> &rows, qsizetype textColumns,
+                     qsizetype freeColumn = -1) {
     QList<qsizetype> widths(rows.constFirst().size(), 0);
     for (const QStringList &row : rows)
         for (qsizetype c = 0; c < row.size(); ++c)
@@ -29,43 +34,66 @@ QString alignedTable(const QList<QStringList> &rows, qsizetype textColumns) {
     QString text;
     for (const QStringList &row : rows) {
         QStringList cells;
-        for (qsizetype c = 0; c < row.size(); ++c)
-            cells << (c < textColumns ? row[c].leftJustified(widths[c])
-                                      : row[c].rightJustified(widths[c]));
-        text += cells.join(QStringLiteral("  ")).trimmed() + QLatin1Char('\n');
+        for (qsizetype c = 0; c < row.size(); ++c) {
+            const bool left = c < textColumns || (freeColumn >= 0 && c >= freeColumn);
+            cells << (left ? row[c].leftJustified(widths[c]) : row[c].rightJustified(widths[c]));
+        }
+        text += cells.join(Separator).trimmed() + QLatin1Char('\n');
     }
     return text;
 }
+
+QString isoTime(const QDateTime &time) {
+    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
+}
+
+QJsonValue textOrNull(const QString &text) {
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QString orUnknown(const QString &text) {
+    return text.isEmpty() ? Unknown : text;
+}
+
 } // namespace
 
 QString resultTable(const QList<BoardResult> &results) {
-    const QStringList header = {QStringLiteral("Board"),  QStringLiteral("Device"),
-                                QStringLiteral("Result"), QStringLiteral("Exit"),
-                                QStringLiteral("Lines"),  QStringLiteral("Bytes"),
-                                QStringLiteral("Seconds")};
-    QList<QStringList> rows = {header};
+    QList<QStringList> rows = {
+        {QStringLiteral("Board"), QStringLiteral("Device"), QStringLiteral("Result"),
+         QStringLiteral("Exit"), QStringLiteral("Lines"), QStringLiteral("Bytes"),
+         QStringLiteral("Seconds"), QStringLiteral("Start"), QStringLiteral("End"),
+         QStringLiteral("Format"), QStringLiteral("SHA-256"), QStringLiteral("Sent-SHA-256"),
+         QStringLiteral("Version"), QStringLiteral("File"), QStringLiteral("Note")}};
     for (const BoardResult &r : results)
-        rows.append({QString::number(r.board + 1), r.device, resultName(r.exitCode),
+        rows.append({QString::number(r.number), r.device, resultName(r.exitCode),
                      QString::number(r.exitCode),
                      QStringLiteral("%1/%2").arg(r.lines).arg(r.linesTotal),
-                     QString::number(r.bytes), QString::number(r.seconds, 'f', 1)});
-    return alignedTable(rows, 3);
+                     QString::number(r.bytes), QString::number(r.seconds, 'f', 1),
+                     orUnknown(isoTime(r.started)), orUnknown(isoTime(r.ended)),
+                     orUnknown(r.format), orUnknown(r.sha256), orUnknown(r.sentSha256),
+                     QStringLiteral(PELLORA_VERSION), orUnknown(r.file), orUnknown(r.error)});
+    return alignedTable(rows, 3, 7);
 }
 
 QJsonObject resultObject(const BoardResult &r) {
     QJsonObject o;
-    o.insert(QStringLiteral("board"), r.board + 1);
+    o.insert(QStringLiteral("board"), r.number);
     o.insert(QStringLiteral("device"), r.device);
     o.insert(QStringLiteral("port"), r.portNumber > 0 ? QJsonValue(r.portNumber) : QJsonValue());
-    o.insert(QStringLiteral("result"), resultName(r.exitCode));
-    o.insert(QStringLiteral("exit_code"), r.exitCode);
+    o.insert(QStringLiteral("file"), textOrNull(r.file));
+    o.insert(QStringLiteral("format"), textOrNull(r.format));
+    o.insert(QStringLiteral("sha256"), textOrNull(r.sha256));
+    o.insert(QStringLiteral("sent_sha256"), textOrNull(r.sentSha256));
     o.insert(QStringLiteral("lines"), r.lines);
     o.insert(QStringLiteral("lines_total"), r.linesTotal);
     o.insert(QStringLiteral("bytes"), r.bytes);
+    o.insert(QStringLiteral("start"), textOrNull(isoTime(r.started)));
+    o.insert(QStringLiteral("end"), textOrNull(isoTime(r.ended)));
     o.insert(QStringLiteral("seconds"), std::round(r.seconds * 1000.0) / 1000.0);
-    o.insert(QStringLiteral("sha256"), r.sha256.isEmpty() ? QJsonValue() : QJsonValue(r.sha256));
-    if (!r.error.isEmpty())
-        o.insert(QStringLiteral("error"), r.error);
+    o.insert(QStringLiteral("result"), resultName(r.exitCode));
+    o.insert(QStringLiteral("exit_code"), r.exitCode);
+    o.insert(QStringLiteral("error"), textOrNull(r.error));
+    o.insert(QStringLiteral("version"), QStringLiteral(PELLORA_VERSION));
     return o;
 }
 
@@ -76,17 +104,33 @@ QByteArray resultJson(const QList<BoardResult> &results) {
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
-QString historyTable(const QList<QJsonObject> &lines) {
+namespace {
+
+// "...uild/app.hex": the end of a path in `width` characters.
+QString shortenedFromTheLeft(const QString &path, qsizetype width) {
+    static const QString Ellipsis = QStringLiteral("...");
+    if (path.size() <= width)
+        return path;
+    if (width <= Ellipsis.size())
+        return path.right(width);
+    return Ellipsis + path.right(width - Ellipsis.size());
+}
+
+} // namespace
+
+QString historyTable(const QList<QJsonObject> &lines, int width) {
+    // A path keeps at least this much of its end, however narrow the terminal.
+    constexpr qsizetype MinFileWidth = 16;
     QList<QStringList> rows = {{QStringLiteral("Start (UTC)"), QStringLiteral("Program"),
-                                QStringLiteral("Device"), QStringLiteral("File"),
-                                QStringLiteral("SHA-256"), QStringLiteral("Result"),
+                                QStringLiteral("Device"), QStringLiteral("Result"),
                                 QStringLiteral("Exit"), QStringLiteral("Lines"),
-                                QStringLiteral("Bytes"), QStringLiteral("Seconds")}};
+                                QStringLiteral("Bytes"), QStringLiteral("Seconds"),
+                                QStringLiteral("SHA-256"), QStringLiteral("File")}};
     const auto text = [](const QJsonObject &o, const char *key) {
         const QJsonValue v = o.value(QLatin1String(key));
         if (v.isString())
             return v.toString();
-        return v.isDouble() ? QString::number(v.toInteger()) : QStringLiteral("-");
+        return v.isDouble() ? QString::number(v.toInteger()) : Unknown;
     };
     for (const QJsonObject &o : lines) {
         const QDateTime start =
@@ -95,15 +139,28 @@ QString historyTable(const QList<QJsonObject> &lines) {
         const QString sha = o.value(QStringLiteral("sha256")).toString();
         const QJsonValue seconds = o.value(QStringLiteral("seconds"));
         rows.append({start.isValid() ? start.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                     : QStringLiteral("-"),
+                                     : Unknown,
                      program == QStringLiteral("tarnix-pellora")       ? QStringLiteral("window")
                      : program == QStringLiteral("tarnix-pellora-cli") ? QStringLiteral("cli")
                                                                        : program,
-                     text(o, "device"), QFileInfo(text(o, "file")).fileName(),
-                     sha.isEmpty() ? QStringLiteral("-") : sha.left(12), text(o, "result"),
-                     text(o, "exit_code"), text(o, "lines_sent"), text(o, "bytes_sent"),
-                     seconds.isDouble() ? QString::number(seconds.toDouble(), 'f', 1)
-                                        : QStringLiteral("-")});
+                     text(o, "device"), text(o, "result"), text(o, "exit_code"),
+                     text(o, "lines_sent") + QLatin1Char('/') + text(o, "lines_total"),
+                     text(o, "bytes_sent"),
+                     seconds.isDouble() ? QString::number(seconds.toDouble(), 'f', 1) : Unknown,
+                     sha.isEmpty() ? Unknown : sha.left(12), text(o, "file")});
     }
-    return alignedTable(rows, 6);
+    if (width > 0) {
+        // What the columns before the path take; the path gets the rest of the line.
+        qsizetype before = 0;
+        for (qsizetype c = 0; c + 1 < rows.constFirst().size(); ++c) {
+            qsizetype widest = 0;
+            for (const QStringList &row : rows)
+                widest = std::max(widest, row[c].size());
+            before += widest + Separator.size();
+        }
+        const qsizetype room = std::max(MinFileWidth, width - before);
+        for (qsizetype r = 1; r < rows.size(); ++r)
+            rows[r].last() = shortenedFromTheLeft(rows[r].last(), room);
+    }
+    return alignedTable(rows, 4, 8);
 }

@@ -7,21 +7,27 @@
 #include <QList>
 #include <QString>
 
-// The end of a command-line run: a table for the operator, JSON for scripts.
+// The end of a command-line run, on standard output: a table for the operator, JSON for scripts.
+// A row and an object carry the same facts of a board run (see resultObject).
 
 // "programmed", "no-boot-prompt", "ack-timeout", "port-error", "file-error", "interrupted".
 QString resultName(int exitCode);
 
-// One row per board, columns aligned.
+// A header and one row per board, columns aligned: board, device, result, exit status, lines
+// sent/total, bytes, seconds, start, end, format, the SHA-256 of the file and of what was sent, the
+// program's version, the file and the failure note.
 QString resultTable(const QList<BoardResult> &results);
 
-// One board's object: board (from 1), device, port (or null), result, exit_code, lines,
-// lines_total, bytes, seconds, sha256 (of the file as read, or null), and error when the run could
-// not start.
+// One board run's object: board (counting on over a station's rounds), device, port (or null),
+// file, format, sha256 (of the file), sent_sha256 (of what was sent), lines, lines_total, bytes,
+// start, end (UTC, ISO 8601), seconds, result, exit_code, error (the failure in plain text, or
+// null) and version. What a board never learnt (a file it never read) is null. The names are
+// documented in the manual page and change only with a note in the changelog.
 QJsonObject resultObject(const BoardResult &result);
 // An array with one such object per board.
 QByteArray resultJson(const QList<BoardResult> &results);
 
-// The run history's lines as a table, oldest first: start (UTC), program, device, file name, the
-// start of the SHA-256, result, exit code, lines and bytes sent, seconds.
-QString historyTable(const QList<QJsonObject> &lines);
+// The run history's lines as a table, oldest first: start (UTC), program, device, result, exit
+// status, lines sent/total, bytes, seconds, the start of the file's SHA-256 and the file's path,
+// last. With a `width` (a terminal's), a path that would not fit is shortened from the left.
+QString historyTable(const QList<QJsonObject> &lines, int width = 0);

@@ -12,9 +12,10 @@
 #include <cerrno>
 #include <unistd.h>
 
-Station::Station(Programmer &programmer, Console &console, int inputFd, Sink json, QObject *parent)
+Station::Station(Programmer &programmer, Console &console, int inputFd, Sink results, bool json,
+                 QObject *parent)
     : QObject(parent), programmer_(programmer), console_(console), inputFd_(inputFd),
-      json_(std::move(json)) {
+      results_(std::move(results)), json_(json) {
     connect(&programmer_, &Programmer::finished, this, &Station::roundFinished);
     notifier_ = new QSocketNotifier(static_cast<qintptr>(inputFd_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &Station::readInput);
@@ -49,7 +50,7 @@ void Station::roundFinished() {
         if (json_) {
             QJsonObject object = resultObject(r);
             object.insert(QStringLiteral("run"), round_);
-            json_(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+            results_(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
         }
         // The file is read afresh for every board: a new build between boards is worth a word.
         const QByteArray sha = r.sha256.toLatin1();
@@ -61,8 +62,14 @@ void Station::roundFinished() {
             lastSha256_ = sha;
         }
     }
-    for (const QString &line : resultTable(results).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        console_.message(line);
+    // With the JSON on standard output the operator reads the table with the tally.
+    if (json_) {
+        for (const QString &line :
+             resultTable(results).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            console_.message(line);
+    } else {
+        results_(resultTable(results).toLocal8Bit());
+    }
     console_.message(
         QStringLiteral("Tally: %1 programmed, %2 failed").arg(programmed_).arg(failed_));
     if (interrupted_ || inputClosed_)

@@ -18,8 +18,10 @@ class Station : public QObject {
 public:
     using Sink = std::function<void(const QByteArray &)>;
 
-    // `json`, when set, gets one compact JSON object per board run, each on its own line.
-    Station(Programmer &programmer, Console &console, int inputFd, Sink json = {},
+    // `results` (standard output) gets each round's result table, or with `json` one compact JSON
+    // object per board run, each on its own line, and the table goes to the console with the
+    // tally and the prompts.
+    Station(Programmer &programmer, Console &console, int inputFd, Sink results, bool json,
             QObject *parent = nullptr);
     ~Station() override;
 
@@ -47,7 +49,8 @@ private:
     Programmer &programmer_;
     Console &console_;
     int inputFd_;
-    Sink json_;
+    Sink results_;
+    bool json_;
     QSocketNotifier *notifier_ = nullptr;
     QByteArray pending_;
     QByteArray lastSha256_;

@@ -9,6 +9,7 @@
 #include "cli/Station.h"
 #include "platform/SignalWatcher.h"
 #include "platform/StandardDescriptors.h"
+#include "session/FileSnapshot.h"
 #include "session/RunHistory.h"
 
 #include <QCoreApplication>
@@ -16,12 +17,23 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
 void print(std::FILE *stream, const QByteArray &text) {
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stream);
     std::fflush(stream);
+}
+
+// The columns of the terminal `fd` writes to; 0 when it writes elsewhere (a file, a pipe).
+int terminalWidth(int fd) {
+    if (::isatty(fd) != 1)
+        return 0;
+    struct winsize size {};
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return qEnvironmentVariableIntValue("COLUMNS");
 }
 } // namespace
 
@@ -51,14 +63,13 @@ int main(int argc, char *argv[]) {
         return 0;
     case CliOptions::Action::Check: {
         // The file read and judged exactly as a run reads and judges it at its start.
-        const FileCheck::Report report = FileCheck::check(options.checkFile);
-        if (!report.error.isEmpty()) {
-            print(stderr,
-                  QStringLiteral("tarnix-pellora-cli: %1\n").arg(report.error).toLocal8Bit());
+        const auto file = FileSnapshot::take(options.checkFile, options.conversion);
+        if (const QString &error = file->report.error; !error.isEmpty()) {
+            print(stderr, QStringLiteral("tarnix-pellora-cli: %1\n").arg(error).toLocal8Bit());
             return ExitCode::FileError;
         }
-        print(stdout, checkReportText(options.checkFile, report).toLocal8Bit());
-        return checkExitCode(report);
+        print(stdout, checkReportText(*file).toLocal8Bit());
+        return checkExitCode(*file);
     }
     case CliOptions::Action::History: {
         QString error;
@@ -74,7 +85,7 @@ int main(int argc, char *argv[]) {
                 QStringLiteral("No runs recorded in %1\n").arg(options.historyPath).toLocal8Bit());
             return 0;
         }
-        print(stdout, historyTable(lines).toLocal8Bit());
+        print(stdout, historyTable(lines, terminalWidth(STDOUT_FILENO)).toLocal8Bit());
         return 0;
     }
     case CliOptions::Action::Program:
@@ -89,10 +100,9 @@ int main(int argc, char *argv[]) {
     // is sent, and the table, the JSON and the history are written.
     SignalWatcher interrupts({SIGINT, SIGTERM, SIGHUP});
     if (options.repeat) {
-        Station station(programmer, console, STDIN_FILENO,
-                        options.json
-                            ? Station::Sink([](const QByteArray &line) { print(stdout, line); })
-                            : Station::Sink());
+        Station station(
+            programmer, console, STDIN_FILENO,
+            [](const QByteArray &results) { print(stdout, results); }, options.json);
         QObject::connect(&interrupts, &SignalWatcher::received, &station, &Station::interrupt);
         QObject::connect(&station, &Station::finished, &app, &QCoreApplication::exit);
         QTimer::singleShot(0, &station, &Station::start);
@@ -103,8 +113,14 @@ int main(int argc, char *argv[]) {
     QTimer::singleShot(0, &programmer, &Programmer::start);
     const int code = QCoreApplication::exec();
 
-    print(stderr, resultTable(programmer.results()).toLocal8Bit());
-    if (options.json)
+    // The result alone on standard output, so that "> result.txt" keeps it; with the JSON there,
+    // the operator reads the table with the progress.
+    const QByteArray table = resultTable(programmer.results()).toLocal8Bit();
+    if (options.json) {
+        print(stderr, table);
         print(stdout, resultJson(programmer.results()));
+    } else {
+        print(stdout, table);
+    }
     return code;
 }

@@ -20,7 +20,7 @@ if ! [[ "$seed" =~ ^[0-9]+$ ]]; then
     echo "FUZZ_SEED must be a number (0: a new seed each run)" >&2
     exit 2
 fi
-targets=(fuzz_receive fuzz_lines fuzz_port_number fuzz_settings)
+targets=(fuzz_receive fuzz_lines fuzz_port_number fuzz_settings fuzz_firmware)
 start=$SECONDS
 
 scripts/install-deps.sh --fuzz

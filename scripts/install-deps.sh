@@ -12,7 +12,8 @@ packages=(
 )
 for option in "$@"; do
     case "$option" in
-    # Test tools: a virtual display for the window, S-record tools from other makers, and what the
+    # Test tools: a virtual display for the window, S-record tools from other makers and a MIPS
+    # linker (ELF programs of both classes and byte orders for the firmware oracles), and what the
     # package test runs: cpack's DEB generator (file, dpkg-shlibdeps), lintian and the checkers of
     # the desktop entry, the manual pages and the AppStream metainfo; a session bus of the tests'
     # own for the desktop notification; clang-format, which CI checks the tree with; Qt's private
@@ -20,6 +21,7 @@ for option in "$@"; do
     # accessibility bus with a Python client that reads the window as a screen reader does.
     --test)
         packages+=(xvfb xauth xdotool imagemagick x11-apps x11-utils binutils srecord
+            binutils-mips-linux-gnu
             file dpkg-dev lintian desktop-file-utils groff-base appstream dbus-daemon clang-format
             qt6-base-private-dev at-spi2-core python3 python3-gi gir1.2-atspi-2.0)
         ;;

@@ -1,5 +1,6 @@
 #include "session/FileCheck.h"
 
+#include "firmware/TextLines.h"
 #include "session/FileSnapshot.h"
 #include "session/LineCursor.h"
 #include "session/SRecordCheck.h"
@@ -43,6 +44,13 @@ public:
         report_.blankLines += blankRun_;
         blankRun_ = 0;
         report_.lines = number;
+        // A record with blanks after it is named as such, not as a broken record: an editor
+        // shows the line as a good one.
+        if (const qsizetype blanks = firmware::trailingBlanks(line);
+            blanks > 0 && blanks < line.size() &&
+            SRecordCheck::problem(line.chopped(blanks)).isEmpty())
+            return refuse(
+                {number, firmware::blanksAfterChecksum(blanks), RefusedLine::Kind::TrailingBlanks});
         if (const QString problem = SRecordCheck::problem(line); !problem.isEmpty())
             return refuse({number, problem, RefusedLine::Kind::Malformed});
         if (report_.start)
@@ -110,6 +118,11 @@ QString Report::refusal(const QString &path) const {
         return error;
     if (!refused.isEmpty()) {
         const RefusedLine &first = refused.constFirst();
+        if (first.kind == RefusedLine::Kind::TrailingBlanks)
+            return QStringLiteral("File refused: line %1 of %2 %3, which the device would take as "
+                                  "part of the record: remove them")
+                .arg(first.number)
+                .arg(path, first.problem);
         if (first.kind == RefusedLine::Kind::AfterTermination)
             return QStringLiteral("File refused: line %1 follows the termination record on line "
                                   "%2 in %3")
@@ -122,6 +135,20 @@ QString Report::refusal(const QString &path) const {
     if (!fileProblem.isEmpty())
         return QStringLiteral("File refused: %1 in %2").arg(fileProblem, path);
     return {};
+}
+
+QString describe(const RefusedLine &line) {
+    switch (line.kind) {
+    case RefusedLine::Kind::Malformed:
+        break;
+    case RefusedLine::Kind::AfterTermination:
+        return QStringLiteral("line %1: follows the termination record on line %2")
+            .arg(line.number)
+            .arg(line.problem);
+    case RefusedLine::Kind::TrailingBlanks:
+        return QStringLiteral("line %1 %2").arg(line.number).arg(line.problem);
+    }
+    return QStringLiteral("line %1: %2").arg(line.number).arg(line.problem);
 }
 
 Report scan(QByteArrayView bytes) {

@@ -22,9 +22,12 @@ struct RefusedLine {
     enum class Kind {
         Malformed,        // not a well-formed S-record
         AfterTermination, // a record after the termination record: the device has restarted
+        TrailingBlanks,   // a well-formed record with blanks after it
     };
     qint64 number = 0; // from 1, counted as a transfer counts (blank lines included)
-    QString problem;   // what is wrong with the record, or the termination record's line
+    // What is wrong with the record; the termination record's line; "has 2 blanks after its
+    // checksum".
+    QString problem;
     Kind kind = Kind::Malformed;
 };
 
@@ -63,6 +66,9 @@ struct Report {
     // would be sent.
     QString refusal(const QString &path) const;
 };
+
+// "line 8: bad checksum", "line 514 has 2 blanks after its checksum": a refused line in a list.
+QString describe(const RefusedLine &line);
 
 // The lines of a file's bytes, checked as a run checks them.
 Report scan(QByteArrayView bytes);

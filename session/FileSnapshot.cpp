@@ -1,5 +1,6 @@
 #include "session/FileSnapshot.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -48,37 +49,75 @@ QString readWhole(const QString &path, QByteArray &bytes) {
     return QStringLiteral("it kept changing while it was read; wait until it is written");
 }
 
+// The file's bytes made into what a run sends.
+void load(FileSnapshot &snapshot, QByteArray file, const firmware::ConversionOptions &options) {
+    FileSnapshot::Source &source = snapshot.source;
+    source.size = file.size();
+    source.conversion = firmware::convert(file, QFileInfo(snapshot.path).fileName(), options);
+    source.format = source.conversion.format;
+    const bool converted = source.conversion.converted() && !source.conversion.refused();
+    if (converted) {
+        source.sha256 = QCryptographicHash::hash(file, QCryptographicHash::Sha256);
+        snapshot.bytes = std::exchange(source.conversion.records, QByteArray());
+    } else {
+        snapshot.bytes = std::move(file);
+    }
+    snapshot.report = FileCheck::scan(snapshot.bytes);
+    if (!converted)
+        source.sha256 = snapshot.report.sha256;
+}
+
 } // namespace
 
-std::shared_ptr<const FileSnapshot> FileSnapshot::take(const QString &path) {
+std::shared_ptr<const FileSnapshot> FileSnapshot::take(const QString &path,
+                                                       const firmware::ConversionOptions &options) {
     auto snapshot = std::make_shared<FileSnapshot>();
     snapshot->path = path;
-    if (const QString why = readWhole(path, snapshot->bytes); !why.isEmpty()) {
+    QByteArray file;
+    if (const QString why = readWhole(path, file); !why.isEmpty()) {
         snapshot->report.error = QStringLiteral("%1: cannot read the file (%2)").arg(path, why);
         return snapshot;
     }
-    snapshot->report = FileCheck::scan(snapshot->bytes);
+    load(*snapshot, std::move(file), options);
     return snapshot;
 }
 
-std::shared_ptr<const FileSnapshot> FileSnapshot::of(const QString &path, QByteArray bytes) {
+std::shared_ptr<const FileSnapshot> FileSnapshot::of(const QString &path, QByteArray bytes,
+                                                     const firmware::ConversionOptions &options) {
     auto snapshot = std::make_shared<FileSnapshot>();
     snapshot->path = path;
-    snapshot->bytes = std::move(bytes);
-    snapshot->report = FileCheck::scan(snapshot->bytes);
+    load(*snapshot, std::move(bytes), options);
     return snapshot;
 }
 
 QString FileSnapshot::refusal(bool checkRecords) const {
     if (!report.error.isEmpty())
         return report.error;
-    return checkRecords ? report.refusal(path) : QString();
+    if (!checkRecords)
+        return {};
+    const firmware::Conversion &conversion = source.conversion;
+    if (!conversion.refusal.isEmpty())
+        return QStringLiteral("File refused: %1 %2").arg(path, conversion.refusal);
+    if (!conversion.problems.isEmpty()) {
+        const firmware::Problem &first = conversion.problems.constFirst();
+        return QStringLiteral("File refused: line %1 of %2 %3")
+            .arg(first.line)
+            .arg(path, first.text);
+    }
+    return report.refusal(path);
+}
+
+QString FileSnapshot::conversionNote() const {
+    return converted() ? firmware::summary(QFileInfo(path).fileName(), source.conversion)
+                       : QString();
 }
 
 FileFacts FileSnapshot::facts() const {
     return {.path = path,
-            .size = report.size,
-            .sha256 = report.sha256,
+            .format = source.format,
+            .size = source.size,
+            .sha256 = source.sha256,
+            .sentSha256 = report.sha256,
             .lines = report.lines,
             .records = report.recordCount()};
 }

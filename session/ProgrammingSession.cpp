@@ -138,14 +138,17 @@ bool ProgrammingSession::start(std::shared_ptr<const FileSnapshot> file) {
     endRun(EndCause::Aborted);
 
     // The file is read and judged now, whole, before the operator restarts the device; the run
-    // sends exactly these bytes.
-    if (!file)
+    // sends exactly these bytes. Whoever takes the snapshot says what a converted file became.
+    const bool takenHere = !file;
+    if (takenHere)
         file = FileSnapshot::take(selectedFile_);
     if (const QString refusal = file->refusal(true); !refusal.isEmpty()) {
         presentEnd(EndCause::FileError, refusal);
         Q_EMIT startRefused(refusal);
         return false;
     }
+    if (const QString converted = file->conversionNote(); takenHere && !converted.isEmpty())
+        view_.appendNote(converted);
 
     ProgrammingRun::Settings settings{.file = std::move(file),
                                       .bootTimeoutSeconds = bootTimeoutSeconds_,

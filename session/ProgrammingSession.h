@@ -40,7 +40,9 @@ public:
     // and a run starts with that snapshot unless it is refused (no countdown, no probe: the failure
     // is shown at once and startRefused emitted). Otherwise any run ends and the button is
     // disabled. `file`: a snapshot taken beforehand (several boards sending the same bytes); null
-    // takes one of the chosen file now. True when a run started.
+    // takes one of the chosen file now, as S-records made from any other format (a raw binary is
+    // refused: the window knows no address for it), and notes what a converted file became.
+    // True when a run started.
     bool start(std::shared_ptr<const FileSnapshot> file = nullptr);
     // CANCEL: the run ends at once, with the note at the top of the log.
     void cancel();

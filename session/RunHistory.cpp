@@ -19,6 +19,10 @@ QJsonValue orNull(bool known, const QJsonValue &value) {
     return known ? value : QJsonValue();
 }
 
+QString hexText(const QByteArray &bytes) {
+    return QString::fromLatin1(bytes.toHex());
+}
+
 QString describe(const QString &path, int error) {
     return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
 }
@@ -73,11 +77,15 @@ QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin) {
     o.insert(QStringLiteral("device"), origin.device);
     o.insert(QStringLiteral("port"), orNull(origin.portNumber > 0, origin.portNumber));
     o.insert(QStringLiteral("file"), QFileInfo(run.file).absoluteFilePath());
+    o.insert(QStringLiteral("format"),
+             orNull(counted, counted ? firmware::formatWord(run.facts->format) : QString()));
     o.insert(QStringLiteral("file_size"), orNull(counted, counted ? run.facts->size : 0));
-    o.insert(QStringLiteral("sha256"),
-             orNull(counted, counted ? QString::fromLatin1(run.facts->sha256.toHex()) : QString()));
+    o.insert(QStringLiteral("sha256"), orNull(counted, hexText(counted ? run.facts->sha256 : "")));
+    o.insert(QStringLiteral("sent_sha256"),
+             orNull(counted, hexText(counted ? run.facts->sentSha256 : "")));
     o.insert(QStringLiteral("records"), orNull(counted, counted ? run.facts->records : 0));
     o.insert(QStringLiteral("lines_sent"), run.linesSent);
+    o.insert(QStringLiteral("lines_total"), orNull(counted, counted ? run.facts->lines : 0));
     o.insert(QStringLiteral("bytes_sent"), run.bytesSent);
     o.insert(QStringLiteral("result"), toString(run.result));
     o.insert(QStringLiteral("exit_code"),

@@ -17,9 +17,9 @@ struct RunOrigin {
 };
 
 // The line the history keeps for an ended run: start, end, program, version, host, device, port,
-// file, file_size, sha256, records, lines_sent, bytes_sent, result, exit_code, seconds. What the
-// run never learnt (the file's facts before the device asked for it, a port number, the window's
-// exit code) is null.
+// file, format, file_size, sha256 (of the file), sent_sha256 (of what was sent: the file's bytes,
+// or the S-records made from them), records, lines_sent, lines_total, bytes_sent, result,
+// exit_code, seconds. What the run never learnt (a port number, the window's exit code) is null.
 QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin);
 
 // The run history: one JSON object per line in a file both front ends append to. Each line goes out

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmware/Format.h"
 #include "session/SessionTypes.h"
 
 #include <QByteArray>
@@ -11,10 +12,12 @@
 // The file a run sent, as it was when the run started.
 struct FileFacts {
     QString path;
-    qint64 size = 0;    // bytes: the whole file
-    QByteArray sha256;  // of those bytes
-    qint64 lines = 0;   // lines a transfer sends, blank ones included
-    qint64 records = 0; // of them, well-formed S-records
+    firmware::Format format = firmware::Format::SRecords;
+    qint64 size = 0;       // bytes: the whole file
+    QByteArray sha256;     // of those bytes
+    QByteArray sentSha256; // of what was sent: the file's bytes, or the S-records made from them
+    qint64 lines = 0;      // lines a transfer sends, blank ones included
+    qint64 records = 0;    // of them, well-formed S-records
 };
 
 // One run, as a front end records it once the run has ended.

@@ -1,5 +1,6 @@
 // --check: a file read as the streamer reads it, what its records hold, and the program's report
 // and exit status.
+#include "FirmwareFiles.h"
 #include "SRecordWriter.h"
 #include "TestFiles.h"
 #include "Wait.h"
@@ -47,9 +48,10 @@ QByteArray mixedFile() {
 class FileCheckTest : public ::testing::Test, public ScratchFolder {
 protected:
     // The program's exit status and standard output.
-    std::pair<int, QString> run(const QString &path) {
+    std::pair<int, QString> run(const QString &path, const QStringList &options = {}) {
         QProcess cli;
-        cli.start(QStringLiteral(PELLORA_CLI_PATH), {QStringLiteral("--check"), path});
+        cli.start(QStringLiteral(PELLORA_CLI_PATH),
+                  QStringList{QStringLiteral("--check"), path} + options);
         EXPECT_TRUE(waitForEnd(cli, 10'000));
         err = QString::fromLocal8Bit(cli.readAllStandardError());
         return {cli.exitCode(), QString::fromLocal8Bit(cli.readAllStandardOutput())};
@@ -162,4 +164,92 @@ TEST_F(FileCheckTest, theProgramReportsAndExitsByWhetherTheFileWouldBeSent) {
     EXPECT_EQ(code, 6);
     EXPECT_TRUE(out.isEmpty());
     EXPECT_TRUE(err.contains(QStringLiteral("no such file")));
+}
+
+// Every format --check knows, each shown with what it would send, and the files that only look like
+// firmware, each with its plain note.
+TEST_F(FileCheckTest, everyFormatAndEveryLookAlike) {
+    using FirmwareFiles::hexRecord;
+    const QByteArray image = QByteArray("firmware") + bytes(32, '\x90');
+    QByteArray hex;
+    for (const int at : {0, 16, 32})
+        hex += hexRecord(0, static_cast<quint16>(0x4000 + at), image.mid(at, 16)) + '\n';
+    hex += hexRecord(5, 0, QByteArray::fromHex("00004010")) + '\n' + FirmwareFiles::hexEnd() + '\n';
+    QByteArray cutHex = hex;
+    cutHex.remove(cutHex.indexOf('\n', cutHex.indexOf('\n') + 1) - 6, 6); // line 2
+    const QByteArray elf = FirmwareFiles::elf(
+        {.entry = 0x4004, .segments = {{.physicalAddress = 0x4000, .contents = image}}});
+    const QByteArray srec = SRecordWriter::file(image, 0x4000);
+    QByteArray blanks = srec;
+    blanks.insert(blanks.indexOf('\n', blanks.indexOf('\n') + 1), "  ");
+    const QString SentAsTheyAre =
+        QStringLiteral("Format:          Motorola S-records, sent as they are\n");
+    const QString Made = QStringLiteral("S-records made from it\n");
+    const struct {
+        const char *name;
+        QByteArray content;
+        QStringList options;
+        int status;
+        QStringList rows;
+    } cases[] = {
+        {"f.srec", srec, {}, 0, {SentAsTheyAre, "Address ranges:  0x4000-0x4027\n"}},
+        {"f.hex",
+         hex,
+         {},
+         0,
+         {"Format:          Intel HEX, sent as " + Made, "Records:         S0 1, S1 3, S9 1\n",
+          "Address ranges:  0x4000-0x4027\n",
+          "Start address:   0x4010 (the start linear address record, line 4; sent in an S9 "
+          "record)\n"}},
+        {"f.elf",
+         elf,
+         {},
+         0,
+         {"Format:          ELF, sent as " + Made, "Address ranges:  0x4000-0x4027\n",
+          "Start address:   0x4004 (the ELF entry point; sent in an S9 record)\n"}},
+        {"f.bin",
+         image,
+         {"--binary-base", "0x4000", "--record-bytes", "8"},
+         0,
+         {"Format:          raw binary, sent as " + Made, "Records:         S0 1, S1 5, S9 1\n",
+          "Address ranges:  0x4000-0x4027\n",
+          "Start address:   0x0000 (none in a raw binary; sent in an S9 record)\n"}},
+        {"f.bin",
+         image,
+         {},
+         6,
+         {"Problem:         f.bin is a raw binary, which holds no addresses: tarnix-pellora-cli "
+          "sends one with the address of its first byte, --binary-base ADDRESS"}},
+        {"f.hex",
+         hex,
+         {"--binary-base", "0x4000"},
+         6,
+         {"Problem:         f.hex is Intel HEX, which carries its own addresses: leave "
+          "--binary-base out\n"}},
+        {"f.hex",
+         cutHex,
+         {},
+         6,
+         {"Refused lines:   1\n  line 2 is cut short: it holds 13 of the 16 data bytes its "
+          "count announces\n"}},
+        {"f.srec",
+         "\xEF\xBB\xBF" + srec,
+         {},
+         6,
+         {SentAsTheyAre, "Problem:         f.srec starts with a UTF-8 byte-order mark (EF BB BF), "
+                         "which the device would take as part of the first record: save the file "
+                         "without it\n"}},
+        {"f.srec", blanks, {}, 6, {"  line 2 has 2 blanks after its checksum\n"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name + (" " + c.options.join(' ')).toStdString());
+        const QString file = writeFile(c.content, QString::fromLatin1(c.name));
+        const auto [code, out] = run(file, c.options);
+        EXPECT_EQ(code, c.status);
+        EXPECT_TRUE(out.contains(QStringLiteral("SHA-256:         ") + sha256sum(file) + '\n'));
+        EXPECT_EQ(out.contains(QStringLiteral("Sent SHA-256:")),
+                  c.status == 0 && !c.rows.contains(SentAsTheyAre));
+        for (const QString &row : c.rows)
+            EXPECT_TRUE(out.contains(row)) << row.toStdString() << "\n" << out.toStdString();
+    }
 }

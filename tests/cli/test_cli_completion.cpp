@@ -1,6 +1,6 @@
 // The command line's options as its manual page and its bash completion offer them, held against
 // the program's one table of options; and the completion run through bash as a shell runs it: the
-// values the program accepts, S-record files and folders, the serial devices present (their list
+// values the program accepts, firmware files and folders, the serial devices present (their list
 // is checked against the program's own in tests/unit/test_port_menu.cpp).
 #include "BashCompletion.h"
 
@@ -104,6 +104,8 @@ TEST(BashCompletion, offersEveryOptionTheProgramTakesAndNoOther) {
     // A number is not guessed, and a word that is no option gets nothing.
     EXPECT_TRUE(complete({QStringLiteral("--port"), QString()}).replies.isEmpty());
     EXPECT_TRUE(complete({QStringLiteral("--boot-timeout"), QString()}).replies.isEmpty());
+    EXPECT_TRUE(complete({QStringLiteral("--binary-base"), QString()}).replies.isEmpty());
+    EXPECT_TRUE(complete({QStringLiteral("--record-bytes"), QString()}).replies.isEmpty());
     EXPECT_TRUE(complete({QStringLiteral("x")}).replies.isEmpty());
 }
 
@@ -137,15 +139,17 @@ TEST(BashCompletion, offersTheValuesOfSpeedAndResetThatTheProgramAccepts) {
               QStringList({"dtr", "rts"}));
 }
 
-TEST(BashCompletion, offersSRecordFilesAndFoldersForAFileAndAnyFileForALog) {
+TEST(BashCompletion, offersFirmwareFilesAndFoldersForAFileAndAnyFileForALog) {
     QTemporaryDir dir;
-    for (const char *name : {"app.srec", "BOOT.S19", "a.s28", "b.S37", "c.mot", "with space.srec",
-                             "notes.txt", "image.bin", "srec", "app.srec.bak"})
+    for (const char *name :
+         {"app.srec", "BOOT.S19", "a.s28", "b.S37", "c.mot", "with space.srec", "app.hex",
+          "app.IHX", "app.elf", "app.axf", "image.bin", "notes.txt", "srec", "app.srec.bak"})
         QFile(dir.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
     QDir(dir.path()).mkpath(QStringLiteral("builds/2024"));
 
-    const QSet<QString> sRecords(
-        {"app.srec", "BOOT.S19", "a.s28", "b.S37", "c.mot", "with space.srec", "builds"});
+    const QSet<QString> sRecords({"app.srec", "BOOT.S19", "a.s28", "b.S37", "c.mot",
+                                  "with space.srec", "app.hex", "app.IHX", "app.elf", "app.axf",
+                                  "image.bin", "builds"});
     for (const char *option : {"--file", "--check"}) {
         const CompletionResult files =
             complete({QString::fromLatin1(option), QString()}, dir.path());
@@ -155,7 +159,7 @@ TEST(BashCompletion, offersSRecordFilesAndFoldersForAFileAndAnyFileForALog) {
     EXPECT_EQ(complete({QStringLiteral("--file"), QStringLiteral("builds/")}, dir.path()).replies,
               QStringList({"builds/2024"}));
     EXPECT_EQ(asSet(complete({QStringLiteral("--file"), QStringLiteral("a")}, dir.path()).replies),
-              QSet<QString>({"app.srec", "a.s28"}));
+              QSet<QString>({"app.srec", "a.s28", "app.hex", "app.IHX", "app.elf", "app.axf"}));
     // A path given in full, as from another folder.
     EXPECT_EQ(complete({QStringLiteral("--file"), dir.filePath(QStringLiteral("c"))}).replies,
               QStringList({dir.filePath(QStringLiteral("c.mot"))}));
@@ -163,8 +167,8 @@ TEST(BashCompletion, offersSRecordFilesAndFoldersForAFileAndAnyFileForALog) {
     const CompletionResult logs =
         complete({QStringLiteral("--log"), QStringLiteral("n")}, dir.path());
     EXPECT_EQ(logs.replies, QStringList({"notes.txt"}));
-    EXPECT_EQ(complete({QStringLiteral("--history-file"), QStringLiteral("i")}, dir.path()).replies,
-              QStringList({"image.bin"}));
+    EXPECT_EQ(complete({QStringLiteral("--history-file"), QStringLiteral("n")}, dir.path()).replies,
+              QStringList({"notes.txt"}));
 }
 
 TEST(BashCompletion, offersTheSerialDevicesOfThisMachineForADevice) {

@@ -64,6 +64,10 @@ protected:
         const int status = cli.finish(1000);
         shown += terminal.readAvailable();
         EXPECT_EQ(status, 0) << shown.toStdString();
+        // The result alone on standard output, the progress on the terminal.
+        EXPECT_TRUE(cli.out.startsWith("Board  Device ")) << cli.out.toStdString();
+        EXPECT_EQ(cli.out.count('\n'), 2);
+        EXPECT_FALSE(shown.contains("Board  Device"));
         expectProgrammed(sim, data);
         return shown;
     }

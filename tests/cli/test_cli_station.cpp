@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -178,7 +179,8 @@ TEST_F(CliHistory, historyShowsTheLastRunsAndOtherFilesOrNoneCanBeChosen) {
         file.write(
             QStringLiteral(R"({"start":"2030-01-02T03:04:05.000Z","program":"tarnix-pellora",)"
                            R"("device":"/dev/ttyS8","file":"/x/a.srec","result":"%1",)"
-                           R"("exit_code":null,"lines_sent":7,"bytes_sent":9,"seconds":1.25})"
+                           R"("exit_code":null,"lines_sent":7,"lines_total":515,"bytes_sent":9,)"
+                           R"("seconds":1.25})"
                            "\n")
                 .arg(QLatin1String(result))
                 .toUtf8());
@@ -194,9 +196,11 @@ TEST_F(CliHistory, historyShowsTheLastRunsAndOtherFilesOrNoneCanBeChosen) {
     EXPECT_TRUE(rows[0].startsWith(QStringLiteral("Start (UTC)")));
     EXPECT_TRUE(rows[1].contains(QStringLiteral("port error")));
     EXPECT_TRUE(
-        rows[2].startsWith(QStringLiteral("2030-01-02 03:04:05  window   /dev/ttyS8  a.srec")))
+        rows[2].startsWith(QStringLiteral("2030-01-02 03:04:05  window   /dev/ttyS8  cancelled")))
         << rows[2].toStdString();
-    EXPECT_TRUE(rows[2].contains(QStringLiteral("cancelled")));
+    // Lines as sent of the file's, and the file's path (not shortened: not a terminal).
+    EXPECT_TRUE(rows[2].contains(QStringLiteral(" 7/515 "))) << rows[2].toStdString();
+    EXPECT_TRUE(rows[2].endsWith(QStringLiteral("  /x/a.srec"))) << rows[2].toStdString();
 
     Cli all({QStringLiteral("--history-file"), other, QStringLiteral("--history")}, {},
             environment);
@@ -266,6 +270,13 @@ TEST_F(CliStation, twoBoardsInARowWithOneConfirmationBetween) {
     for (int i = 0; i < 2; ++i) {
         const QJsonObject run = QJsonDocument::fromJson(json[i]).object();
         EXPECT_EQ(run.value(QStringLiteral("run")).toInt(), i + 1);
+        // The second board is board 2, in the JSON and in the table beside the tally.
+        EXPECT_EQ(run.value(QStringLiteral("board")).toInt(), i + 1);
+        EXPECT_TRUE(QString::fromLocal8Bit(cli.err).contains(
+            QRegularExpression(QStringLiteral("\n%1 +%2 +programmed ")
+                                   .arg(i + 1)
+                                   .arg(QRegularExpression::escape(sim.slavePath())))))
+            << cli.err.toStdString();
         EXPECT_EQ(run.value(QStringLiteral("result")).toString(), QStringLiteral("programmed"));
         EXPECT_EQ(run.value(QStringLiteral("sha256")).toString(), shas[i]);
         EXPECT_EQ(lines[i].value(QStringLiteral("sha256")).toString(), shas[i]);

@@ -1,6 +1,7 @@
 // Complete runs of the window against the device simulator over a pseudo-terminal: the real serial
 // layer, the real timers, the real session. What a misbehaving device, file or port does to a run
 // is in tests/faults.
+#include "FirmwareFiles.h"
 #include "SRecordWriter.h"
 #include "Wait.h"
 #include "WindowRig.h"
@@ -66,7 +67,9 @@ TEST_F(EndToEndTest, autoPacingWithS2AndS3RecordsAndCrLfLines) {
     expectImage(2, more);
 }
 
-TEST_F(EndToEndTest, aFileMadeByObjcopy) {
+// The window takes what a toolchain hands over: S-records as they are, Intel HEX and an ELF program
+// as S-records made from them, said in the log before the countdown.
+TEST_F(EndToEndTest, filesMadeByObjcopyAndAnElfProgram) {
     const QString objcopy = QStandardPaths::findExecutable(QStringLiteral("objcopy"));
     if (objcopy.isEmpty())
         GTEST_SKIP() << "objcopy is not installed";
@@ -74,15 +77,41 @@ TEST_F(EndToEndTest, aFileMadeByObjcopy) {
     openWindow();
     const QByteArray data = randomData(5000, 4);
     const QString bin = writeFile(data, QStringLiteral("data.bin"));
-    const QString file = dir.filePath(QStringLiteral("objcopy.srec"));
-    ASSERT_EQ(QProcess::execute(objcopy, {QStringLiteral("-I"), QStringLiteral("binary"),
-                                          QStringLiteral("-O"), QStringLiteral("srec"),
-                                          QStringLiteral("--change-addresses"),
-                                          QStringLiteral("0x8000"), bin, file}),
-              0);
-    choose(file);
-    EXPECT_EQ(run(30'000), Programmed);
-    expectImage(1, data);
+    const auto made = [&](const char *format, const QString &name) {
+        const QString file = dir.filePath(name);
+        EXPECT_EQ(QProcess::execute(objcopy, {QStringLiteral("-I"), QStringLiteral("binary"),
+                                              QStringLiteral("-O"), QString::fromLatin1(format),
+                                              QStringLiteral("--change-addresses"),
+                                              QStringLiteral("0x8000"), bin, file}),
+                  0);
+        return file;
+    };
+    const struct {
+        QString file;
+        QString note; // none for S-records
+    } cases[] = {
+        {made("srec", QStringLiteral("objcopy.srec")), {}},
+        {made("ihex", QStringLiteral("objcopy.hex")),
+         QStringLiteral("objcopy.hex: Intel HEX, 5,000 bytes in 1 range, sent as 313 S1 records")},
+        {writeFile(
+             FirmwareFiles::elf(
+                 {.entry = 0x8000, .segments = {{.physicalAddress = 0x8000, .contents = data}}}),
+             QStringLiteral("app")),
+         QStringLiteral("app: ELF, 5,000 bytes in 1 range, sent as 313 S1 records")},
+    };
+    int runs = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        choose(c.file);
+        const qsizetype before = logText().size();
+        EXPECT_EQ(run(30'000), Programmed);
+        expectImage(++runs, data);
+        const QString log = logText().mid(before);
+        if (c.note.isEmpty())
+            EXPECT_FALSE(log.contains(QStringLiteral(", sent as "))) << log.toStdString();
+        else
+            EXPECT_TRUE(log.trimmed().startsWith(c.note)) << log.left(200).toStdString();
+    }
 }
 
 // The protocol's delays as the device saw them, in a run slow enough (each "." 150 ms after its

@@ -1,4 +1,4 @@
-// The chosen file going wrong: changed under the transfer, not an S-record file, or not readable.
+// The chosen file going wrong: changed under the transfer, not firmware, or not readable.
 // Whatever the file does, nothing malformed may reach the device.
 #include "FileChanges.h"
 #include "SRecordWriter.h"
@@ -103,12 +103,15 @@ TEST_F(FaultFile, filesThatCannotBeSentAreRefusedAtStart) {
     QList<QByteArray> badSum = SRecordWriter::lines(randomData(96, 25), 0x1000);
     badSum[2].back() = badSum[2].back() == '0' ? '1' : '0';
     const Case cases[] = {
-        {"binary", binary, refusal(1)},
+        {"binary", binary,
+         QStringLiteral("is a raw binary, which holds no addresses: tarnix-pellora-cli sends one "
+                        "with the address of its first byte, --binary-base ADDRESS")},
         {"a 1 MB line",
          header + '\n' + "S3" + QByteArray(1 << 20, 'A') + '\n' +
              SRecordWriter::record('7', 0, {}) + '\n',
          refusal(2)},
-        {"Intel HEX", ":10010000214601360121470136007EFE09D2190140\n:00000001FF\n", refusal(1)},
+        {"Intel HEX cut short", ":10010000214601360121470136007EFE09D2\n:00000001FF\n",
+         QStringLiteral(" is cut short: it holds 13 of the 16 data bytes its count announces")},
         {"a bad checksum", badSum.join('\n') + '\n',
          refusal(3) + QStringLiteral(" (bad checksum)")},
         {"empty", QByteArray(), QStringLiteral("the file is empty")},

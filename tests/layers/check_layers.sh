@@ -18,9 +18,11 @@ forbid() {
     fi
 }
 widgets='Qt(Widgets|Gui)/|Q(Widget|Application|MainWindow|Dialog|MessageBox|PushButton|LineEdit|Label|ComboBox|PlainTextEdit|TextEdit|Menu|GuiApplication|Icon|Pixmap|Font|Color|Painter|KeyEvent|CloseEvent)\b'
-for room in settings serial session platform cli devnotify; do
+for room in firmware settings serial session platform cli devnotify; do
     forbid "$room" "$widgets" "widgets or Qt Gui"
 done
+forbid firmware '(settings|serial|session|platform|app|cli|devnotify|tools)/|QtSerialPort/|QSerial' \
+    "the serial port or any other room: it is data in, data out"
 forbid settings '(serial|session|platform|app|cli|devnotify)/' "a layer above it"
 forbid serial '(session|platform|app|cli|devnotify)/' "a layer above it"
 forbid session '(platform|app|cli|devnotify)/' "a front end or the platform"

@@ -313,7 +313,7 @@ TEST_F(SimDevice, TalksOnceAfterALineOrRestartsIntoItsApplication) {
     EXPECT_EQ(device->state(), Device::State::Prompted);
 }
 
-TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSaw) {
+TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSawAndTheStartAddress) {
     make({.bootDelay = Millis{0}});
     at(0, "i");
     EXPECT_EQ(summaryJson(0, 0, device->run()).find("_ms"), std::string::npos) << "no run yet";
@@ -321,9 +321,11 @@ TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSaw) {
     at(1350, "S1031234B6\n");
     at(1500, "S1031234B6\n");
     at(4400, "S1031234B6\n");
-    at(4500, "S9030000FC\n");
+    EXPECT_EQ(summaryJson(0, 0, device->run()).find("start_address"), std::string::npos)
+        << "no termination record yet";
+    at(4500, "S9031234B6\n");
     const std::string json = summaryJson(device->completedRuns(), 2, device->run());
-    for (const char *field : {"\"runs\":1,", "\"refused_probes\":2,",
+    for (const char *field : {"\"runs\":1,", "\"refused_probes\":2,", "\"start_address\":4660",
                               "\"flash_after_prompt_ms\":340", "\"first_line_after_ready_ms\":1010",
                               "\"lines_span_ms\":3150", "\"longest_line_gap_ms\":2900"})
         EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;

@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 #include "session/RunHistory.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -91,6 +92,43 @@ TEST_F(RunSummaryTest, aRunThatNeverSentTheFileStillNamesIt) {
     EXPECT_EQ(cancelled.facts->lines, 2);
     EXPECT_EQ(cancelled.linesSent, 0);
     EXPECT_EQ(cancelled.file, file);
+}
+
+// A file in another format: the run sends the S-records made from it, and the history keeps the
+// file's own format, size and digest beside the digest of what went to the device. The log says
+// what the file became before the countdown.
+TEST_F(RunSummaryTest, aConvertedFileRecordsTheFileAndTheRecordsSent) {
+    if (sha256sum(QStringLiteral("/dev/null")).isEmpty())
+        GTEST_SKIP() << "no sha256sum here";
+    const QByteArray hex = ":10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n";
+    const QString file = useFile(hex);
+    press();
+    EXPECT_TRUE(view.log.contains(
+        QStringLiteral("image.srec: Intel HEX, 16 bytes in 1 range, sent as 1 S1 record")))
+        << view.log.toStdString();
+    session->cancel();
+    runToTheEnd();
+    control.feed("..P");
+
+    ASSERT_EQ(ends.size(), 2);
+    const RunSummary &run = ends.constLast();
+    EXPECT_EQ(run.result, RunResult::Programmed);
+    // The header names the file; the data and the end are those of the same image as S-records.
+    EXPECT_EQ(control.written, SRecordWriter::record('0', 0, "image.srec") + '\n' + TwoLineImage);
+    ASSERT_TRUE(run.facts.has_value());
+    EXPECT_EQ(run.facts->format, firmware::Format::IntelHex);
+    EXPECT_EQ(run.facts->size, hex.size());
+    EXPECT_EQ(run.facts->sha256, digestOf(file));
+    EXPECT_EQ(run.facts->sentSha256,
+              QCryptographicHash::hash(control.written, QCryptographicHash::Sha256));
+    const QJsonObject line = historyLine(run, {});
+    EXPECT_EQ(line.value(QStringLiteral("format")).toString(), QStringLiteral("intel-hex"));
+    EXPECT_EQ(line.value(QStringLiteral("sha256")).toString(), sha256sum(file));
+    EXPECT_EQ(line.value(QStringLiteral("sent_sha256")).toString().toLatin1(),
+              run.facts->sentSha256.toHex());
+    EXPECT_EQ(line.value(QStringLiteral("lines_sent")).toInteger(), 3);
+    EXPECT_EQ(line.value(QStringLiteral("lines_total")).toInteger(), 3);
+    EXPECT_EQ(line.value(QStringLiteral("file_size")).toInteger(), hex.size());
 }
 
 TEST_F(RunHistoryTest, eightWritersAtOnceLeaveEveryLineWhole) {

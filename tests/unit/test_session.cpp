@@ -395,7 +395,12 @@ TEST_F(SessionTest, aFileThatCannotProgramTheDeviceIsRefusedAtStart) {
         {"blank lines only", "\n\r\n\n", "no S-record in it"},
         {"a bad checksum on line 100", badLine100,
          "line 100 is not a valid S-record (bad checksum)"},
-        {"a byte-order mark", "\xEF\xBB\xBF" + dataRecord(0) + "\n", "line 1 is not a valid"},
+        {"a byte-order mark", "\xEF\xBB\xBF" + dataRecord(0) + "\n",
+         "starts with a UTF-8 byte-order mark (EF BB BF), which the device would take as part of "
+         "the first record: save the file without it"},
+        {"blanks after a checksum", dataRecord(0) + "\n" + dataRecord(1) + " \t\n",
+         "image.srec has 2 blanks after its checksum, which the device would take as part of the "
+         "record: remove them"},
         {"a NUL byte", dataRecord(0) + "\n" + QByteArray(1, '\0') + dataRecord(1) + "\n",
          "line 2 is not a valid S-record"},
         {"a 100,000-character line", "S1" + QByteArray(100'000, '0') + "\n", "(too long)"},

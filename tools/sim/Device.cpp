@@ -149,6 +149,8 @@ void Device::finishLine(Clock::time_point now) {
             run_.image.write(result.record.address, result.record.data);
             run_.dataBytes += result.record.data.size();
         }
+        if (result.record.isTermination())
+            run_.startAddress = result.record.address;
         if (config_.verbose) {
             log("line " + std::to_string(run_.lines) + ": S" + result.record.type + " at " +
                 std::to_string(result.record.address) + ", " +

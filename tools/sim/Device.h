@@ -74,6 +74,8 @@ struct RunStats {
     std::uint64_t blankLines = 0;
     std::uint64_t dataBytes = 0;
     SparseImage image;
+    // The start address of the termination record, once one has come.
+    std::optional<std::uint32_t> startAddress;
     // When the run's steps happened, so a test can check the host's delays from the device's side.
     std::optional<Clock::time_point> promptSent;
     std::optional<Clock::time_point> flashReceived; // the ready token goes out at once

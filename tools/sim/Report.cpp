@@ -29,6 +29,8 @@ std::string summaryJson(std::uint64_t runs, std::uint64_t refusedProbes, const R
     field("min_address", run.image.lowest());
     field("max_address", run.image.highest());
     field("image_size", run.image.span());
+    if (run.startAddress)
+        field("start_address", *run.startAddress);
     auto millis = [&](const char *name, Clock::duration span) {
         field(name, static_cast<std::uint64_t>(std::chrono::duration_cast<Millis>(span).count()));
     };

@@ -1,0 +1,130 @@
+// The end of a run as the command line reports it: every fact of a board run in its table row and
+// its JSON object, and the run history as a table that fits the terminal.
+#include "cli/Report.h"
+
+#include <QJsonObject>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+namespace {
+
+BoardResult failedBoard() {
+    BoardResult r;
+    r.board = 0;
+    r.number = 7; // the seventh board of a station
+    r.portNumber = 3;
+    r.device = QStringLiteral("/dev/ttyUSB0");
+    r.file = QStringLiteral("/builds/app.hex");
+    r.format = QStringLiteral("intel-hex");
+    r.sha256 = QString(64, QLatin1Char('a'));
+    r.sentSha256 = QString(64, QLatin1Char('b'));
+    r.exitCode = 4;
+    r.error = QStringLiteral("The device answered 99 of 770 lines (100 sent), then fell silent");
+    r.lines = 100;
+    r.linesTotal = 770;
+    r.bytes = 4321;
+    r.started =
+        QDateTime::fromString(QStringLiteral("2030-01-02T03:04:05.250Z"), Qt::ISODateWithMs);
+    r.ended = r.started.addMSecs(12'345);
+    r.seconds = 12.345;
+    return r;
+}
+
+} // namespace
+
+TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
+    const BoardResult board = failedBoard();
+    const QStringList table = resultTable({board}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(table.size(), 2);
+    const QStringList header = table[0].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    EXPECT_EQ(header, QStringList({"Board", "Device", "Result", "Exit", "Lines", "Bytes", "Seconds",
+                                   "Start", "End", "Format", "SHA-256", "Sent-SHA-256", "Version",
+                                   "File", "Note"}));
+    const QStringList row = table[1].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    ASSERT_GE(row.size(), 15) << table[1].toStdString();
+    EXPECT_EQ(row.mid(0, 14),
+              QStringList({"7", "/dev/ttyUSB0", "ack-timeout", "4", "100/770", "4321", "12.3",
+                           "2030-01-02T03:04:05.250Z", "2030-01-02T03:04:17.595Z", "intel-hex",
+                           board.sha256, board.sentSha256, QStringLiteral(PELLORA_VERSION),
+                           "/builds/app.hex"}));
+    EXPECT_TRUE(table[1].endsWith(board.error));
+
+    const QJsonObject o = resultObject(board);
+    const QJsonObject expected{
+        {"board", 7},
+        {"device", "/dev/ttyUSB0"},
+        {"port", 3},
+        {"file", "/builds/app.hex"},
+        {"format", "intel-hex"},
+        {"sha256", board.sha256},
+        {"sent_sha256", board.sentSha256},
+        {"lines", 100},
+        {"lines_total", 770},
+        {"bytes", 4321},
+        {"start", "2030-01-02T03:04:05.250Z"},
+        {"end", "2030-01-02T03:04:17.595Z"},
+        {"seconds", 12.345},
+        {"result", "ack-timeout"},
+        {"exit_code", 4},
+        {"error", board.error},
+        {"version", PELLORA_VERSION},
+    };
+    EXPECT_EQ(o, expected);
+
+    // A board that never read its file nor ran: what it did not learn is null, or "-" in the row.
+    BoardResult unread;
+    unread.number = 1;
+    unread.device = QStringLiteral("/dev/ttyUSB9");
+    unread.exitCode = 5;
+    unread.error = QStringLiteral("/dev/ttyUSB9: No such file or directory");
+    const QJsonObject none = resultObject(unread);
+    for (const char *key : {"port", "file", "format", "sha256", "sent_sha256", "start", "end"})
+        EXPECT_TRUE(none.value(QLatin1String(key)).isNull()) << key;
+    EXPECT_EQ(none.value(QStringLiteral("result")).toString(), QStringLiteral("port-error"));
+    const QString unreadRow = resultTable({unread}).section(QLatin1Char('\n'), 1, 1);
+    EXPECT_EQ(unreadRow.count(QStringLiteral(" - ")), 6) << unreadRow.toStdString();
+    // A programmed board's note is null.
+    BoardResult programmed = failedBoard();
+    programmed.exitCode = 0;
+    programmed.error.clear();
+    EXPECT_TRUE(resultObject(programmed).value(QStringLiteral("error")).isNull());
+}
+
+TEST(HistoryTable, linesAsSentOfTotalAndThePathShortenedFromTheLeftToFit) {
+    const QString deep =
+        QStringLiteral("/home/operator/projects/station-4/builds/2030-01-02/app.hex");
+    const QList<QJsonObject> lines = {
+        {{"start", "2030-01-02T03:04:05.000Z"},
+         {"program", "tarnix-pellora-cli"},
+         {"device", "/dev/ttyUSB0"},
+         {"file", deep},
+         {"sha256", QString(64, QLatin1Char('c'))},
+         {"result", "programmed"},
+         {"exit_code", 0},
+         {"lines_sent", 770},
+         {"lines_total", 770},
+         {"bytes_sent", 33000},
+         {"seconds", 4.5}},
+        // A line from before the total was recorded.
+        {{"program", "tarnix-pellora"}, {"file", "/x/a.srec"}, {"lines_sent", 7}},
+    };
+    const QStringList wide = historyTable(lines).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(wide.size(), 3);
+    EXPECT_TRUE(wide[1].contains(QStringLiteral(" 770/770 "))) << wide[1].toStdString();
+    EXPECT_TRUE(wide[1].endsWith(QStringLiteral("cccccccccccc  ") + deep)) << wide[1].toStdString();
+    EXPECT_TRUE(wide[2].contains(QStringLiteral(" 7/- ")));
+
+    // The columns before the path take 101 characters here.
+    for (const int width : {140, 125}) {
+        SCOPED_TRACE(width);
+        const QStringList narrow =
+            historyTable(lines, width).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString &row : narrow)
+            EXPECT_LE(row.size(), width) << row.toStdString();
+        EXPECT_TRUE(narrow[1].contains(QStringLiteral("  ...")));
+        EXPECT_TRUE(narrow[1].endsWith(QStringLiteral("/app.hex")));
+        EXPECT_TRUE(narrow[2].endsWith(QStringLiteral("  /x/a.srec"))) << "a path that fits";
+    }
+    // However narrow, the end of the path stays readable.
+    EXPECT_TRUE(historyTable(lines, 80).contains(QStringLiteral("  ...01-02/app.hex\n")));
+}
