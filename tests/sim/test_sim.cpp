@@ -423,6 +423,39 @@ TEST(SimPty, LinkNamesThePtyUntilExit) {
     EXPECT_FALSE(QFile::exists(link) || QFileInfo(link).isSymLink());
 }
 
+// A board whose port goes with its power: the host that holds the old pty sees it fail, and a new
+// pty appears where the link was, once mid-boot and once as the board restarts after a run.
+TEST(SimPty, ReplugHangsUpTheHostAndLinksANewPtyWhereTheOldOneWas) {
+    SimProcess process;
+    const QString link = process.tempPath(QStringLiteral("ttyBoard"));
+    ASSERT_TRUE(process.start(
+        {"--boot-delay", "0", "--link", link, "--replug", "300,100", "--replug-after-run", "100"}));
+    LineHost old(link);
+    old.send("i");
+    EXPECT_TRUE(old.hungUp(3s));
+    EXPECT_TRUE(process.waitForLine("UNPLUGGED").has_value());
+    const std::optional<QString> second = process.waitForPlug(1);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_NE(*second, process.slavePath()) << "the old pty is still held: a new one was made";
+    EXPECT_EQ(QFile::symLinkTarget(link), *second);
+
+    {
+        LineHost host(link);
+        const QByteArray data = randomBytes(200, 11);
+        ASSERT_TRUE(host.bootAndFlash());
+        EXPECT_TRUE(process.waitForFirstProbeAfterPlug(1).has_value());
+        programLines(host, SRecordWriter::lines(data, 0x1000)); // the closing text arrives whole
+        EXPECT_TRUE(host.hungUp(3s)) << "the board restarts with its port after the run";
+        EXPECT_EQ(process.image(), data);
+    }
+    const std::optional<QString> third = process.waitForPlug(2);
+    ASSERT_TRUE(third.has_value());
+    EXPECT_EQ(QFile::symLinkTarget(link), *third);
+    LineHost host(link);
+    EXPECT_TRUE(host.boot()) << "back idle, ready for the next run";
+    EXPECT_EQ(field(process, "replugs"), 2);
+}
+
 TEST(SimPty, ImageMatchesAFileMadeByObjcopy) {
     const QString objcopy = QStandardPaths::findExecutable(QStringLiteral("objcopy"));
     if (objcopy.isEmpty())

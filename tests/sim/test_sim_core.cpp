@@ -168,6 +168,12 @@ TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
     EXPECT_EQ(ok.options.runs, 2u);
     EXPECT_EQ(parseOptions({"--connect", "unix:/run/vm/ftdi.sock"}).options.socketPath,
               "/run/vm/ftdi.sock");
+    const DeviceConfig replug =
+        parseOptions({"--replug", "250,0", "--replug-after-run=1500"}).options.device;
+    ASSERT_TRUE(replug.replug && replug.replugAfterRun);
+    EXPECT_EQ(replug.replug->after, Millis{250});
+    EXPECT_EQ(replug.replug->away, Millis{0});
+    EXPECT_EQ(replug.replugAfterRun, Millis{1500});
 
     for (const std::vector<std::string_view> &bad : {std::vector<std::string_view>{"--boot-delay"},
                                                      {"--boot-delay", "-5"},
@@ -190,7 +196,14 @@ TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
                                                      {"--connect", "unix:"},
                                                      {"--connect=unix:/a", "--tty", "/dev/ttyS1"},
                                                      {"--link", "/tmp/x", "--tty", "/dev/ttyS1"},
-                                                     {"--tty", ""}}) {
+                                                     {"--tty", ""},
+                                                     {"--replug", "250"},
+                                                     {"--replug", "250,"},
+                                                     {"--replug", ",250"},
+                                                     {"--replug", "1,2,3"},
+                                                     {"--replug-after-run", "-1"},
+                                                     {"--replug=1,2", "--connect=unix:/a"},
+                                                     {"--replug-after-run=1", "--tty", "/a"}}) {
         EXPECT_NE(parseOptions(bad).error, "") << bad.front();
     }
 }
@@ -202,6 +215,13 @@ public:
     void runCompleted() override { ++runs; }
     void hangup() override { ++hangups; }
     void rebooting() override { output += "<reboot>"; }
+    void unplug(bool afterOutput) override {
+        output += afterOutput ? "<unplug after output>" : "<unplug>";
+    }
+    void plug() override { output += "<plug>"; }
+    void probedAfterPlug(Clock::duration sincePlug) override {
+        probesAfterPlug.push_back(std::chrono::duration_cast<Millis>(sincePlug));
+    }
     void log(const std::string &) override {}
     std::optional<std::string> lineMismatch() override { return mismatch; }
     std::string take() { return std::exchange(output, {}); }
@@ -209,6 +229,7 @@ public:
     std::optional<std::string> mismatch;
 
     std::string output;
+    std::vector<Millis> probesAfterPlug;
     int runs = 0;
     int hangups = 0;
 };
@@ -313,18 +334,83 @@ TEST_F(SimDevice, TalksOnceAfterALineOrRestartsIntoItsApplication) {
     EXPECT_EQ(device->state(), Device::State::Prompted);
 }
 
+// The loop wakes a little late and closes the port a little after the device asked: each time
+// below is counted from the moment it was really reached.
+TEST_F(SimDevice, ReplugTakesThePortAfterTheFirstProbeAndTheBoardBootsAsItReturns) {
+    make({.bootDelay = Millis{100}, .replug = DeviceConfig::Replug{Millis{50}, Millis{200}}});
+    at(0, "i");
+    at(20, "i");
+    EXPECT_EQ(events.take(), "<reboot>");
+    EXPECT_EQ(device->nextDeadline(), t0 + Millis{50});
+    device->tick(t0 + Millis{52});
+    EXPECT_EQ(events.take(), "<unplug>");
+    at(60, "i");
+    EXPECT_EQ(device->nextDeadline(), std::nullopt) << "away is counted once the port is gone";
+    device->portGone(t0 + Millis{55});
+    EXPECT_EQ(device->nextDeadline(), t0 + Millis{255});
+    device->tick(t0 + Millis{256});
+    EXPECT_EQ(events.take(), "<plug><reboot>");
+    EXPECT_EQ(device->state(), Device::State::Booting);
+    EXPECT_TRUE(events.probesAfterPlug.empty()) << "a probe on the old port does not count";
+
+    // The new pty starts at 9600: probes are refused until the host sets its line again.
+    events.mismatch = "host line 9600 8N1, expected 57600 8N1";
+    at(263, "i");
+    at(357, "i");
+    EXPECT_EQ(events.take(), "");
+    EXPECT_EQ(device->refusedProbes(), 1u) << "only the probe that would have been answered";
+    events.mismatch.reset();
+    at(360, "if"); // the boot began with the port at 256, not at the first probe at 263
+    EXPECT_EQ(events.take(), ">\r\n_");
+    EXPECT_EQ(events.probesAfterPlug, std::vector{Millis{7}});
+    const std::string json = summaryJson(
+        {.replugs = device->replugs(), .firstProbeAfterPlug = device->firstProbeAfterPlug()},
+        device->run());
+    for (const char *field : {"\"replugs\":1,", "\"first_probe_after_plug_ms\":7"})
+        EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
+
+    at(370, "S9030000FC\n");
+    EXPECT_EQ(events.runs, 1);
+    at(1000, "i"); // the next run, from idle, loses its port again
+    EXPECT_EQ(device->nextDeadline(), t0 + Millis{1050});
+}
+
+TEST_F(SimDevice, AfterARunTheBoardRestartsWithItsPortAndComesBackIdle) {
+    make({.bootDelay = Millis{0},
+          .replug = DeviceConfig::Replug{Millis{5000}, Millis{10}},
+          .replugAfterRun = Millis{300}});
+    at(0, "if");
+    at(10, "S9030000FC\n");
+    EXPECT_EQ(events.take(),
+              "<reboot>>\r\n_." + std::string{ClosingText} + "<unplug after output>");
+    EXPECT_EQ(events.runs, 1);
+    at(20, "i");
+    device->portGone(t0 + Millis{40}); // once the host has read the closing text
+    device->tick(t0 + Millis{339});
+    EXPECT_EQ(events.take(), "");
+    device->tick(t0 + Millis{340});
+    EXPECT_EQ(events.take(), "<plug>");
+    EXPECT_EQ(device->state(), Device::State::Idle);
+    EXPECT_EQ(device->nextDeadline(), std::nullopt)
+        << "the restart ended the earlier boot's replug";
+    at(400, "i");
+    EXPECT_EQ(events.take(), "<reboot>>\r\n");
+    EXPECT_EQ(events.probesAfterPlug, std::vector{Millis{60}});
+}
+
 TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSawAndTheStartAddress) {
     make({.bootDelay = Millis{0}});
     at(0, "i");
-    EXPECT_EQ(summaryJson(0, 0, device->run()).find("_ms"), std::string::npos) << "no run yet";
+    EXPECT_EQ(summaryJson({}, device->run()).find("_ms"), std::string::npos) << "no run yet";
     at(340, "f");
     at(1350, "S1031234B6\n");
     at(1500, "S1031234B6\n");
     at(4400, "S1031234B6\n");
-    EXPECT_EQ(summaryJson(0, 0, device->run()).find("start_address"), std::string::npos)
+    EXPECT_EQ(summaryJson({}, device->run()).find("start_address"), std::string::npos)
         << "no termination record yet";
     at(4500, "S9031234B6\n");
-    const std::string json = summaryJson(device->completedRuns(), 2, device->run());
+    const std::string json =
+        summaryJson({.runs = device->completedRuns(), .refusedProbes = 2}, device->run());
     for (const char *field : {"\"runs\":1,", "\"refused_probes\":2,", "\"start_address\":4660",
                               "\"flash_after_prompt_ms\":340", "\"first_line_after_ready_ms\":1010",
                               "\"lines_span_ms\":3150", "\"longest_line_gap_ms\":2900"})

@@ -78,12 +78,17 @@ void SimProcess::collectOutput() {
 }
 
 std::optional<QByteArray> SimProcess::waitForLine(QByteArrayView prefix, int timeoutMs) {
+    return waitForNthLine(prefix, 1, timeoutMs);
+}
+
+std::optional<QByteArray> SimProcess::waitForNthLine(QByteArrayView prefix, int n, int timeoutMs) {
     qsizetype searched = 0;
+    int matches = 0;
     std::optional<QByteArray> found;
     const auto seen = [&] {
         collectOutput();
         for (; searched < lines_.size(); ++searched) {
-            if (lines_.at(searched).startsWith(prefix)) {
+            if (lines_.at(searched).startsWith(prefix) && ++matches == n) {
                 found = lines_.at(searched);
                 return true;
             }
@@ -110,6 +115,22 @@ std::optional<QByteArray> SimProcess::waitForLine(QByteArrayView prefix, int tim
             process_->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
     }
     return found;
+}
+
+std::optional<QString> SimProcess::waitForPlug(int replug, int timeoutMs) {
+    constexpr QByteArrayView Prefix = "PLUGGED ";
+    const std::optional<QByteArray> line = waitForNthLine(Prefix, replug, timeoutMs);
+    if (!line)
+        return std::nullopt;
+    return QString::fromLocal8Bit(line->mid(Prefix.size()));
+}
+
+std::optional<int> SimProcess::waitForFirstProbeAfterPlug(int n, int timeoutMs) {
+    constexpr QByteArrayView Prefix = "FIRST_PROBE_AFTER_PLUG_MS ";
+    const std::optional<QByteArray> line = waitForNthLine(Prefix, n, timeoutMs);
+    bool ok = false;
+    const int ms = line ? line->mid(Prefix.size()).toInt(&ok) : 0;
+    return ok ? std::optional{ms} : std::nullopt;
 }
 
 bool SimProcess::waitForRuns(int runs, int timeoutMs) {

@@ -28,7 +28,8 @@ public:
     // "SOCKET <path>" or "TTY <path>").
     bool start(const QStringList &arguments = {}, int timeoutMs = 5000);
 
-    // The pty's slave; empty when the simulator was given a socket or a tty.
+    // The pty's first slave (see waitForPlug for later ones); empty when the simulator was given a
+    // socket or a tty.
     QString slavePath() const { return slavePath_; }
     QString summaryPath() const { return summaryPath_; }
     QString imagePath() const { return imagePath_; }
@@ -38,6 +39,14 @@ public:
 
     // The first stdout line starting with `prefix`, waiting for it if needed.
     std::optional<QByteArray> waitForLine(QByteArrayView prefix, int timeoutMs = 5000);
+    // The same for the `n`-th such line, counting from 1.
+    std::optional<QByteArray> waitForNthLine(QByteArrayView prefix, int n, int timeoutMs = 5000);
+    // The slave of the pty that came back after replug number `replug` ("PLUGGED <path>").
+    std::optional<QString> waitForPlug(int replug, int timeoutMs = 5000);
+    // How long after a pty came back the host's first probe on it came, in ms as the device saw
+    // it, from the `n`-th such report ("FIRST_PROBE_AFTER_PLUG_MS <ms>"; a port never probed
+    // has none).
+    std::optional<int> waitForFirstProbeAfterPlug(int n, int timeoutMs = 5000);
     // Waits for the stdout report of completed run number `runs`.
     bool waitForRuns(int runs, int timeoutMs = 5000);
     // Runs completed so far, from the stdout reports.

@@ -34,6 +34,10 @@ void Device::receive(std::string_view bytes, Clock::time_point now) {
     for (char c : bytes) {
         if (state_ == State::Unplugged)
             return;
+        if (c == WakeByte && pluggedAt_) {
+            firstProbeAfterPlug_ = now - *std::exchange(pluggedAt_, std::nullopt);
+            events_.probedAfterPlug(*firstProbeAfterPlug_);
+        }
         const Clock::duration quiet = lastByte_ ? now - *lastByte_ : Clock::duration::max();
         lastByte_ = now;
         receiveByte(c, now, quiet);
@@ -47,6 +51,8 @@ void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
             if (!lineMatches())
                 return;
             startBooting(now, "wake byte");
+            if (config_.replug && !unplugAt_)
+                unplugAt_ = now + config_.replug->after;
             // A zero boot delay answers this very byte.
             if (config_.bootDelay.count() == 0)
                 sendPrompt(now);
@@ -55,7 +61,8 @@ void Device::receiveByte(char c, Clock::time_point now, Clock::duration quiet) {
         }
         return;
     case State::Booting:
-        if (c == WakeByte && now - bootStart_ >= config_.bootDelay) {
+        // A boot that began as the port came back has seen no probe yet: the line is judged here.
+        if (c == WakeByte && now - bootStart_ >= config_.bootDelay && lineMatches()) {
             sendPrompt(now);
         } else if (c != WakeByte || !loggedIgnoredWake_) {
             if (c == WakeByte)
@@ -210,6 +217,37 @@ void Device::completeRun(Clock::time_point now) {
     log("run " + std::to_string(completedRuns_) + " complete");
     enterIdle(now);
     events_.runCompleted();
+    if (config_.replugAfterRun)
+        unplug(*config_.replugAfterRun, State::Idle, true);
+}
+
+void Device::unplug(Millis away, State afterPlug, bool afterOutput) {
+    log("port going for " + std::to_string(away.count()) + " ms");
+    state_ = State::Unplugged;
+    // Whatever the power loss interrupted, a replug still pending included, is over.
+    unplugAt_.reset();
+    pluggedAt_.reset();
+    away_ = away;
+    comeBackAs_ = afterPlug;
+    events_.unplug(afterOutput);
+}
+
+void Device::portGone(Clock::time_point now) {
+    if (comeBackAs_ && !plugAt_)
+        plugAt_ = now + away_;
+}
+
+void Device::plugIn(Clock::time_point now) {
+    plugAt_.reset();
+    const State next = *std::exchange(comeBackAs_, std::nullopt);
+    ++replugs_;
+    pluggedAt_ = now;
+    events_.plug();
+    // Power came back with the port: the bootloader starts now, not at the host's first probe.
+    if (next == State::Booting)
+        startBooting(now, "power back with the port");
+    else
+        enterIdle(now);
 }
 
 void Device::startBooting(Clock::time_point now, const char *why) {
@@ -250,7 +288,7 @@ bool Device::lineMatches() {
     // A probe at the wrong speed or framing reaches a real bootloader as garbage: it stays silent.
     ++refusedProbes_;
     if (!refusing_)
-        log("idle: probe refused, " + *mismatch);
+        log("probe refused, " + *mismatch);
     refusing_ = true;
     return false;
 }
@@ -268,6 +306,15 @@ std::string Device::garbageBytes() {
 }
 
 void Device::tick(Clock::time_point now) {
+    if (state_ == State::Unplugged) {
+        if (plugAt_ && now >= *plugAt_)
+            plugIn(now);
+        return;
+    }
+    if (unplugAt_ && now >= *unplugAt_) {
+        unplug(config_.replug->away, State::Booting, false);
+        return;
+    }
     if (state_ == State::Committing) {
         if (now >= commitDone_) {
             events_.send(ClosingText, now, false);
@@ -293,6 +340,13 @@ void Device::tick(Clock::time_point now) {
 }
 
 std::optional<Clock::time_point> Device::nextDeadline() const {
+    if (state_ == State::Unplugged)
+        return plugAt_;
+    const std::optional<Clock::time_point> due = stateDeadline();
+    return unplugAt_ && (!due || *unplugAt_ < *due) ? unplugAt_ : due;
+}
+
+std::optional<Clock::time_point> Device::stateDeadline() const {
     if (state_ == State::Committing)
         return config_.keepalive.count() > 0 ? std::min(commitDone_, nextKeepalive_) : commitDone_;
     if (state_ == State::Application)

@@ -64,6 +64,17 @@ struct DeviceConfig {
     // A wake byte after this much silence, once prompted, means the board was power-cycled.
     // Zero turns that off.
     Millis resetGap{1000};
+    // A board whose serial port goes with its power. `replug`: `after` the probe that starts a
+    // boot from idle, the port goes for `away`, then a new one comes and the board boots afresh;
+    // once for each boot started from idle.
+    struct Replug {
+        Millis after;
+        Millis away;
+    };
+    std::optional<Replug> replug{};
+    // Once a completed run's closing text has left, the board restarts and its port is gone for
+    // this long; it comes back idle.
+    std::optional<Millis> replugAfterRun{};
     std::size_t maxLineLength = std::size_t{4} << 20;
     bool verbose = false;
 };
@@ -93,6 +104,14 @@ public:
     // The board restarts: anything still in flight towards the host is lost.
     virtual void rebooting() = 0;
     virtual void hangup() = 0;
+    // The port goes with the board's power: the host's open descriptor fails. With `afterOutput`,
+    // once what send() was given has reached the host (the board's last words before a restart).
+    // The device then waits for portGone() before it counts its time away.
+    virtual void unplug(bool afterOutput) = 0;
+    // A new port, named where the old one was.
+    virtual void plug() = 0;
+    // The first probe on a port that came back arrived this long after it did.
+    virtual void probedAfterPlug(Clock::duration sincePlug) = 0;
     virtual void log(const std::string &message) = 0;
     // Why the host's line settings would garble its probes (speed, data bits, parity, stop bits),
     // or nothing when they match the bootloader's.
@@ -103,6 +122,7 @@ class Device {
 public:
     // Committing: the last record is in and the device writes its flash.
     // Application: the board restarted into its own program mid-run and only prints its banner.
+    // Unplugged: the port is gone, for good after a hang-up, for a while after a replug.
     enum class State { Idle, Booting, Prompted, Receiving, Committing, Application, Unplugged };
 
     Device(DeviceConfig config, DeviceEvents &events, Clock::time_point now,
@@ -111,6 +131,8 @@ public:
     void receive(std::string_view bytes, Clock::time_point now);
     void tick(Clock::time_point now);
     std::optional<Clock::time_point> nextDeadline() const;
+    // The port asked for by unplug() is gone now; the new one comes after the time away.
+    void portGone(Clock::time_point now);
 
     State state() const { return state_; }
     // The run in progress, or the last one when none is.
@@ -118,6 +140,9 @@ public:
     std::uint64_t completedRuns() const { return completedRuns_; }
     // Probes that arrived while the host's line settings differed, never answered.
     std::uint64_t refusedProbes() const { return refusedProbes_; }
+    // Ports that went and came back, and how soon the host probed on the latest one.
+    std::uint64_t replugs() const { return replugs_; }
+    std::optional<Clock::duration> firstProbeAfterPlug() const { return firstProbeAfterPlug_; }
 
 private:
     void receiveByte(char c, Clock::time_point now, Clock::duration quiet);
@@ -127,6 +152,9 @@ private:
     void sendPrompt(Clock::time_point now);
     void enterIdle(Clock::time_point now);
     void completeRun(Clock::time_point now);
+    void unplug(Millis away, State afterPlug, bool afterOutput);
+    void plugIn(Clock::time_point now);
+    std::optional<Clock::time_point> stateDeadline() const;
     bool isPowerCycle(char c, Clock::duration quiet) const;
     bool lineMatches();
     std::string garbageBytes();
@@ -154,6 +182,14 @@ private:
     std::uint64_t completedRuns_ = 0;
     std::uint64_t refusedProbes_ = 0;
     bool refusing_ = false;
+
+    std::optional<Clock::time_point> unplugAt_;
+    Millis away_{0};
+    std::optional<Clock::time_point> plugAt_;
+    std::optional<State> comeBackAs_;            // while a port that is to come back is away
+    std::optional<Clock::time_point> pluggedAt_; // until the first probe on the new port
+    std::uint64_t replugs_ = 0;
+    std::optional<Clock::duration> firstProbeAfterPlug_;
 };
 
 } // namespace pellora::sim

@@ -182,6 +182,28 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
              return {};
          }},
         {"--reset-gap", millis(d.resetGap)},
+        {"--replug",
+         [&d](std::string_view v) -> std::string {
+             const auto comma = v.find(',');
+             const auto after = parseNumber(v.substr(0, comma), MaxMillis);
+             const auto away = comma == std::string_view::npos
+                                   ? std::nullopt
+                                   : parseNumber(v.substr(comma + 1), MaxMillis);
+             if (!after || !away)
+                 return "expects MS,MS: when the port goes after the first probe, how long it is "
+                        "away";
+             d.replug = DeviceConfig::Replug{Millis{static_cast<Millis::rep>(*after)},
+                                             Millis{static_cast<Millis::rep>(*away)}};
+             return {};
+         }},
+        {"--replug-after-run",
+         [&d](std::string_view v) -> std::string {
+             const auto n = parseNumber(v, MaxMillis);
+             if (!n)
+                 return "expects milliseconds";
+             d.replugAfterRun = Millis{static_cast<Millis::rep>(*n)};
+             return {};
+         }},
     };
     const std::map<std::string_view, bool *> flags{
         {"--never-boot", &d.neverBoot},
@@ -239,6 +261,9 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         result.error = "--say and --say-after go together";
     if (!o.socketPath.empty() && !o.ttyPath.empty())
         result.error = "--connect and --tty name two lines; give one";
+    if ((d.replug || d.replugAfterRun) && (!o.socketPath.empty() || !o.ttyPath.empty()))
+        result.error = "--replug and --replug-after-run take the simulator's own pty away, not a "
+                       "line given by --connect or --tty";
     if (!o.linkPath.empty() && (!o.socketPath.empty() || !o.ttyPath.empty()))
         result.error =
             "--link names the simulator's own pty, not a line given by --connect or --tty";
@@ -254,9 +279,13 @@ Plays the device's serial bootloader on a pseudo-terminal, or on a line given by
 --tty. The first line on stdout names the line: "PTY <slave path>" (open that path as the serial
 port), "SOCKET <path>" or "TTY <path>". Each completed run adds a line
 "SUMMARY runs=N lines=N bad_lines=N data_bytes=N"; a simulated hang-up adds "HANGUP lines=N".
-The summary file's counters other than "runs" and "refused_probes" describe the latest run,
-with its delays in ms as the device saw them: "flash_after_prompt_ms", "first_line_after_ready_ms",
-"lines_span_ms" and "longest_line_gap_ms".
+The summary file's counters other than "runs", "refused_probes" and "replugs" describe the
+latest run, with its delays in ms as the device saw them: "flash_after_prompt_ms",
+"first_line_after_ready_ms", "lines_span_ms" and "longest_line_gap_ms".
+
+When the pty goes (--replug, --replug-after-run) a line "UNPLUGGED" follows; when the new one is
+there, and linked, "PLUGGED <slave path>"; the first 'i' on it, "FIRST_PROBE_AFTER_PLUG_MS N": how
+long after the new pty was made the host probed (also "first_probe_after_plug_ms" in the summary).
 
 On a pty, whose settings the host shares, a probe is answered only while the host's line is set
 as the bootloader's (57600 8N1 unless --baud says otherwise); the others are never answered, and
@@ -276,6 +305,17 @@ Line and runs:
   --baud RATE            the line's rate: pace both directions at RATE baud, 8N1, and
                          expect the host at RATE (default: no pacing, expect 57600)
   --verbose              log every event to stderr
+
+A port that goes with the board's power (a USB-powered board, its USB-serial chip on board):
+  --replug MS1,MS2       MS1 after the 'i' that starts a boot from idle, the pty goes (the
+                         host's open port fails, the link is removed); MS2 later a new pty
+                         comes, linked at the same path, and the board boots afresh: it
+                         answers from --boot-delay after the new pty appeared, on a line set
+                         again to the bootloader's settings (a new pty starts at 9600).
+                         Again on every boot started from idle (each run)
+  --replug-after-run MS  once a run's closing text has been read (at most 2 s), the board
+                         restarts and its pty goes for MS, then comes back, idle; not after
+                         the last of --runs
 
 Boot:
   --boot-delay MS        boot this long after the first 'i' (default 300)

@@ -8,7 +8,7 @@
 
 namespace pellora::sim {
 
-std::string summaryJson(std::uint64_t runs, std::uint64_t refusedProbes, const RunStats &run) {
+std::string summaryJson(const Totals &totals, const RunStats &run) {
     // Built by appending only: chains of operator+ on temporaries make GCC 12 at -O3 warn about
     // overlapping copies that cannot happen.
     std::string json = "{";
@@ -20,8 +20,9 @@ std::string summaryJson(std::uint64_t runs, std::uint64_t refusedProbes, const R
         json += "\":";
         json += std::to_string(value);
     };
-    field("runs", runs);
-    field("refused_probes", refusedProbes);
+    field("runs", totals.runs);
+    field("refused_probes", totals.refusedProbes);
+    field("replugs", totals.replugs);
     field("lines", run.lines);
     field("bad_lines", run.badLines);
     field("blank_lines", run.blankLines);
@@ -34,6 +35,8 @@ std::string summaryJson(std::uint64_t runs, std::uint64_t refusedProbes, const R
     auto millis = [&](const char *name, Clock::duration span) {
         field(name, static_cast<std::uint64_t>(std::chrono::duration_cast<Millis>(span).count()));
     };
+    if (totals.firstProbeAfterPlug)
+        millis("first_probe_after_plug_ms", *totals.firstProbeAfterPlug);
     if (run.promptSent && run.flashReceived)
         millis("flash_after_prompt_ms", *run.flashReceived - *run.promptSent);
     if (run.flashReceived && run.firstLine)

@@ -59,6 +59,42 @@ public:
 
     void hangup() override { beginFinish(Finish::Hangup); }
 
+    void unplug(bool afterOutput) override {
+        // The simulator is ending: its port goes at exit anyway.
+        if (finish_ != Finish::None)
+            return;
+        if (!afterOutput) {
+            // Power lost: nothing still queued reaches the host.
+            queue_.clear();
+            unsent_.clear();
+        }
+        // Bounded like the finish: a host that never reads does not keep the board from
+        // restarting.
+        unplugDue_ = afterOutput ? Clock::now() + std::chrono::seconds{2} : Clock::time_point{};
+    }
+
+    void plug() override {
+        std::string error;
+        const std::optional<std::string> path = transport_.plugIn(error);
+        if (!path) {
+            std::fprintf(stderr, "sim: the port could not come back: %s\n", error.c_str());
+            plugFailed_ = true;
+            lineGone_ = true;
+            return;
+        }
+        detachedUntil_ = {};
+        // The summary counts this replug before the line announces it.
+        writeReports(false);
+        std::printf("PLUGGED %s\n", path->c_str());
+        std::fflush(stdout);
+    }
+
+    void probedAfterPlug(Clock::duration sincePlug) override {
+        std::printf("FIRST_PROBE_AFTER_PLUG_MS %lld\n",
+                    static_cast<long long>(std::chrono::duration_cast<Millis>(sincePlug).count()));
+        std::fflush(stdout);
+    }
+
     void rebooting() override {
         // Stale answers from an abandoned run must not reach the host as part of the new one.
         queue_.clear();
@@ -213,6 +249,21 @@ private:
         lineGone_ = true;
     }
 
+    // The port goes once what it was to carry has left, or at once when unplug() asked for no wait.
+    void unplugWhenDue(Clock::time_point now) {
+        if (!unplugDue_ || (!hostHasReadEverything(now) && now < *unplugDue_))
+            return;
+        unplugDue_.reset();
+        // What was still on its way in either direction goes with the port.
+        queue_.clear();
+        unsent_.clear();
+        input_.clear();
+        transport_.unplug();
+        std::printf("UNPLUGGED\n");
+        std::fflush(stdout);
+        device_.portGone(now);
+    }
+
     bool hostHasReadEverything(Clock::time_point now) const {
         // Written bytes reach the host's side a moment after write(), so a zero count is only
         // trusted once the last write has settled.
@@ -236,8 +287,9 @@ private:
             }
         }
         if (!options_.summaryPath.empty()) {
-            const std::string json =
-                summaryJson(device_.completedRuns(), device_.refusedProbes(), stats);
+            const std::string json = summaryJson({device_.completedRuns(), device_.refusedProbes(),
+                                                  device_.replugs(), device_.firstProbeAfterPlug()},
+                                                 stats);
             if (!writeFileAtomically(options_.summaryPath, json, error))
                 std::fprintf(stderr, "sim: %s\n", error.c_str());
         }
@@ -260,6 +312,8 @@ private:
     Clock::time_point inWireFree_{};
     Clock::time_point detachedUntil_{};
     bool lineGone_ = false;
+    bool plugFailed_ = false;
+    std::optional<Clock::time_point> unplugDue_; // the port is to go
 
     Finish finish_ = Finish::None;
     Clock::time_point finishDeadline_{};
@@ -272,6 +326,7 @@ int Simulator::run(int stopFd) {
         deliverInput(now);
         device_.tick(now);
         writeOutput(now);
+        unplugWhenDue(now);
 
         if (lineGone_ ||
             (finish_ != Finish::None && (hostHasReadEverything(now) || now >= finishDeadline_)))
@@ -286,14 +341,14 @@ int Simulator::run(int stopFd) {
         consider(inputDue());
         if (unsent_.empty())
             consider(outputDue());
-        if (finish_ != Finish::None)
+        if (finish_ != Finish::None || unplugDue_)
             consider(now + Millis{5});
         const bool detached = now < detachedUntil_;
         if (detached)
             consider(detachedUntil_);
 
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {-1, 0, 0}};
-        if (!detached && finish_ != Finish::Hangup) {
+        if (!detached && finish_ != Finish::Hangup && transport_.fd() >= 0) {
             fds[1].fd = transport_.fd();
             if (inputBacklog() < MaxPacedBacklog)
                 fds[1].events |= POLLIN;
@@ -318,6 +373,8 @@ int Simulator::run(int stopFd) {
     }
 
     writeReports(false);
+    if (plugFailed_)
+        return ExitError;
     if (finish_ == Finish::Hangup) {
         std::printf("HANGUP lines=%llu\n", static_cast<unsigned long long>(device_.run().lines));
         std::fflush(stdout);

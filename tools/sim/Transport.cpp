@@ -88,16 +88,60 @@ void removeLink(const std::string &link, const std::string &target) {
         ::unlink(link.c_str());
 }
 
+struct PtyPair {
+    int master = -1;
+    int slave = -1;
+    std::string slavePath;
+};
+
+// A new pty, its slave held open and raw at 9600, its master non-blocking.
+std::optional<PtyPair> openPtyPair(std::string &error) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) {
+        error = failure("posix_openpt");
+        return std::nullopt;
+    }
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        error = failure("posix_openpt");
+        ::close(master);
+        return std::nullopt;
+    }
+    const char *name = ::ptsname(master);
+    if (!name) {
+        error = failure("ptsname");
+        ::close(master);
+        return std::nullopt;
+    }
+    const std::string slavePath = name;
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        error = failure(slavePath);
+        ::close(master);
+        return std::nullopt;
+    }
+    termios mode{};
+    if (::tcgetattr(slave, &mode) == 0) {
+        ::cfmakeraw(&mode);
+        // A port keeps whatever speed it had until the host sets one: a host that never sets
+        // the bootloader's speed must not get through by luck.
+        ::cfsetspeed(&mode, B9600);
+        ::tcsetattr(slave, TCSANOW, &mode);
+    }
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    return PtyPair{master, slave, slavePath};
+}
+
 class PtyTransport final : public Transport {
 public:
-    PtyTransport(int master, int slave, std::string slavePath)
-        : Transport(master), slave_(slave), slavePath_(std::move(slavePath)) {}
+    explicit PtyTransport(const PtyPair &pty)
+        : Transport(pty.master), slave_(pty.slave), slavePath_(pty.slavePath) {}
     ~PtyTransport() override { PtyTransport::close(); }
 
     bool link(const std::string &path, std::string &error) {
         if (!createLink(path, slavePath_, error))
             return false;
         linkPath_ = path;
+        linked_ = true;
         return true;
     }
 
@@ -127,20 +171,37 @@ public:
     bool hostMayReturn() const override { return true; }
 
     void close() override {
-        if (!linkPath_.empty())
+        // The link goes first: a host woken by the hang-up must not find it still there.
+        if (linked_)
             removeLink(linkPath_, slavePath_);
-        linkPath_.clear();
+        linked_ = false;
         if (slave_ >= 0)
             ::close(slave_);
         slave_ = -1;
         Transport::close();
     }
 
+    std::optional<std::string> plugIn(std::string &error) override {
+        close();
+        const std::optional<PtyPair> pty = openPtyPair(error);
+        if (!pty)
+            return std::nullopt;
+        fd_ = pty->master;
+        slave_ = pty->slave;
+        slavePath_ = pty->slavePath;
+        // Linked only once the pty is ready, so a host that sees the link appear can open it.
+        if (!linkPath_.empty() && !link(linkPath_, error))
+            return std::nullopt;
+        return slavePath_;
+    }
+
 private:
     // Held open so the master never reads EIO while no host has the port open.
     int slave_ = -1;
     std::string slavePath_;
+    // Kept while the port is away, to link the next one where the host looks.
     std::string linkPath_;
+    bool linked_ = false;
 };
 
 // The host reads from the other end of a stream socket; the socket has no line settings to see.
@@ -201,39 +262,17 @@ void Transport::close() {
     fd_ = -1;
 }
 
+std::optional<std::string> Transport::plugIn(std::string &error) {
+    error = "this line cannot be plugged in again";
+    return std::nullopt;
+}
+
 OpenedTransport openPty(const std::string &linkPath) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0)
-        return {nullptr, failure("posix_openpt")};
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-        OpenedTransport failed{nullptr, failure("posix_openpt")};
-        ::close(master);
-        return failed;
-    }
-    const char *name = ::ptsname(master);
-    if (!name) {
-        OpenedTransport failed{nullptr, failure("ptsname")};
-        ::close(master);
-        return failed;
-    }
-    const std::string slavePath = name;
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        OpenedTransport failed{nullptr, failure(slavePath)};
-        ::close(master);
-        return failed;
-    }
-    termios mode{};
-    if (::tcgetattr(slave, &mode) == 0) {
-        ::cfmakeraw(&mode);
-        // A port keeps whatever speed it had until the host sets one: a host that never sets
-        // the bootloader's speed must not get through by luck.
-        ::cfsetspeed(&mode, B9600);
-        ::tcsetattr(slave, TCSANOW, &mode);
-    }
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    auto pty = std::make_unique<PtyTransport>(master, slave, slavePath);
     std::string error;
+    const std::optional<PtyPair> pair = openPtyPair(error);
+    if (!pair)
+        return {nullptr, error};
+    auto pty = std::make_unique<PtyTransport>(*pair);
     if (!linkPath.empty() && !pty->link(linkPath, error))
         return {nullptr, error};
     return {std::move(pty), {}};

@@ -34,6 +34,11 @@ public:
     // Hangs the line up: the host sees the device go (the pty's slave reads hang-up, a virtual
     // machine's adapter is unplugged).
     virtual void close();
+    // A port that goes with the board's power (only the simulator's own pty can): unplug() takes it
+    // away as close() does, plugIn() makes a new one where the host looks for it and returns
+    // the path the host opens now, or nothing with `error` set.
+    virtual void unplug() { close(); }
+    virtual std::optional<std::string> plugIn(std::string &error);
 
 protected:
     explicit Transport(int fd) : fd_(fd) {}
