@@ -137,10 +137,11 @@ std::optional<qint64> lockHolder(const QString &device, const SystemFolders &fol
     return std::nullopt;
 }
 
-std::optional<PortOwner> portOwner(const QString &device, const SystemFolders &folders) {
-    // The lock's holder is the one a lock failure is about, whoever else has the device open.
-    if (const auto pid = lockHolder(device, folders))
-        return PortOwner{*pid, programName(*pid, folders)};
+namespace {
+
+// The other processes with a descriptor on `device`, lowest pid first; the first only when `first`.
+QList<PortOwner> descriptorHolders(const QString &device, const SystemFolders &folders,
+                                   bool first) {
     const QString target = identity(device);
     const QDir proc(folders.proc);
     QList<qint64> pids;
@@ -151,15 +152,81 @@ std::optional<PortOwner> portOwner(const QString &device, const SystemFolders &f
             pids << pid;
     }
     std::sort(pids.begin(), pids.end());
+    QList<PortOwner> holders;
     for (const qint64 pid : pids) {
         const QDir fds(proc.filePath(QString::number(pid)) + QStringLiteral("/fd"));
         for (const QString &fd : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
             const QString opened = QFileInfo(fds.filePath(fd)).symLinkTarget();
-            if (!opened.isEmpty() && (opened == target || identity(opened) == target))
-                return PortOwner{pid, programName(pid, folders)};
+            if (!opened.isEmpty() && (opened == target || identity(opened) == target)) {
+                holders << PortOwner{pid, programName(pid, folders)};
+                if (first)
+                    return holders;
+                break;
+            }
         }
     }
+    return holders;
+}
+
+bool isModemManager(const PortOwner &owner) {
+    return owner.program == QLatin1String("ModemManager");
+}
+
+// ModemManager opens newly plugged serial ports and sends them modem commands.
+QString modemManagerFix() {
+    return QStringLiteral("ModemManager sends it modem commands, which a bootloader takes for "
+                          "garbage: install the udev rule of the tarnix-pellora package (it tells "
+                          "ModemManager to leave the board's port alone) and plug the board in "
+                          "again, or stop it: sudo systemctl stop ModemManager");
+}
+
+bool bareUsbNode(const QString &device) {
+    const QString name = QFileInfo(device).fileName();
+    return !device.contains(QStringLiteral("/serial/by-")) &&
+           (name.startsWith(QStringLiteral("ttyUSB")) || name.startsWith(QStringLiteral("ttyACM")));
+}
+
+} // namespace
+
+std::optional<PortOwner> portOwner(const QString &device, const SystemFolders &folders) {
+    // The lock's holder is the one a lock failure is about, whoever else has the device open.
+    if (const auto pid = lockHolder(device, folders))
+        return PortOwner{*pid, programName(*pid, folders)};
+    if (const QList<PortOwner> holders = descriptorHolders(device, folders, true);
+        !holders.isEmpty())
+        return holders.first();
     return std::nullopt;
+}
+
+QList<PortOwner> otherHolders(const QString &device, const SystemFolders &folders) {
+    return descriptorHolders(device, folders, false);
+}
+
+QString sharedPortNote(const QString &device, const QList<PortOwner> &holders) {
+    QStringList notes;
+    for (const PortOwner &owner : holders)
+        notes << QStringLiteral("%1 (pid %2) also has %3 open: ")
+                         .arg(owner.program)
+                         .arg(owner.pid)
+                         .arg(device) +
+                     (isModemManager(owner)
+                          ? modemManagerFix()
+                          : QStringLiteral("it will take part of what the board sends; close it"));
+    return notes.join(QLatin1Char('\n'));
+}
+
+QString portAwayNote(const QString &device, const FrontEndWords &words, bool firstTime) {
+    QString note = QStringLiteral("%1 went away: waiting for it to come back").arg(device);
+    if (firstTime && bareUsbNode(device))
+        note += QStringLiteral(". A board that comes back under another name (the next ttyUSB or "
+                               "ttyACM number) cannot be followed: use its stable name in "
+                               "/dev/serial/by-id/. ") +
+                words.chooseDevice;
+    return note;
+}
+
+QString portBackNote(const QString &device) {
+    return QStringLiteral("%1 is back").arg(device);
 }
 
 bool brlttyInstalled(const SystemFolders &folders) {
@@ -182,11 +249,17 @@ QString openFailureNote(const SerialStatus &failure, int portNumber, const QStri
         return QStringLiteral("%1 cannot be opened: permission denied. ").arg(device) +
                permissionFix(device);
     case PortFailure::InUse:
-        if (const auto owner = portOwner(device, folders))
+        if (const auto owner = portOwner(device, folders)) {
+            if (isModemManager(*owner))
+                return QStringLiteral("%1 is in use by ModemManager (pid %2). ")
+                           .arg(device)
+                           .arg(owner->pid) +
+                       modemManagerFix() + QStringLiteral(", then %1.").arg(words.tryAgain);
             return QStringLiteral("%1 is in use by %2 (pid %3): close that program, then %4.")
                 .arg(device, owner->program)
                 .arg(owner->pid)
                 .arg(words.tryAgain);
+        }
         return QStringLiteral("%1 is in use by another program: close it, then %2.")
             .arg(device, words.tryAgain);
     case PortFailure::NotFound: {

@@ -29,6 +29,11 @@ struct PortOwner {
     bool operator==(const PortOwner &) const = default;
 };
 std::optional<PortOwner> portOwner(const QString &device, const SystemFolders &folders = {});
+// Every other process that has `device` open, lowest pid first.
+QList<PortOwner> otherHolders(const QString &device, const SystemFolders &folders = {});
+// What the log says of them: each will take part of what the board sends (ModemManager with its
+// own fix). Empty when there are none.
+QString sharedPortNote(const QString &device, const QList<PortOwner> &holders);
 
 // Whether brltty is installed: its udev rules take USB serial adapters for braille displays.
 bool brlttyInstalled(const SystemFolders &folders = {});
@@ -38,6 +43,11 @@ struct FrontEndWords {
     QString chooseDevice; // "Right-click the port number to choose one."
     QString tryAgain;     // "press Connect again"
 };
+
+// A followed port: gone and waited for, and back. The first time a bare ttyUSB or ttyACM node
+// goes, the note says that a board that comes back under another name cannot be followed.
+QString portAwayNote(const QString &device, const FrontEndWords &words, bool firstTime);
+QString portBackNote(const QString &device);
 
 // The one note for a port that did not open: its cause and its fix. `portNumber` is 0 when the
 // device was given by its path; `present` are the serial devices there are. Empty for a port

@@ -63,6 +63,14 @@ QtSerialControl::QtSerialControl(PortResolver resolver, QObject *parent)
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
     connect(&port_, &QSerialPort::bytesWritten, this, &QtSerialControl::onBytesWritten);
+    connect(&watch_, &DeviceWatch::changed, this, &SerialControl::deviceChanged);
+}
+
+void QtSerialControl::watchDevice(bool on) {
+    if (on)
+        watch_.watch(devicePath());
+    else
+        watch_.stop();
 }
 
 QtSerialControl::~QtSerialControl() {
@@ -154,7 +162,22 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
         if (!notice_.isEmpty())
             latencyAdvised().insert(node);
     }
+    noticePending_ = true;
     return {};
+}
+
+QString QtSerialControl::takeNotice() {
+    if (!std::exchange(noticePending_, false))
+        return {};
+    QStringList notices{std::exchange(notice_, QString())};
+    // Another reader of the port would take part of what the board sends, unseen. Looked for only
+    // now, off the path of the open: a board just plugged in is probed first. A pseudo-terminal's
+    // other end is held by the program playing the device, no reader of it.
+    if (port_.isOpen() &&
+        !QFileInfo(openedPath_).canonicalFilePath().startsWith(QStringLiteral("/dev/pts/")))
+        notices << sharedPortNote(openedPath_, otherHolders(openedPath_));
+    notices.removeAll(QString());
+    return notices.join(QLatin1Char('\n'));
 }
 
 void QtSerialControl::requestLowLatency() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/DeviceWatch.h"
 #include "serial/LineSettings.h"
 #include "serial/PortResolver.h"
 #include "serial/SerialControl.h"
@@ -33,9 +34,10 @@ public:
     qint64 bytesToWrite() const override { return port_.isOpen() ? port_.bytesToWrite() : 0; }
     int commEvent() const override { return commEvent_; }
 
-    QString takeNotice() override { return std::exchange(notice_, QString()); }
+    QString takeNotice() override;
 
     SerialStatus pulseModemLine(ModemLine line, int lowMs) override;
+    void watchDevice(bool on) override;
 
 private:
     void onReadyRead();
@@ -46,6 +48,7 @@ private:
     bool deviceGone() const;
 
     QSerialPort port_;
+    DeviceWatch watch_;
     PortResolver resolver_;
     QString deviceOverride_;
     QString openedPath_;
@@ -59,6 +62,7 @@ private:
     bool lost_ = false;
     int repeatedErrors_ = 0;
     QString notice_;
+    bool noticePending_ = false; // an open whose notices have not been taken
 };
 
 // The kind of a failed open, from QSerialPort's error and what the system says: `openErrno` is

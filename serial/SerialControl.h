@@ -95,6 +95,10 @@ public:
     // the driver has no modem lines (a pseudo-terminal).
     virtual SerialStatus pulseModemLine(ModemLine line, int lowMs) = 0;
 
+    // While on, deviceChanged() tells whenever the device the port opens may have appeared, gone
+    // or changed its permissions: a port that went away is waited for this way.
+    virtual void watchDevice(bool on) = 0;
+
 Q_SIGNALS:
     // Raised when characters are waiting (at least RThreshold of them) and on error events.
     void OnComm();
@@ -102,4 +106,6 @@ Q_SIGNALS:
     void outputDrained();
     // The port closed by itself (device lost) after its one error event.
     void portLost();
+    // See watchDevice(): look at the device again.
+    void deviceChanged();
 };

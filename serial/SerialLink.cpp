@@ -6,9 +6,65 @@
 
 SerialLink::SerialLink(SerialControl &control, QObject *parent)
     : QObject(parent), control_(control) {
-    QObject::connect(&control_, &SerialControl::OnComm, this, &SerialLink::OnComm);
+    QObject::connect(&control_, &SerialControl::OnComm, this, [this] {
+        // A followed port's loss is no error: the device is waited for.
+        if (follow_ && control_.commEvent() == CommEvents::DeviceLost)
+            return;
+        Q_EMIT OnComm();
+    });
     QObject::connect(&control_, &SerialControl::outputDrained, this, &SerialLink::outputDrained);
-    QObject::connect(&control_, &SerialControl::portLost, this, &SerialLink::portLost);
+    QObject::connect(&control_, &SerialControl::portLost, this, &SerialLink::onControlLost);
+    QObject::connect(&control_, &SerialControl::deviceChanged, this, &SerialLink::tryReopen);
+    retry_.setSingleShot(true);
+    retry_.setInterval(ReopenRetryMs);
+    QObject::connect(&retry_, &QTimer::timeout, this, &SerialLink::tryReopen);
+}
+
+void SerialLink::onControlLost() {
+    if (!follow_)
+        return Q_EMIT portLost({});
+    startWaiting();
+    Q_EMIT portAway();
+    // The device may be back before its folder says so (or its watch could not be set up).
+    tryReopen();
+}
+
+void SerialLink::startWaiting() {
+    (void)control_.setPortOpen(false);
+    away_ = true;
+    refusedSince_.invalidate();
+    control_.watchDevice(true);
+}
+
+void SerialLink::stopWaiting() {
+    if (away_)
+        control_.watchDevice(false);
+    away_ = false;
+    retry_.stop();
+}
+
+void SerialLink::tryReopen() {
+    if (!away_)
+        return;
+    const SerialStatus opened = open(portNumber_, portSpeed_);
+    if (opened) {
+        stopWaiting();
+        portError_ = false;
+        return Q_EMIT portBack();
+    }
+    // Not there (yet): the watch tells when it comes. There, but refusing: udev may not have set
+    // its permissions yet, or a prober holds it for a moment.
+    const bool refused =
+        opened.kind() == PortFailure::NoPermission || opened.kind() == PortFailure::InUse;
+    if (!refused)
+        return refusedSince_.invalidate();
+    if (!refusedSince_.isValid())
+        refusedSince_.start();
+    if (refusedSince_.elapsed() < ReopenGraceMs)
+        return retry_.start();
+    stopWaiting();
+    portError_ = true;
+    Q_EMIT portLost(opened);
 }
 
 QString lineSettingsFor(int baud) {
@@ -23,10 +79,26 @@ void SerialLink::Send(int data, bool invert) {
 }
 
 SerialStatus SerialLink::connect(int number) {
+    stopWaiting();
     if (control_.portOpen())
         (void)control_.setPortOpen(false);
+    const SerialStatus status = open(number, BootloaderBaud);
+    portError_ = !status;
+    return status;
+}
+
+SerialStatus SerialLink::connectOrWait(int number) {
+    const SerialStatus status = connect(number);
+    if (status.kind() != PortFailure::NotFound)
+        return status;
+    portError_ = false;
+    startWaiting();
+    return {};
+}
+
+SerialStatus SerialLink::open(int number, int baud) {
     portNumber_ = number;
-    portSpeed_ = BootloaderBaud;
+    portSpeed_ = baud;
     SerialStatus status;
     if (number < std::numeric_limits<std::int16_t>::min() ||
         number > std::numeric_limits<std::int16_t>::max()) {
@@ -43,11 +115,11 @@ SerialStatus SerialLink::connect(int number) {
     }
     if (!status && control_.portOpen())
         (void)control_.setPortOpen(false);
-    portError_ = !status;
     return status;
 }
 
 SerialStatus SerialLink::disconnect() {
+    stopWaiting();
     SerialStatus status = control_.setPortOpen(false);
     if (!status)
         portError_ = true;

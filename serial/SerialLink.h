@@ -2,12 +2,22 @@
 
 #include "serial/SerialControl.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 
 // One serial link: the control, the flag that silences it after a failed open or close, and the
 // port number and speed last applied. Everything above the serial layer goes through it: a window
 // owns one; a front end programming several boards owns one per board.
+//
+// A board whose serial port goes with its power (an adapter on the board, or its own USB port)
+// loses its port whenever it is switched off, and when it restarts after programming. While its
+// owner lets it (outside a transfer), the link follows such a port: it closes it at once, so that
+// the kernel can give the board the same name again, waits for the device to come back and opens
+// it again with the same settings. Meanwhile the link stays connected (PortOpen), is away, and
+// sends nothing. A node that comes back before udev has given it its permissions (or held by a
+// prober for a moment) is tried again for ReopenGraceMs before the failure is reported.
 class SerialLink : public QObject {
     Q_OBJECT
 public:
@@ -20,7 +30,16 @@ public:
     int PortNumber() const { return portNumber_; }
     int PortSpeed() const { return portSpeed_; }
 
-    bool PortOpen() const { return control_.portOpen(); }
+    // Connected: open, or away and followed.
+    bool PortOpen() const { return control_.portOpen() || away_; }
+    // The device went away and is waited for.
+    bool away() const { return away_; }
+    // Whether a port that goes away is followed (see above); a port lost while not is lost.
+    void setFollowPort(bool follow) { follow_ = follow; }
+    bool followsPort() const { return follow_; }
+    // A failure to open again is reported only once the device has refused for this long.
+    static constexpr int ReopenGraceMs = 2000;
+    static constexpr int ReopenRetryMs = 50;
 
     // The bootloader's line on port `number` (0: the device the control was given instead):
     // BootloaderBaud 8N1, a receive event per byte, one byte per read, a small output buffer; then
@@ -28,6 +47,9 @@ public:
     // closed and PortError set.
     static constexpr int BootloaderBaud = 57600;
     SerialStatus connect(int number);
+    // As connect(), but a device that is not there is waited for, as a followed port that went
+    // away: the link is connected and away. Other failures are returned as by connect().
+    SerialStatus connectOrWait(int number);
     // Closes the port; PortError is set when that fails.
     SerialStatus disconnect();
 
@@ -60,15 +82,31 @@ public:
     }
 
 Q_SIGNALS:
-    // The control's events, passed on.
+    // The control's events, passed on. The loss of a followed port raises no error event.
     void OnComm();
     void outputDrained();
-    void portLost();
+    // The device went away and is not followed, or could not be opened again (`failure`, a
+    // failure of the kind a connect reports; none when the device went away mid-transfer).
+    void portLost(const SerialStatus &failure);
+    // A followed device went away; it is waited for.
+    void portAway();
+    // It was opened again, with the same settings.
+    void portBack();
 
 private:
     SerialStatus reopenWith(const std::function<SerialStatus()> &apply);
+    // Opens port `number` at `baud` with the bootloader's other line settings.
+    SerialStatus open(int number, int baud);
+    void onControlLost();
+    void startWaiting();
+    void stopWaiting();
+    void tryReopen();
 
     SerialControl &control_;
+    QTimer retry_;
+    QElapsedTimer refusedSince_;
+    bool follow_ = true;
+    bool away_ = false;
     bool portError_ = false;
     int portNumber_ = 0;
     int portSpeed_ = 0;

@@ -3,6 +3,9 @@
 SerialStatus FakeSerialControl::setPortOpen(bool open) {
     if (open && !open_ && !failOpenWith.isEmpty())
         return SerialStatus::failure(failOpenWith, failOpenAs);
+    if (open && !open_ && !present)
+        return SerialStatus::failure(devicePath() + QStringLiteral(": No such file or directory"),
+                                     PortFailure::NotFound);
     if (!open && open_ && !failCloseWith.isEmpty())
         return SerialStatus::failure(failCloseWith);
     if (open && !open_)
@@ -55,10 +58,17 @@ void FakeSerialControl::injectError(int code) {
 
 void FakeSerialControl::loseDevice() {
     open_ = false;
+    present = false;
     pendingWrite = 0;
     commEvent_ = CommEvents::DeviceLost;
     Q_EMIT OnComm();
     Q_EMIT portLost();
+}
+
+void FakeSerialControl::plugIn() {
+    present = true;
+    if (watching)
+        Q_EMIT deviceChanged();
 }
 
 void FakeSerialControl::drain() {

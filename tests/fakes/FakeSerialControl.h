@@ -28,6 +28,7 @@ public:
     SerialStatus output(const QByteArray &bytes) override;
     qint64 bytesToWrite() const override { return pendingWrite; }
     int commEvent() const override { return commEvent_; }
+    void watchDevice(bool on) override { watching = on; }
     SerialStatus pulseModemLine(ModemLine line, int lowMs) override {
         if (!open_)
             return SerialStatus::failure(QStringLiteral("%1: port is not open").arg(devicePath()));
@@ -39,8 +40,11 @@ public:
     void feed(const QByteArray &bytes);
     // An error event with `code` (above 1000).
     void injectError(int code);
-    // The adapter is pulled: one error event, the port closed, portLost.
+    // The adapter is pulled: one error event, the port closed, portLost; the device is gone until
+    // plugIn().
     void loseDevice();
+    // The device is there again; a watcher is told.
+    void plugIn();
     // The operating system took everything written.
     void drain();
 
@@ -52,6 +56,8 @@ public:
     std::vector<Pulse> pulses;
     std::function<void(const QByteArray &)> onWrite; // called after each write
     int opens = 0;
+    bool present = true; // false: opening fails as for a device that is not there
+    bool watching = false;
     QString failOpenWith; // non-empty: the next opens fail with this description
     PortFailure failOpenAs = PortFailure::Other; // and of this kind
     QString failCloseWith;  // non-empty: closing fails with this description, the port stays open
