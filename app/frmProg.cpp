@@ -64,6 +64,17 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
     session_ = std::make_unique<ProgrammingSession>(link_, *timers_, *view_);
     connect(session_.get(), &ProgrammingSession::runEnded, this, &frmProg::recordRun);
     connect(&link_, &SerialLink::portLost, this, &frmProg::onPortLost);
+    connect(&link_, &SerialLink::portAway, this, [this] {
+        const QString device = link_.devicePath();
+        view_->note(portAwayNote(device, WindowWords, !advisedStableName_.contains(device)));
+        advisedStableName_.insert(device);
+    });
+    connect(&link_, &SerialLink::portBack, this, [this] {
+        view_->note(portBackNote(link_.devicePath()));
+        noticeDue_ = true;
+        noteNoticeWhenFree();
+    });
+    connect(session_.get(), &ProgrammingSession::stateChanged, this, &frmProg::noteNoticeWhenFree);
     connectControls();
     Form_Load();
 }
@@ -199,7 +210,20 @@ void frmProg::TogglePort() {
                                 : QStringLiteral("Connect: False"));
 }
 
-void frmProg::onPortLost() {
+void frmProg::noteNoticeWhenFree() {
+    // Looking for other programs on the port takes a moment (all of /proc): not while a board just
+    // plugged in is being probed, whose bootloader may listen only briefly.
+    if (!noticeDue_ || session_->state() == SessionState::WaitBootPrompt)
+        return;
+    noticeDue_ = false;
+    if (const QString notice = link_.takeNotice(); !notice.isEmpty())
+        view_->note(notice);
+}
+
+void frmProg::onPortLost(const SerialStatus &failure) {
+    // A followed port that came back refusing: why, and what to do.
+    if (!failure.ok())
+        noteOpenFailure(failure);
     // The adapter went away: shown as a disconnect, so that the next press connects again.
     Connected = false;
     controls_.btnCon->setText(QStringLiteral("Connect"));

@@ -76,7 +76,9 @@ private:
     void connectControls();
     void SetupPort();
     void TogglePort();
-    void onPortLost();
+    void onPortLost(const SerialStatus &failure);
+    // The notices of a port opened again (other programs on it), once no board is being probed.
+    void noteNoticeWhenFree();
     // The one note for a port that did not open: its cause and what to do.
     void noteOpenFailure(const SerialStatus &failure);
     // Each line of the settings file that cannot be read, once.
@@ -95,6 +97,9 @@ private:
     // The port number the next open asks for, as read from the port box.
     int portToOpen_ = 0;
     QSet<QString> namedSettingsLines_;
+    // Devices whose first "went away" note has been given.
+    QSet<QString> advisedStableName_;
+    bool noticeDue_ = false;
     bool shutDown_ = false;
     RunHistory history_{RunHistory::defaultPath()};
     RunNotification notification_;

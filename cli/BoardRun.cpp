@@ -9,6 +9,12 @@
 #include <QFileInfo>
 
 namespace {
+
+const FrontEndWords CommandLineWords{
+    .chooseDevice = QStringLiteral("Name one with --device PATH; tarnix-pellora-cli --list-ports "
+                                   "shows them and the port map."),
+    .tryAgain = QStringLiteral("run the command again")};
+
 std::unique_ptr<SerialControl> portFor(const BoardTarget &target) {
     auto control = std::make_unique<QtSerialControl>();
     if (target.portNumber == 0)
@@ -62,6 +68,31 @@ BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSe
         if (ending_)
             quiet_.start(QuietMs);
     };
+    // A board whose port goes with its power: followed outside a transfer, as in the window.
+    connect(&link_, &SerialLink::portAway, this, [this, board] {
+        console_.message(board, portAwayNote(link_.devicePath(), CommandLineWords, !advised_));
+        advised_ = true;
+    });
+    connect(&link_, &SerialLink::portBack, this, [this, board] {
+        console_.message(board, portBackNote(link_.devicePath()));
+        noticeDue_ = true;
+        noteNoticeWhenFree();
+    });
+    connect(&session_, &ProgrammingSession::stateChanged, this, &BoardRun::noteNoticeWhenFree);
+    connect(&link_, &SerialLink::portLost, this, [this, board](const SerialStatus &failure) {
+        if (!failure.ok())
+            console_.message(board, ::openFailureNote(failure, target_.portNumber,
+                                                      link_.devicePath(), CommandLineWords, {}));
+    });
+}
+
+void BoardRun::noteNoticeWhenFree() {
+    // As in the window: the look for other programs on the port waits until no board is probed.
+    if (!noticeDue_ || session_.state() == SessionState::WaitBootPrompt)
+        return;
+    noticeDue_ = false;
+    if (const QString notice = link_.takeNotice(); !notice.isEmpty())
+        console_.message(result_.board, notice);
 }
 
 BoardRun::~BoardRun() {
@@ -92,13 +123,8 @@ bool BoardRun::openPort() {
     if (const SerialStatus opened = link_.connect(target_.portNumber); !opened) {
         const QList<SerialDevice> present =
             opened.kind() == PortFailure::NotFound ? listSerialDevices() : QList<SerialDevice>();
-        openFailureNote_ = ::openFailureNote(
-            opened, target_.portNumber, link_.devicePath(),
-            FrontEndWords{.chooseDevice = QStringLiteral(
-                              "Name one with --device PATH; tarnix-pellora-cli --list-ports "
-                              "shows them and the port map."),
-                          .tryAgain = QStringLiteral("run the command again")},
-            present);
+        openFailureNote_ = ::openFailureNote(opened, target_.portNumber, link_.devicePath(),
+                                             CommandLineWords, present);
         fail(ExitCode::PortError, opened.description());
         return false;
     }

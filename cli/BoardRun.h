@@ -97,6 +97,7 @@ private:
     void onLineSent(qint64 line, qint64 total, qint64 bytes);
     void waitForLastWords();
     void finish();
+    void noteNoticeWhenFree();
 
     Console &console_;
     BoardTarget target_;
@@ -113,6 +114,8 @@ private:
     QString openFailureNote_;
     QString notice_;
     bool ending_ = false;
+    bool advised_ = false; // the first "went away" note has been given
+    bool noticeDue_ = false;
     bool interrupted_ = false;
     bool done_ = false;
 };

@@ -82,8 +82,14 @@ void ProgrammingRun::countdownTick() {
         return;
     }
     countdownTimer_->setEnabled(false);
-    if (state_ == SessionState::WaitBootPrompt)
-        finish(EndCause::NoBootPrompt);
+    if (state_ != SessionState::WaitBootPrompt)
+        return;
+    // A board whose port goes with its power may not have come back at all.
+    finish(EndCause::NoBootPrompt,
+           link_.away() ? QStringLiteral("%1 was away when the time ran out: the board's port did "
+                                         "not come back. Check its cable and its power.")
+                              .arg(link_.devicePath())
+                        : QString());
 }
 
 void ProgrammingRun::probeTick() {
@@ -91,6 +97,11 @@ void ProgrammingRun::probeTick() {
     // The last probe goes out on the first tick that finds the count at 0.
     if (countdown_ == 0)
         probeTimer_->setEnabled(false);
+}
+
+void ProgrammingRun::portBack() {
+    if (!ended_ && state_ == SessionState::WaitBootPrompt && probeTimer_->enabled())
+        link_.Send(Protocol::RestartProbe, false);
 }
 
 void ProgrammingRun::fileCommandTick() {

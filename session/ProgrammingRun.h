@@ -72,6 +72,9 @@ public:
     void setPacing(const Pacing &pacing) { streamer_.setPacing(pacing); }
     // "sFile": the file starts a second later, in whatever state, unless a transfer has started.
     void armFileStartByHand();
+    // The port came back while the device was away: a board that has just been plugged in may
+    // answer only briefly, so the first probe goes out now rather than at the next tick.
+    void portBack();
 
     // Stops everything the run armed, records why and reports the end once; then inert.
     void finish(EndCause cause, const QString &note = {});
@@ -81,6 +84,8 @@ public:
     int countdown() const { return countdown_; }
     // What the run did so far; complete once it has ended.
     const RunSummary &summary() const { return summary_; }
+    // Lines the device answered so far.
+    qint64 linesAnswered() const { return answered_; }
 
 private:
     void setState(SessionState state);

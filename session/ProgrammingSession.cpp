@@ -32,6 +32,11 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
         tryOut_->outputDrained();
     });
     connect(&link_, &SerialLink::portLost, this, &ProgrammingSession::onPortLost);
+    // Connected before any front end's slot, so that the probe goes out before they note it.
+    connect(&link_, &SerialLink::portBack, this, [this] {
+        if (run_)
+            run_->portBack();
+    });
 }
 
 ProgrammingSession::~ProgrammingSession() = default;
@@ -157,6 +162,7 @@ bool ProgrammingSession::start(std::shared_ptr<const FileSnapshot> file) {
     ProgrammingRun::Events events{
         .stateChanged =
             [this](SessionState state) {
+                updateFollowing();
                 if (state != SessionState::Idle)
                     Q_EMIT stateChanged(state);
             },
@@ -181,8 +187,21 @@ void ProgrammingSession::connectionChanged() {
     countdown_ = 0;
 }
 
-void ProgrammingSession::onPortLost() {
-    const QString note = QStringLiteral("%1: the device disappeared").arg(link_.devicePath());
+void ProgrammingSession::updateFollowing() {
+    const SessionState s = state();
+    link_.setFollowPort(s != SessionState::WaitFileRequest && s != SessionState::SendingFile);
+}
+
+void ProgrammingSession::onPortLost(const SerialStatus &failure) {
+    QString note = failure.ok()
+                       ? QStringLiteral("%1: the device disappeared").arg(link_.devicePath())
+                       : failure.description();
+    // Lost while the file was asked for or sent: how far the board got, and what to do.
+    if (run_ && run_->state() != SessionState::WaitBootPrompt)
+        note += QStringLiteral("; the board got %1 of %2 lines: plug it back in and program it "
+                               "again")
+                    .arg(run_->linesAnswered())
+                    .arg(run_->summary().facts ? run_->summary().facts->lines : 0);
     if (!endRun(EndCause::PortLost, note))
         presentEnd(EndCause::PortLost, note);
     countdown_ = 0;

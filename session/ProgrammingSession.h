@@ -74,7 +74,10 @@ Q_SIGNALS:
 private:
     void onComm();
     void onRead(const QByteArray &read);
-    void onPortLost();
+    void onPortLost(const SerialStatus &failure);
+    // A port that goes away is followed except while a file is asked for or sent: a board that
+    // loses it then has lost part of the file.
+    void updateFollowing();
     void runFinished(const RunSummary &run);
     void reportEnd(const RunSummary &run);
     // What the operator is shown of an end, by its cause: caption, start button, box and note.

@@ -27,9 +27,12 @@ struct RunEnd {
     // the operator made and needs no word about.
     const char *summary;
 
-    // The note shown: the fixed one, else the run's own.
+    // The note shown: the fixed one, with the run's own on a line of its own after it.
     QString note(const QString &runNote) const {
-        return fixedNote ? QString::fromUtf8(fixedNote) : runNote;
+        if (!fixedNote)
+            return runNote;
+        const QString fixed = QString::fromUtf8(fixedNote);
+        return runNote.isEmpty() ? fixed : fixed + QLatin1Char('\n') + runNote;
     }
     // Why, in a line, for a notification: the box's text, else the note.
     QString reason(const QString &runNote) const {

@@ -188,7 +188,9 @@ const struct Scene {
          return heard;
      },
      {Caption + "Connect: True", Caption + "Bootprogram started", Caption + "Sending File",
-      "note: /dev/fake3: the device disappeared", Caption + "Connect: False"}},
+      "note: /dev/fake3: the device disappeared; the board got 0 of 2 lines: plug it back in and "
+      "program it again",
+      Caption + "Connect: False"}},
 };
 
 } // namespace

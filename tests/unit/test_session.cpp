@@ -212,8 +212,12 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
     };
     for (const Stop stop : {Stop::Cancel, Stop::Connect, Stop::LosePort}) {
         for (const Reached &point : points) {
+            // A port lost while the device restarts is followed (see the following test).
+            if (stop == Stop::LosePort && &point == &points.front())
+                continue;
             SCOPED_TRACE(std::string(point.name) + ", stop " +
                          std::to_string(static_cast<int>(stop)));
+            control.present = true;
             (void)control.setPortOpen(true);
             view = RecordingView{};
             view.log = QStringLiteral("earlier text");
@@ -241,7 +245,9 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
                 control.loseDevice();
                 EXPECT_EQ(view.boxes, QStringList{QStringLiteral("COM error 1103")});
                 EXPECT_TRUE(view.log.endsWith(
-                    QStringLiteral("\r\n%1: the device disappeared").arg(control.devicePath())))
+                    QStringLiteral("\r\n%1: the device disappeared; the board got 0 of 2 lines: "
+                                   "plug it back in and program it again")
+                        .arg(control.devicePath())))
                     << view.log.toStdString();
                 EXPECT_EQ(lastEnd(), RunResult::PortError);
                 break;
@@ -260,6 +266,74 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
             EXPECT_FALSE(view.boxes.contains(QStringLiteral("Error: DOT Timeout")));
             EXPECT_EQ(ends.size(), endsBefore + 1);
         }
+    }
+}
+
+// Outside a transfer a port that goes away is followed: no box, no end, the run's countdown goes
+// on, and the probes go out again once the device is back. Only a countdown that runs out while it
+// is away ends the run, saying so.
+TEST_F(SessionTest, aPortThatGoesAwayOutsideATransferIsFollowed) {
+    const auto probes = [&] { return count('i'); };
+    struct Case {
+        const char *name;
+        std::function<void()> before; // what happens before START, if anything
+        std::int64_t awayMs;          // from 1 s after START; -1: never back
+        RunResult result;
+    };
+    const Case cases[] = {
+        {"in the countdown, back 1 s later", {}, 1000, RunResult::Programmed},
+        {"START while away, back 2 s later", [&] { control.loseDevice(); }, 2000,
+         RunResult::Programmed},
+        {"in the countdown, never back", {}, -1, RunResult::NoBootPrompt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        session->abort();
+        control.present = true;
+        ASSERT_TRUE(link.connect(1).ok());
+        view = RecordingView{};
+        ends.clear();
+        if (c.before)
+            c.before();
+        press();
+        ASSERT_EQ(state(), SessionState::WaitBootPrompt) << "a port away is still connected";
+        clock.advance(1000);
+        if (!c.before)
+            control.loseDevice();
+        EXPECT_TRUE(link.away() && control.watching);
+        const int probesAway = probes();
+        clock.advance(c.awayMs < 0 ? 70'000 : c.awayMs);
+        EXPECT_EQ(probes(), probesAway) << "nothing is sent while the port is away";
+        EXPECT_TRUE(view.boxes.isEmpty());
+        if (c.awayMs < 0) {
+            ASSERT_EQ(ends.size(), 1);
+            EXPECT_EQ(lastEnd(), c.result);
+            EXPECT_TRUE(view.log.endsWith(
+                QStringLiteral("Restart to bootprogram failled!\r\n%1 was away when the time ran "
+                               "out: the board's port did not come back. Check its cable and its "
+                               "power.")
+                    .arg(control.devicePath())))
+                << view.log.toStdString();
+            continue;
+        }
+        control.plugIn();
+        EXPECT_TRUE(control.portOpen() && !link.away());
+        EXPECT_EQ(probes(), probesAway + 1) << "the first probe goes out as the port is back";
+        clock.advance(5);
+        EXPECT_EQ(probes(), probesAway + 2) << "and probing goes on";
+        control.feed(">");
+        clock.advance(333);
+        control.feed("_");
+        clock.advance(1200); // both lines out
+        control.feed("..P");
+        ASSERT_EQ(ends.size(), 1);
+        EXPECT_EQ(lastEnd(), c.result);
+        // The board restarts after its verdict and takes its port with it: the end stays.
+        control.loseDevice();
+        EXPECT_TRUE(view.boxes.isEmpty());
+        EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, PROGRAMMED"));
+        control.plugIn();
+        EXPECT_TRUE(control.portOpen());
     }
 }
 
