@@ -1,26 +1,27 @@
 #!/usr/bin/env bash
 # The command line against the kernel's real serial drivers: a Debian 12 guest under QEMU (software
 # emulation) whose ftdi_sio drives an emulated FTDI USB adapter and whose 8250 drives an emulated
-# 16550, with the device simulator on this machine at the other end of each line. Seven checks, one
+# 16550, with the device simulator on this machine at the other end of each line. Nine checks, one
 # line each, PASS or FAIL with its figures, then the counts; exits 0 only when every check passed.
-#   scripts/driver-check.sh [--cache DIR] [--keep] [--cli PATH --sim PATH --capture-reader PATH]
+#   scripts/driver-check.sh [--cache DIR] [--keep]
+#                           [--cli PATH --sim PATH --capture-reader PATH --clock-sync PATH]
 #     --cache DIR    where the guest is built once and kept (default /var/tmp/pellora-driver-cache)
 #     --keep         keep the run's folder (captures, logs, the guest's results) when all pass too
-#     --cli, --sim, --capture-reader PATH
-#                    the programs to check (the "driver" test passes its build's); without them
-#                    the debug preset is built first
+#     --cli, --sim, --capture-reader, --clock-sync PATH
+#                    the programs to check and to check with (the "driver" test passes its
+#                    build's); without them the debug preset is built first
 # Needs root: it installs what is missing (scripts/install-deps.sh --driver) and builds the guest
 # with debootstrap from this machine's Debian mirror (FRESH_MIRROR overrides it), two to four
-# minutes the first time; later runs boot it at once (about a minute in all). QEMU's adapter neither paces bytes at the baud rate nor
+# minutes the first time; later runs boot it at once (about a minute and a half in all). QEMU's adapter neither paces bytes at the baud rate nor
 # holds them for a latency timer, and the guest runs emulated: the checks judge outcomes and
 # ranges, never speeds.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 cache=/var/tmp/pellora-driver-cache
 keep=0
-cli="" sim="" capture_reader=""
+cli="" sim="" capture_reader="" clock_sync=""
 usage() {
-    echo "usage: scripts/driver-check.sh [--cache DIR] [--keep] [--cli PATH --sim PATH --capture-reader PATH]" >&2
+    echo "usage: scripts/driver-check.sh [--cache DIR] [--keep] [--cli PATH --sim PATH --capture-reader PATH --clock-sync PATH]" >&2
     exit 2
 }
 while [[ $# -gt 0 ]]; do
@@ -30,6 +31,7 @@ while [[ $# -gt 0 ]]; do
     --cli) [[ $# -ge 2 ]] || usage; cli="$2"; shift 2 ;;
     --sim) [[ $# -ge 2 ]] || usage; sim="$2"; shift 2 ;;
     --capture-reader) [[ $# -ge 2 ]] || usage; capture_reader="$2"; shift 2 ;;
+    --clock-sync) [[ $# -ge 2 ]] || usage; clock_sync="$2"; shift 2 ;;
     *) usage ;;
     esac
 done
@@ -44,6 +46,8 @@ checks=(
     "unplug mid-transfer, then replug under the same name"
     "port list: the by-id name and the 16550, no ttyS without a UART"
     "device-side hang-up at a known line"
+    "replug during the countdown: the port is followed through the by-id name, the run programs"
+    "the package's udev rule on the FTDI port: ID_MM_DEVICE_IGNORE=1, uaccess, latency timer 1"
 )
 # Nothing can be checked: every check fails with the reason, none is skipped.
 fail_all() {
@@ -69,17 +73,20 @@ for tool in qemu-system-x86_64 debootstrap mke2fs xz objcopy flock; do
     command -v "$tool" >/dev/null || fail_all "$tool is missing after installing the packages"
 done
 
-if [[ -z "$cli$sim$capture_reader" ]]; then
+if [[ -z "$cli$sim$capture_reader$clock_sync" ]]; then
     say "building the debug preset's programs"
     (cd "$repo" && cmake --preset debug >/dev/null &&
-        cmake --build --preset debug --target tarnix-pellora-cli tarnix-pellora-sim pellora-ftdi-capture) \
+        cmake --build --preset debug --target tarnix-pellora-cli tarnix-pellora-sim \
+            pellora-ftdi-capture pellora-clock-sync) \
         >/dev/null || fail_all "the debug build failed (cmake --build --preset debug)"
     cli="$repo/build/debug/cli/tarnix-pellora-cli"
     sim="$repo/build/debug/tools/tarnix-pellora-sim"
     capture_reader="$repo/build/debug/tests/driver/pellora-ftdi-capture"
+    clock_sync="$repo/build/debug/tests/driver/pellora-clock-sync"
 fi
-for program in "$cli" "$sim" "$capture_reader"; do
-    [[ -x "$program" ]] || fail_all "no program at '$program' (give --cli, --sim and --capture-reader together)"
+for program in "$cli" "$sim" "$capture_reader" "$clock_sync"; do
+    [[ -x "$program" ]] ||
+        fail_all "no program at '$program' (give --cli, --sim, --capture-reader and --clock-sync together)"
 done
 
 # ---- The guest, built once per recipe ----
@@ -146,19 +153,21 @@ share="$run/share"
 results="$share/results"
 mkdir -p "$share/req" "$share/ack" "$results"
 install -m 755 "$cli" "$share/tarnix-pellora-cli"
+install -m 755 "$clock_sync" "$share/pellora-clock-sync"
+install -m 644 "$repo/packaging/70-tarnix-pellora.rules" "$share/70-tarnix-pellora.rules"
 install -m 644 "$repo/tests/driver/guest-job.sh" "$share/job.sh"
 install -m 644 "$repo/examples/demo.srec" "$share/demo.srec"
 objcopy -I srec -O binary "$repo/examples/demo.srec" "$run/demo.bin"
 file_lines="$(grep -c . "$repo/examples/demo.srec")"
 file_bytes="$(stat -c %s "$run/demo.bin")"
 
-declare -A sim_pid=()
+declare -A program_pid=()
 qemu_pid=""
 monitor_reader=""
 cleanup() {
     local status=$? pid
     set +e
-    for pid in "${sim_pid[@]}" $qemu_pid $monitor_reader; do kill -TERM "$pid" 2>/dev/null; done
+    for pid in "${program_pid[@]}" $qemu_pid $monitor_reader; do kill -TERM "$pid" 2>/dev/null; done
     wait 2>/dev/null
     if [[ $status -eq 0 && $keep -eq 0 ]]; then
         rm -rf "$run"
@@ -198,37 +207,58 @@ monitor() { echo "$*" >&9; }
 monitor '{"execute":"qmp_capabilities"}'
 now_us() { date +%s%6N; }
 
+# NAME PROGRAM [ARGS]: starts a program that connects to one of the machine's socket lines and
+# says "SOCKET <path>" once it has; fails when it does not within 5 s.
+connect() {
+    local name=$1 n
+    shift
+    "$@" >"$run/$name.out" 2>"$run/$name.err" &
+    program_pid[$name]=$!
+    now_us >"$run/$name.start"
+    for ((n = 0; n < 100; n++)); do
+        grep -q '^SOCKET ' "$run/$name.out" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    return 1
+}
+# NAME LINE [simulator options]: a simulator on the line's socket (ftdi: the adapter is plugged in).
+plug_simulator() {
+    local name=$1 line=$2
+    shift 2
+    connect "$name" "$sim" --connect "unix:$run/$line.sock" --verbose --summary "$run/$name.json" \
+        --image "$run/$name.img" "$@"
+}
+deletions() { grep -c '"DEVICE_DELETED"' "$run/monitor.log"; }
+
 # The guest's requests (see tests/driver/guest-job.sh), one word and its arguments each.
 answer() {
     local what=$1 name=${2:-} n pid
     case "$what" in
     plug) # NAME ftdi|uart [simulator options]: a simulator connects, the adapter is plugged in
-        local line=$3
-        shift 3
-        "$sim" --connect "unix:$run/$line.sock" --verbose --summary "$run/$name.json" \
-            --image "$run/$name.img" "$@" >"$run/$name.out" 2>"$run/$name.err" &
-        sim_pid[$name]=$!
-        now_us >"$run/$name.start"
-        for ((n = 0; n < 100; n++)); do
-            grep -q '^SOCKET ' "$run/$name.out" 2>/dev/null && { echo plugged; return; }
-            sleep 0.05
-        done
-        echo "the simulator did not connect"
+        shift
+        if plug_simulator "$@"; then echo plugged; else echo "the simulator did not connect"; fi
         ;;
-    stop) # NAME: the simulator ends, the adapter is unplugged
-        pid=${sim_pid[$name]:-}
+    clock) # NAME: an echo on the 16550's line, for the guest's clock exchange
+        if connect "$name" "$clock_sync" echo "unix:$run/uart.sock"; then
+            echo connected
+        else
+            echo "the echo did not connect"
+        fi
+        ;;
+    stop) # NAME: the simulator (or echo) ends, the adapter is unplugged
+        pid=${program_pid[$name]:-}
         [[ -n "$pid" ]] || { echo "no simulator $name"; return; }
         kill -TERM "$pid" 2>/dev/null
         n=0
         wait "$pid" || n=$?
-        unset "sim_pid[$name]"
+        unset "program_pid[$name]"
         echo "$n" >"$run/$name.rc"
         now_us >"$run/$name.stop"
         echo "stopped $n"
         ;;
     wait) # NAME: the simulator ends by itself (a hang-up)
         for ((n = 0; n < 300; n++)); do
-            kill -0 "${sim_pid[$name]:-none}" 2>/dev/null || break
+            kill -0 "${program_pid[$name]:-none}" 2>/dev/null || break
             sleep 0.05
         done
         answer stop "$name"
@@ -240,6 +270,34 @@ answer() {
         done
         monitor '{"execute":"device_del","arguments":{"id":"ftdi0"}}'
         echo "device_del after $(grep -c '^sim: line [0-9]*: ' "$run/$name.err") lines"
+        ;;
+    countdown-replug) # NAME: the board NAME-before, which never answers, is power-cycled once the
+        # command line probes it: device_del, and its simulator stopped once the adapter is gone
+        # (the socket's connection outlives the adapter); the board NAME-after connects at once
+        # and boots when probed; device_add 1 s after device_del, with a capture of its own
+        local before=$name-before after=$name-after deleted rest
+        for ((n = 0; n < 600; n++)); do
+            grep -q "ignored 'i'" "$run/$before.err" 2>/dev/null && break
+            sleep 0.05
+        done
+        deleted="$(deletions)"
+        # The shell's own clock, here and below: a forked date would stamp later than the command.
+        echo "${EPOCHREALTIME//[!0-9]/}" >"$run/$name.del"
+        monitor '{"execute":"device_del","arguments":{"id":"ftdi0"}}'
+        for ((n = 0; n < 100; n++)); do
+            (($(deletions) > deleted)) && break
+            sleep 0.05
+        done
+        answer stop "$before" >/dev/null
+        plug_simulator "$after" ftdi || { echo "the simulator $after did not connect"; return; }
+        rest=$(($(cat "$run/$name.del") + 1000000 - ${EPOCHREALTIME//[!0-9]/}))
+        if ((rest > 0)); then
+            printf -v rest '%d.%06d' $((rest / 1000000)) $((rest % 1000000))
+            sleep "$rest"
+        fi
+        echo "${EPOCHREALTIME//[!0-9]/}" >"$run/$name.add"
+        monitor "{\"execute\":\"device_add\",\"arguments\":{\"driver\":\"usb-serial\",$adapter,\"pcap\":\"$run/ftdi-3.pcap\"}}"
+        echo "device_del after $(grep -c "ignored 'i'" "$run/$before.err") probes, device_add $((($(cat "$run/$name.add") - $(cat "$run/$name.del")) / 1000)) ms later"
         ;;
     replug) # the adapter back, with a capture of its own, once the old one is gone
         for ((n = 0; n < 100; n++)); do
@@ -303,16 +361,16 @@ row() { awk '$1 == "1" && NF >= 7 { print $2, $3, $4, $5, $6, $7 }' "$results/$1
 field() { grep -o "\"$2\":[0-9]*" "$run/$1.json" 2>/dev/null | cut -d: -f2; }
 rc() { cat "$results/$1.rc" 2>/dev/null || echo "none"; }
 # Why a run did not program the whole file exactly ("...; "), or nothing when it did.
-run_fault() { # NAME DEVICE
-    local name=$1 device=$2 r
+run_fault() { # NAME DEVICE [SIMULATOR, when not NAME]
+    local name=$1 device=$2 board=${3:-$1} r
     read -r -a r <<<"$(row "$name")"
     [[ -s "$results/$name.out" ]] || { printf '%s; ' "$name: no output from the guest"; return; }
     [[ "$(rc "$name")" == 0 ]] || { printf '%s; ' "$name: exit $(rc "$name"): $(tail -n 3 "$results/$name.out" | tr '\n' ' ')"; return; }
     [[ "${r[0]:-}" == "$device" ]] || { printf '%s; ' "$name: ran on '${r[0]:-?}', not $device"; return; }
     [[ "${r[3]:-}" == "$file_lines/$file_lines" ]] || { printf '%s; ' "$name: sent ${r[3]:-?} lines"; return; }
-    [[ "$(field "$name" lines)" == "$file_lines" && "$(field "$name" bad_lines)" == 0 ]] ||
-        { printf '%s; ' "$name: the device took $(field "$name" lines) lines, $(field "$name" bad_lines) bad"; return; }
-    cmp -s "$run/$name.img" "$run/demo.bin" ||
+    [[ "$(field "$board" lines)" == "$file_lines" && "$(field "$board" bad_lines)" == 0 ]] ||
+        { printf '%s; ' "$name: the device took $(field "$board" lines) lines, $(field "$board" bad_lines) bad"; return; }
+    cmp -s "$run/$board.img" "$run/demo.bin" ||
         { printf '%s; ' "$name: the device's image differs from the file's data"; return; }
 }
 run_figures() { # NAME: "258/258 lines in 2.3 s"
@@ -439,6 +497,91 @@ if [[ -z "$fault" ]]; then
     result 7 PASS "the simulator closed its socket after line 50; exit $(rc hangup), table ${r[3]} lines, the note names the by-id name"
 else
     result 7 FAIL "${fault%; }"
+fi
+
+# 8. a replug during the countdown, and how soon the first probe followed the plug: from the guest
+# kernel's "converter now attached to ttyUSB<n>" for the adapter device_add brought back (its log's
+# clock) to the first "i" the adapter took from the guest on its way to the simulator (QEMU's USB
+# capture, this machine's clock). The clock exchanges just before and after the run bound the
+# difference of the two clocks; the figure's ± is what they leave open. The latency request of the
+# driver's probe, which precedes the "attached" in the guest, is on the capture's own clock: an
+# exchange that put the "attached" before it would be wrong.
+micros() { awk '{ split($1, t, "."); printf "%.0f\n", t[1] * 1000000 + t[2] }'; }
+fault="$(run_fault follow "$byid" follow-after)"
+grep -qF "$byid went away: waiting for it to come back" "$results/follow.out" 2>/dev/null ||
+    fault+="no \"went away\" note; "
+grep -qF "$byid is back" "$results/follow.out" 2>/dev/null || fault+="no \"is back\" note; "
+grep -qx PROGRAMMED "$results/follow.out" 2>/dev/null || fault+="no PROGRAMMED; "
+probes="$(grep -c "ignored 'i'" "$run/follow-before.err" 2>/dev/null)"
+[[ "${probes:-0}" -gt 0 ]] || fault+="the board was never probed before the replug; "
+del="$(cat "$run/follow.del" 2>/dev/null)"
+add="$(cat "$run/follow.add" 2>/dev/null)"
+[[ -n "$del" && -n "$add" ]] || fault+="no device_del and device_add: $(cat "$results/follow.host" 2>/dev/null); "
+attach="$(grep 'converter now attached to ttyUSB' "$results/kernel.log" 2>/dev/null | tail -n 1 |
+    sed -n 's/^\[ *\([0-9]*\.[0-9]*\)\].*/\1/p' | micros)"
+[[ -n "$attach" ]] || fault+="no \"attached\" in the guest's kernel log; "
+bounds=""
+for session in clock-before clock-after; do
+    b="$("$clock_sync" bounds "$results/kernel.log" "$session" "$run/$session.out" 2>&1)" ||
+        fault+="$session: ${b:-no bounds} ($(tail -n 1 "$results/$session" 2>/dev/null)); "
+    bounds+="$b "
+done
+capture="$("$capture_reader" --data "$run/ftdi-3.pcap" 2>&1)"
+probed="$(awk '$2 == "LATENCY" { print; exit }' <<<"$capture" | micros)"
+opened="$(awk '$2 == "RESET" && $3 == "sio" { print; exit }' <<<"$capture" | micros)"
+first="$(awk '$2 == "OUT" && $4 == "69" { print; exit }' <<<"$capture" | micros)"
+# The package's rule (check 9) sets the latency timer once udev handles the new port: after the
+# probe's own request, before the open.
+ruled="$(awk '$2 == "RESET" && $3 == "sio" { exit } $2 == "LATENCY" && ++n == 2 { t = $1 } END { print t }' \
+    <<<"$capture" | micros)"
+[[ -n "$probed" && -n "$opened" && -n "$first" ]] ||
+    fault+="the replugged adapter's capture lacks the driver's probe, the open or an \"i\" (${probed:-?} ${opened:-?} ${first:-?}); "
+figures=""
+if [[ -z "$fault" ]]; then
+    # Everything in ms: the figure, its ±, device_add to the attach, the attach to the command
+    # line's open (the driver's reset), the open to the first "i", then the check of the exchange.
+    read -r plug_ms plug_err add_ms open_ms probe_ms late_ms <<<"$(awk -v attach="$attach" \
+        -v add="$add" -v probed="$probed" -v opened="$opened" -v first="$first" -v b="$bounds" '
+        BEGIN {
+            split(b, v, " ")
+            low = v[1] < v[4] ? v[1] : v[4]; high = v[2] > v[5] ? v[2] : v[5]
+            early = attach + low; late = attach + high; mid = (early + late) / 2
+            printf "%.1f %.1f %.0f %.0f %.1f %.1f\n", (2 * first - early - late) / 2000,
+                (late - early) / 2000, (mid - add) / 1000, (opened - mid) / 1000,
+                (first - opened) / 1000, (late - probed) / 1000
+        }')"
+    exchanges="$(awk -v b="$bounds" 'BEGIN { split(b, v, " "); print v[3] + v[6] }')"
+    if awk -v late="$late_ms" -v add="$add_ms" 'BEGIN { exit !(late < 0 || add < 0) }'; then
+        fault+="the clock exchange puts the attach before the driver's probe request ($late_ms ms) or before device_add ($add_ms ms); "
+    fi
+    if awk -v p="$plug_ms" -v e="$plug_err" 'BEGIN { exit !(p - e <= 0 || p + e >= 3000) }'; then
+        fault+="the first \"i\" $plug_ms ± $plug_err ms after the attach (0 to 3000 expected); "
+    fi
+    read -r -a r <<<"$(row follow)"
+    ruled_ms="?"
+    [[ -z "$ruled" ]] || ruled_ms=$(((opened - ruled) / 1000))
+    figures="device_del after $probes unanswered probes, device_add $(((add - del) / 1000)) ms later, \"attached\" $add_ms ms after it; from the guest kernel's \"attached\" to the first \"i\" at the adapter: $plug_ms ± $plug_err ms (the kernel log put on this machine's clock by $exchanges echoes on ttyS1 around the run, which places the attach at most $late_ms ms after the driver's probe request in the capture), the command line's open $open_ms ms after the attach ($ruled_ms ms after udev's rule set the latency timer) and its first \"i\" $probe_ms ms after the open (USB capture); ${r[3]:-?} lines through the same name, the image exact"
+fi
+if [[ -z "$fault" ]]; then result 8 PASS "$figures"; else result 8 FAIL "${fault%; }"; fi
+
+# 9. the udev rule, installed in the guest before the adapter was plugged in
+fault=""
+for when in follow-before follow-after; do
+    grep -qx 'ID_MM_DEVICE_IGNORE=1' "$results/$when.udev" 2>/dev/null ||
+        fault+="$when: no ID_MM_DEVICE_IGNORE=1 ($(head -c 200 "$results/$when.udev" 2>/dev/null | tr '\n' ' ')); "
+    grep -q '^TAGS=.*:uaccess:' "$results/$when.udev" 2>/dev/null || fault+="$when: no uaccess tag; "
+done
+latency="$(cat "$results/follow-before.latency" 2>/dev/null)"
+[[ "$latency" == 1 ]] || fault+="latency_timer ${latency:-?} before the first open, not 1; "
+# Set again by the rule on the replugged adapter before the command line opened it.
+set_before_open="$("$capture_reader" "$run/ftdi-3.pcap" 2>/dev/null |
+    awk '$2 == "RESET" && $3 == "sio" { exit } $2 == "LATENCY" { v = $3 } END { print v }')"
+[[ "$set_before_open" == 1 ]] || fault+="after the replug the last SET_LATENCY before the open was ${set_before_open:-none}, not 1; "
+port="$(sed -n 's/^DEVNAME=//p' "$results/follow-before.udev" 2>/dev/null)"
+if [[ -z "$fault" ]]; then
+    result 9 PASS "$port plugged in and again after the replug: ID_MM_DEVICE_IGNORE=1, tagged uaccess; latency_timer 1 before any open, and SET_LATENCY 1 before the command line's open after the replug"
+else
+    result 9 FAIL "${fault%; }"
 fi
 
 total=$((passed + failed))

@@ -1,5 +1,6 @@
 #include "FtdiCapture.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -13,8 +14,10 @@ constexpr std::uint32_t LinkUsbLinuxMmapped = 220;
 constexpr std::size_t FileHeaderBytes = 24;
 constexpr std::size_t RecordHeaderBytes = 16;
 constexpr std::size_t UsbmonHeaderBytes = 64;
-constexpr std::uint8_t SetupRecord = 'S';
+constexpr std::uint8_t SubmitRecord = 'S'; // a setup record, for a control transfer
 constexpr std::uint8_t ControlTransfer = 2;
+constexpr std::uint8_t BulkTransfer = 3;
+constexpr std::uint8_t EndpointIn = 0x80;
 constexpr std::uint8_t VendorHostToDevice = 0x40;
 
 template <typename T> T little(std::span<const std::uint8_t> bytes, std::size_t at) {
@@ -52,11 +55,23 @@ Capture readCapture(std::span<const std::uint8_t> bytes) {
         ++capture.records;
         if (record.size() < UsbmonHeaderBytes)
             continue;
-        const bool setup = record[8] == SetupRecord && record[14] == 0;
+        const std::int64_t recordMicros = std::int64_t{seconds} * 1'000'000 + micros;
+        if (record[8] == SubmitRecord && record[9] == BulkTransfer && !(record[10] & EndpointIn)) {
+            // The data follows the header; the header's length says how much of it is the
+            // transfer's (QEMU counts the header into its captured length).
+            const std::size_t length = std::min<std::size_t>(little<std::uint32_t>(record, 32),
+                                                             record.size() - UsbmonHeaderBytes);
+            if (length > 0) {
+                const auto data = record.subspan(UsbmonHeaderBytes, length);
+                capture.dataOut.push_back({recordMicros, {data.begin(), data.end()}});
+            }
+            continue;
+        }
+        const bool setup = record[8] == SubmitRecord && record[14] == 0;
         if (!setup || record[9] != ControlTransfer || record[40] != VendorHostToDevice)
             continue;
         capture.vendorRequests.push_back({
-            .micros = std::int64_t{seconds} * 1'000'000 + micros,
+            .micros = recordMicros,
             .requestType = record[40],
             .request = record[41],
             .value = little<std::uint16_t>(record, 42),
@@ -139,6 +154,20 @@ std::string describe(const ControlRequest &request) {
     }
     return "REQUEST " + std::to_string(request.request) + " value=" + std::to_string(value) +
            " index=" + std::to_string(request.index);
+}
+
+std::string describe(const DataOut &data) {
+    static constexpr std::size_t Shown = 8;
+    std::string text = "OUT " + std::to_string(data.bytes.size());
+    for (std::size_t i = 0; i < data.bytes.size() && i < Shown; ++i) {
+        static constexpr char digits[] = "0123456789abcdef";
+        text += ' ';
+        text += digits[data.bytes[i] >> 4];
+        text += digits[data.bytes[i] & 0x0F];
+    }
+    if (data.bytes.size() > Shown)
+        text += " ...";
+    return text;
 }
 
 } // namespace pellora::driver

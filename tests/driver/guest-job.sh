@@ -146,4 +146,46 @@ unplug_adapter replug
 plug_adapter hangup ftdi --hangup-after 50 && run hangup --device "$byid" --speed auto
 host wait hangup >/dev/null
 
+# From here on the package's udev rule is installed, as on a workstation. Not before: the checks
+# above are about the command line's own requests, which the rule's latency timer would hide.
+install -D -m 644 "$share/70-tarnix-pellora.rules" /etc/udev/rules.d/70-tarnix-pellora.rules
+udevadm control --reload
+# Every line the clock exchange writes into the kernel log is kept, however many.
+echo on >/proc/sys/kernel/printk_devkmsg
+
+# NAME: the guest's kernel-log clock against the host's, through an echo on the 16550's line.
+clock_exchange() {
+    host clock "$1" >/dev/null &&
+        "$share/pellora-clock-sync" probe /dev/ttyS1 "$1" 20 >"$results/$1" 2>&1
+    host stop "$1" >/dev/null
+}
+
+# NAME: what udev knows of the port behind the by-id name, once it has handled every event.
+udev_port() {
+    udevadm settle --timeout=10
+    port=$(readlink -f "$byid")
+    udevadm info --query=property --name="$port" >"$results/$1.udev" 2>&1
+    cat "/sys/class/tty/${port##*/}/device/latency_timer" >"$results/$1.latency" 2>&1
+}
+
+# A board powered through its own port, running its application (it never answers), is unplugged
+# and plugged in again during the countdown; back, it boots into its bootloader. The clock
+# exchanges just before and after put the kernel's "attached" on the host's clock.
+if host plug follow-before ftdi --never-boot >/dev/null && present "$byid" 20; then
+    udev_port follow-before
+    clock_exchange clock-before
+    "$cli" --device "$byid" --speed auto --file "$file" --boot-timeout 30 --no-history \
+        >"$results/follow.out" 2>&1 &
+    pid=$!
+    host countdown-replug follow >"$results/follow.host"
+    wait "$pid"
+    echo "$?" >"$results/follow.rc"
+    udev_port follow-after
+    clock_exchange clock-after
+else
+    echo "no $byid within 20 s of plugging the adapter" >"$results/follow.out"
+fi
+host stop follow-after >/dev/null
+dmesg >"$results/kernel.log"
+
 echo "job ended at $(cut -d' ' -f1 /proc/uptime) s"

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 using namespace pellora::driver;
 
 namespace {
@@ -34,6 +36,18 @@ public:
         bytes[usbmon + 9] = transfer;
         bytes[usbmon + 14] = type == 'S' ? 0 : '-'; // the setup bytes are valid
         std::copy(setup.begin(), setup.end(), bytes.begin() + static_cast<long>(usbmon + 40));
+        return *this;
+    }
+    // A bulk transfer's submission to `endpoint` (0x80 set: from the device) with `data`, its
+    // length in the header as QEMU writes it.
+    PcapBuilder &bulk(std::int64_t micros, std::uint8_t endpoint, std::string_view data) {
+        record(micros, 'S', 3, {}, data.size());
+        const std::size_t usbmon = bytes.size() - 64 - data.size();
+        bytes[usbmon + 10] = endpoint;
+        bytes[usbmon + 14] = '-';
+        bytes[usbmon + 15] = data.empty() ? '<' : '=';
+        bytes[usbmon + 32] = static_cast<std::uint8_t>(data.size());
+        std::copy(data.begin(), data.end(), bytes.begin() + static_cast<long>(usbmon + 64));
         return *this;
     }
     PcapBuilder &vendor(std::int64_t micros, std::uint8_t request, std::uint16_t value,
@@ -98,6 +112,42 @@ TEST(FtdiCapture, ReadsAnOpenAResetPulseAndTheCloseAmongOtherTraffic) {
     capture = readCapture(pcap.bytes);
     EXPECT_EQ(capture.error, "");
     EXPECT_EQ(described(capture), expected);
+}
+
+std::vector<std::string> describedData(const Capture &capture) {
+    std::vector<std::string> lines;
+    for (const DataOut &out : capture.dataOut)
+        lines.push_back(std::to_string(out.micros) + " " + describe(out));
+    return lines;
+}
+
+TEST(FtdiCapture, ReadsTheBytesSentToTheAdapterAsTheyWereSubmitted) {
+    PcapBuilder pcap;
+    pcap.vendor(1'000'000, 0, 0)
+        .bulk(1'000'100, 0x81, "") // the driver waits for the device's bytes
+        .bulk(1'085'000, 0x02, "i")
+        .record(1'085'060, 'C', 3, {}) // its completion carries no data
+        .bulk(1'090'000, 0x02, "i")
+        .bulk(1'095'000, 0x82, "ignored: from the device")
+        .bulk(1'400'000, 0x02, "S1130000FFFFFFFF\r\n");
+    Capture capture = readCapture(pcap.bytes);
+    EXPECT_EQ(capture.error, "");
+    EXPECT_EQ(described(capture), std::vector<std::string>{"1000000 RESET sio"});
+    const std::vector<std::string> expected{"1085000 OUT 1 69", "1090000 OUT 1 69",
+                                            "1400000 OUT 18 53 31 31 33 30 30 30 30 ..."};
+    EXPECT_EQ(describedData(capture), expected);
+
+    // A header that claims more than the record holds gives what the record holds.
+    pcap.bulk(2'000'000, 0x02, "ii");
+    pcap.bytes[pcap.bytes.size() - 2 - 64 + 32] = 200;
+    capture = readCapture(pcap.bytes);
+    ASSERT_EQ(capture.dataOut.size(), 4u);
+    EXPECT_EQ(describe(capture.dataOut.back()), "OUT 2 69 69");
+
+    // Still being written: left out.
+    pcap.bulk(3'000'000, 0x02, "i");
+    pcap.bytes.pop_back();
+    EXPECT_EQ(readCapture(pcap.bytes).dataOut.size(), 4u);
 }
 
 TEST(FtdiCapture, DecodesTheRatesTheDriverAsksFor) {
