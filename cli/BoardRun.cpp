@@ -120,7 +120,9 @@ bool BoardRun::openLog(const QString &path) {
 
 bool BoardRun::openPort() {
     // As the window's Connect.
-    if (const SerialStatus opened = link_.connect(target_.portNumber); !opened) {
+    const SerialStatus opened = settings_.waitForDevice ? link_.connectOrWait(target_.portNumber)
+                                                        : link_.connect(target_.portNumber);
+    if (!opened) {
         const QList<SerialDevice> present =
             opened.kind() == PortFailure::NotFound ? listSerialDevices() : QList<SerialDevice>();
         openFailureNote_ = ::openFailureNote(opened, target_.portNumber, link_.devicePath(),

@@ -22,6 +22,7 @@ struct RunSettings {
     int bootTimeoutSeconds = ProgrammingSession::DefaultBootTimeoutSeconds;
     ResetLine reset = ResetLine::None;
     RunHistory *history = nullptr; // where each run's end is recorded; none when null
+    bool waitForDevice = false;    // --wait: a device not there yet is waited for
 };
 
 // How one board's run went: what the result table, the JSON and the history tell of it.
@@ -66,8 +67,11 @@ public:
     // The device's bytes are appended to `path`; false, ending the board, when it cannot be opened.
     bool openLog(const QString &path);
     // The bootloader's line (SerialLink::connect); false, ending the board with a port error, when
-    // the port does not open.
+    // the port does not open. With waitForDevice a device not there yet (or refusing just after it
+    // appeared) is waited for while the run counts down: see away().
     bool openPort();
+    // The port is waited for: it was not there when opened.
+    bool away() const { return link_.away(); }
     // After a failed open: what caused it and what to do, or nothing.
     const QString &openFailureNote() const { return openFailureNote_; }
     // After an open: what is worth telling the operator about the port, or nothing.

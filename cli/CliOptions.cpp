@@ -34,6 +34,9 @@ constexpr CliOption Options[] = {
      "pause per line: 20, 40, 60, 80, 100 (ms) or auto (default 60)"},
     {Group::Run, "boot-timeout", nullptr, Takes::Value, "SECONDS", false,
      "time the board has to restart into its bootloader (default 60)"},
+    {Group::Run, "wait", nullptr, Takes::Nothing, nullptr, false,
+     "a device that is not there yet is waited for (up to --boot-timeout)\n"
+     "instead of failing at once: plug the board in after starting"},
     {Group::Run, "reset", nullptr, Takes::Value, "dtr|rts", false,
      "drop that modem line for 100 ms at the start instead of asking for a\n"
      "power cycle"},
@@ -47,6 +50,10 @@ constexpr CliOption Options[] = {
      "station mode: after each run show the tally and wait; Enter programs\n"
      "the next board on the same port(s) with the file read afresh, q or\n"
      "Ctrl-C ends. The board just programmed is not probed before Enter."},
+    {Group::Run, "on-plug", nullptr, Takes::Nothing, nullptr, false,
+     "with --repeat: the next board's run starts when its port comes back\n"
+     "after being away for 1.5 s or more (unplug the board programmed,\n"
+     "plug the next); Enter still works. Implies --wait."},
     {Group::Run, "history-file", nullptr, Takes::Value, "PATH", false,
      "the run history to append to (and --history to read) instead of\n"
      "$XDG_STATE_HOME/tarnix-pellora/history.jsonl"},
@@ -230,6 +237,10 @@ QString takeRunSettings(const QCommandLineParser &parser, CliOptions &options) {
         return QStringLiteral("--log expects a file name");
     options.json = parser.isSet(QStringLiteral("json"));
     options.repeat = parser.isSet(QStringLiteral("repeat"));
+    options.onPlug = parser.isSet(QStringLiteral("on-plug"));
+    if (options.onPlug && !options.repeat)
+        return QStringLiteral("--on-plug works with --repeat");
+    options.waitForDevice = parser.isSet(QStringLiteral("wait")) || options.onPlug;
     if (parser.isSet(QStringLiteral("no-history")))
         options.historyPath.clear();
     return {};

@@ -35,6 +35,10 @@ struct CliOptions {
     int historyCount = 20; // --history [N]
     // Station mode: after each board the operator confirms the next one on the same ports.
     bool repeat = false;
+    // A device not there yet is waited for within the boot timeout (--wait).
+    bool waitForDevice = false;
+    // Station mode: the next round starts when the boards' ports come back (--on-plug).
+    bool onPlug = false;
 };
 
 // The options, or a usage error (exit status 2). `arguments` starts with the program name. A port

@@ -18,8 +18,8 @@ Programmer::Programmer(const CliOptions &options, Console &console, QObject *par
 }
 
 void Programmer::makeBoards() {
-    const RunSettings settings{options_.file, options_.speedIndex, options_.bootTimeoutSeconds,
-                               options_.reset, history_.get()};
+    const RunSettings settings{options_.file,  options_.speedIndex, options_.bootTimeoutSeconds,
+                               options_.reset, history_.get(),      options_.waitForDevice};
     QStringList labels;
     for (int i = 0; i < options_.boards.size(); ++i) {
         auto board = std::make_unique<BoardRun>(i, boardsBefore_ + i + 1, options_.boards.at(i),
@@ -85,6 +85,14 @@ void Programmer::start() {
             continue;
         const SerialStatus pulsed = board.start(file);
         const int index = static_cast<int>(i);
+        if (board.away()) {
+            // Its bootloader is probed the moment its port can be opened.
+            console_.message(index, QStringLiteral("%1 is not there yet: plug the board in; "
+                                                   "waiting up to %2 s for it and its bootloader.")
+                                        .arg(board.label())
+                                        .arg(options_.bootTimeoutSeconds));
+            continue;
+        }
         const QString line =
             options_.reset == ResetLine::Dtr ? QStringLiteral("DTR") : QStringLiteral("RTS");
         if (options_.reset == ResetLine::None) {
@@ -97,15 +105,22 @@ void Programmer::start() {
             console_.message(index, QStringLiteral("reset with %1").arg(line));
         }
     }
-    if (byHand > 0)
+    if (byHand == 0)
+        return;
+    const QString their = byHand == 1 ? QStringLiteral("its") : QStringLiteral("their");
+    if (pluggedIn_)
+        console_.message(QStringLiteral("Plugged in: waiting up to %1 s for %2 bootloader.")
+                             .arg(options_.bootTimeoutSeconds)
+                             .arg(their));
+    else
         console_.message(
             QStringLiteral("Switch %1 off and on again now: waiting up to %2 s for %3 bootloader.")
                 .arg(byHand == 1 ? QStringLiteral("the board") : QStringLiteral("the boards"))
                 .arg(options_.bootTimeoutSeconds)
-                .arg(byHand == 1 ? QStringLiteral("its") : QStringLiteral("their")));
+                .arg(their));
 }
 
-void Programmer::startNextRound() {
+void Programmer::startNextRound(bool pluggedIn) {
     if (!started_ || !finishing_)
         return;
     // Called from the event loop: nothing of the last round's boards is on the stack.
@@ -114,6 +129,7 @@ void Programmer::startNextRound() {
     started_ = false;
     interrupted_ = false;
     finishing_ = false;
+    pluggedIn_ = pluggedIn;
     makeBoards();
     start();
 }

@@ -22,8 +22,8 @@ public:
 
     void start();
     // Station mode: the same boards again, each with a fresh port, session and run. Only once the
-    // last round has finished.
-    void startNextRound();
+    // last round has finished. `pluggedIn`: the boards were just plugged in, and are booting.
+    void startNextRound(bool pluggedIn = false);
     // Ctrl-C: every board still running stops at once.
     void interrupt();
 
@@ -47,6 +47,7 @@ private:
     std::unique_ptr<RunHistory> history_;
     std::vector<std::unique_ptr<BoardRun>> boards_;
     bool started_ = false;
+    bool pluggedIn_ = false;
     bool interrupted_ = false;
     bool finishing_ = false;
     int boardsBefore_ = 0; // in the rounds before this one: the boards' numbers count on

@@ -4,7 +4,9 @@
 #include "cli/ExitCodes.h"
 #include "cli/Programmer.h"
 #include "cli/Report.h"
+#include "serial/DeviceWatch.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -22,6 +24,50 @@ Station::Station(Programmer &programmer, Console &console, int inputFd, Sink res
 }
 
 Station::~Station() = default;
+
+void Station::startOnPlug(const QStringList &devices) {
+    for (const QString &device : devices) {
+        Plug plug{device, std::make_unique<DeviceWatch>(), {}, false};
+        connect(plug.watch.get(), &DeviceWatch::changed, this, &Station::lookAtPlugs);
+        plugs_.push_back(std::move(plug));
+    }
+}
+
+void Station::watchPlugs(bool on) {
+    for (Plug &plug : plugs_) {
+        plug.back = false;
+        plug.awaySince.invalidate();
+        if (on)
+            plug.watch->watch(plug.device);
+        else
+            plug.watch->stop();
+    }
+    if (on)
+        lookAtPlugs();
+}
+
+void Station::lookAtPlugs() {
+    if (phase_ != Phase::Waiting || plugs_.empty())
+        return;
+    bool allBack = true;
+    for (Plug &plug : plugs_) {
+        // A link (by-id, by-path) counts once its device is there.
+        const bool present = QFileInfo::exists(plug.device);
+        if (!present) {
+            plug.back = false;
+            if (!plug.awaySince.isValid())
+                plug.awaySince.start();
+        }
+        if (present && plug.awaySince.isValid()) {
+            // Away only a moment: the board just programmed restarting, not the next one.
+            plug.back = plug.awaySince.elapsed() >= MinAwayMs;
+            plug.awaySince.invalidate();
+        }
+        allBack = allBack && plug.back;
+    }
+    if (allBack)
+        nextRound(true);
+}
 
 void Station::start() {
     if (phase_ != Phase::Idle)
@@ -75,7 +121,13 @@ void Station::roundFinished() {
     if (interrupted_ || inputClosed_)
         return end();
     phase_ = Phase::Waiting;
-    console_.message(QStringLiteral("Next board: connect it and press Enter (q to quit)."));
+    if (plugs_.empty()) {
+        console_.message(QStringLiteral("Next board: connect it and press Enter (q to quit)."));
+    } else {
+        console_.message(QStringLiteral("Next board: unplug this one and plug the next in (or "
+                                        "press Enter; q to quit)."));
+        watchPlugs(true);
+    }
 }
 
 void Station::readInput() {
@@ -106,14 +158,19 @@ void Station::takeLine(const QByteArray &line) {
         return; // typed ahead while a board was on: it confirms nothing
     const QByteArray word = line.trimmed().toLower();
     if (word.isEmpty()) {
-        phase_ = Phase::Running;
-        ++round_;
-        programmer_.startNextRound();
+        nextRound(false);
     } else if (word == "q" || word == "quit") {
         end();
     } else {
         console_.message(QStringLiteral("Enter programs the next board, q quits."));
     }
+}
+
+void Station::nextRound(bool pluggedIn) {
+    watchPlugs(false);
+    phase_ = Phase::Running;
+    ++round_;
+    programmer_.startNextRound(pluggedIn);
 }
 
 void Station::end() {
@@ -122,6 +179,7 @@ void Station::end() {
     const bool tallied = phase_ == Phase::Waiting || phase_ == Phase::Running;
     phase_ = Phase::Ended;
     notifier_->setEnabled(false);
+    watchPlugs(false);
     if (tallied)
         console_.message(QStringLiteral("Station closed: %1 programmed, %2 failed")
                              .arg(programmed_)

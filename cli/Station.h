@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class Console;
+class DeviceWatch;
 class Programmer;
 class QSocketNotifier;
 
@@ -12,7 +17,10 @@ class QSocketNotifier;
 // results and a running tally go to the operator, who presses Enter for the next board or q to end.
 // The next round starts only on Enter: the board just programmed restarts into its application and
 // must not be probed again. Input is read as the event loop reports it (a terminal, or a pipe);
-// lines typed while a board is being programmed are dropped.
+// lines typed while a board is being programmed are dropped. With --on-plug the next round also
+// starts when every board's port has been away for MinAwayMs or more and is back: the operator
+// unplugged the board just programmed and plugged the next. A board that restarts after programming
+// and takes its port with it for a moment starts nothing.
 class Station : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +33,11 @@ public:
             QObject *parent = nullptr);
     ~Station() override;
 
+    // How long a port must be away before its return counts as the next board.
+    static constexpr int MinAwayMs = 1500;
+
+    // --on-plug: the boards' device paths, in the order given.
+    void startOnPlug(const QStringList &devices);
     void start();
     // Ctrl-C: a round on stops at once and the station ends after it; at the prompt it ends now.
     void interrupt();
@@ -45,6 +58,9 @@ private:
     void readInput();
     void takeLine(const QByteArray &line);
     void end();
+    void nextRound(bool pluggedIn);
+    void watchPlugs(bool on);
+    void lookAtPlugs();
 
     Programmer &programmer_;
     Console &console_;
@@ -61,4 +77,13 @@ private:
     int exitCode_ = 0;
     bool interrupted_ = false;
     bool inputClosed_ = false;
+
+    // --on-plug: one per board.
+    struct Plug {
+        QString device;
+        std::unique_ptr<DeviceWatch> watch;
+        QElapsedTimer awaySince; // valid while the port is away
+        bool back = false;       // away long enough, and back
+    };
+    std::vector<Plug> plugs_;
 };

@@ -103,6 +103,12 @@ int main(int argc, char *argv[]) {
         Station station(
             programmer, console, STDIN_FILENO,
             [](const QByteArray &results) { print(stdout, results); }, options.json);
+        if (options.onPlug) {
+            QStringList devices;
+            for (const BoardTarget &board : options.boards)
+                devices << board.device;
+            station.startOnPlug(devices);
+        }
         QObject::connect(&interrupts, &SignalWatcher::received, &station, &Station::interrupt);
         QObject::connect(&station, &Station::finished, &app, &QCoreApplication::exit);
         QTimer::singleShot(0, &station, &Station::start);

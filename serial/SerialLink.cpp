@@ -89,10 +89,17 @@ SerialStatus SerialLink::connect(int number) {
 
 SerialStatus SerialLink::connectOrWait(int number) {
     const SerialStatus status = connect(number);
-    if (status.kind() != PortFailure::NotFound)
+    const PortFailure kind = status.kind();
+    if (kind != PortFailure::NotFound && kind != PortFailure::NoPermission &&
+        kind != PortFailure::InUse)
         return status;
+    // Not there yet, or just made and not yet set up by udev: waited for as a followed port is.
     portError_ = false;
     startWaiting();
+    if (kind != PortFailure::NotFound) {
+        refusedSince_.start();
+        retry_.start();
+    }
     return {};
 }
 

@@ -48,7 +48,9 @@ public:
     static constexpr int BootloaderBaud = 57600;
     SerialStatus connect(int number);
     // As connect(), but a device that is not there is waited for, as a followed port that went
-    // away: the link is connected and away. Other failures are returned as by connect().
+    // away: the link is connected and away. One that refuses (permissions not yet set, a prober
+    // holding it) is tried again for ReopenGraceMs, then portLost() gives the refusal. Other
+    // failures are returned as by connect().
     SerialStatus connectOrWait(int number);
     // Closes the port; PortError is set when that fails.
     SerialStatus disconnect();

@@ -236,6 +236,7 @@ TEST_F(CliExitCodes, usageErrorsAreStatusTwoAndNameTheProblem) {
          "--boot-timeout"},
         {{dev, sim.slavePath(), f, file, QStringLiteral("--reset"), QStringLiteral("dsr")},
          "--reset expects"},
+        {{dev, sim.slavePath(), f, file, QStringLiteral("--on-plug")}, "--on-plug works with"},
         {{dev, sim.slavePath(), f, file, QStringLiteral("--frobnicate")}, "frobnicate"},
         {{dev, sim.slavePath(), f, file, QStringLiteral("extra")}, "unexpected argument"},
         {{dev, sim.slavePath(), f, file, QStringLiteral("--port")}, "port"},
