@@ -91,6 +91,29 @@ TEST_F(FaultDevice, theAdapterPulledMidRunIsOneErrorAndConnectWorksAgain) {
     EXPECT_TRUE(boxes(QStringLiteral("Error: DOT Timeout")).isEmpty()) << "one event, one box";
 }
 
+// A board powered through its own port: pulled and plugged in again during the countdown, then gone
+// for a moment as it restarts after programming. Neither is an error: no box, still connected, and
+// the caption keeps PROGRAMMED while the board restarts.
+TEST_F(FaultDevice, aBoardPowerCycledThroughItsPortIsFollowed) {
+    startDevice({QStringLiteral("--boot-delay"), QStringLiteral("400"), QStringLiteral("--replug"),
+                 QStringLiteral("200,800"), QStringLiteral("--replug-after-run"),
+                 QStringLiteral("800")});
+    openWindow();
+    const QByteArray data = randomData(2048, 12);
+    choose(writeFile(srec(data)));
+    EXPECT_EQ(run(), Programmed);
+    ASSERT_TRUE(sim->waitForPlug(2, 10'000)) << "the restart after programming";
+    ASSERT_TRUE(waitUntil([&] { return logText().count(QStringLiteral(" is back")) == 2; }))
+        << logText().toStdString();
+    EXPECT_EQ(logText().count(QStringLiteral(" went away: waiting for it to come back")), 2);
+    EXPECT_TRUE(boxes().isEmpty());
+    EXPECT_EQ(caption(), Programmed);
+    EXPECT_EQ(button("btnCon")->text(), QStringLiteral("Disconnect"));
+    EXPECT_TRUE(window->PortOpen());
+    EXPECT_EQ(results, QList<RunResult>{RunResult::Programmed});
+    EXPECT_EQ(sim->image(), data);
+}
+
 // A device that stops answering, or answers with garbage instead of dots: "Auto - fast" goes on
 // after 200 ms without a ".", until the watchdog ends the run with one box.
 struct SilentDevice {
