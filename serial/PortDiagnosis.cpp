@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <grp.h>
@@ -168,6 +170,36 @@ QList<PortOwner> descriptorHolders(const QString &device, const SystemFolders &f
     return holders;
 }
 
+// The processes holding the master side of pseudo-terminal `index` (/dev/pts/<index>): the program
+// playing the device, not another reader. Where the kernel does not say which terminal a master is
+// for, every holder of a master counts as such.
+QSet<qint64> ptyMasterHolders(int index, const SystemFolders &folders) {
+    QSet<qint64> exact;
+    QSet<qint64> any;
+    const QDir proc(folders.proc);
+    for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const qint64 pid = entry.toLongLong(&ok);
+        if (!ok)
+            continue;
+        const QString base = proc.filePath(entry);
+        const QDir fds(base + QStringLiteral("/fd"));
+        for (const QString &fd : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+            const QString opened = QFileInfo(fds.filePath(fd)).symLinkTarget();
+            if (opened != QLatin1String("/dev/ptmx") && opened != QLatin1String("/dev/pts/ptmx"))
+                continue;
+            any.insert(pid);
+            QFile info(base + QStringLiteral("/fdinfo/") + fd);
+            if (!info.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray &line : info.readAll().split('\n'))
+                if (line.startsWith("tty-index:") && line.mid(10).trimmed().toInt() == index)
+                    exact.insert(pid);
+        }
+    }
+    return exact.isEmpty() ? any : exact;
+}
+
 bool isModemManager(const PortOwner &owner) {
     return owner.program == QLatin1String("ModemManager");
 }
@@ -199,7 +231,15 @@ std::optional<PortOwner> portOwner(const QString &device, const SystemFolders &f
 }
 
 QList<PortOwner> otherHolders(const QString &device, const SystemFolders &folders) {
-    return descriptorHolders(device, folders, false);
+    QList<PortOwner> holders = descriptorHolders(device, folders, false);
+    // A pseudo-terminal's device end is held by the program playing the device.
+    static const QRegularExpression Pty(QStringLiteral("^/dev/pts/([0-9]+)$"));
+    if (const QRegularExpressionMatch pty = Pty.match(identity(device));
+        pty.hasMatch() && !holders.isEmpty()) {
+        const QSet<qint64> playing = ptyMasterHolders(pty.captured(1).toInt(), folders);
+        holders.removeIf([&](const PortOwner &owner) { return playing.contains(owner.pid); });
+    }
+    return holders;
 }
 
 QString sharedPortNote(const QString &device, const QList<PortOwner> &holders) {

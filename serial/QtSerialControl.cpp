@@ -171,10 +171,8 @@ QString QtSerialControl::takeNotice() {
         return {};
     QStringList notices{std::exchange(notice_, QString())};
     // Another reader of the port would take part of what the board sends, unseen. Looked for only
-    // now, off the path of the open: a board just plugged in is probed first. A pseudo-terminal's
-    // other end is held by the program playing the device, no reader of it.
-    if (port_.isOpen() &&
-        !QFileInfo(openedPath_).canonicalFilePath().startsWith(QStringLiteral("/dev/pts/")))
+    // now, off the path of the open: a board just plugged in is probed first.
+    if (port_.isOpen())
         notices << sharedPortNote(openedPath_, otherHolders(openedPath_));
     notices.removeAll(QString());
     return notices.join(QLatin1Char('\n'));
@@ -246,11 +244,25 @@ bool QtSerialControl::deviceGone() const {
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error) {
+    const int readErrno = errno;
     if (error == QSerialPort::NoError || !port_.isOpen() || lost_)
         return;
     // A setting the driver cannot apply (a pseudo-terminal has no modem lines) is no line failure.
     if (error == QSerialPort::UnsupportedOperationError) {
         port_.clearError();
+        return;
+    }
+    // Woken to read and nothing there: another program reading the same port took the bytes first.
+    // QSerialPort calls that a resource error and stops reading; the port is fine, so read on.
+    if (error == QSerialPort::ResourceError &&
+        (readErrno == EAGAIN ||
+         port_.errorString() == QString::fromLocal8Bit(std::strerror(EAGAIN))) &&
+        !deviceGone()) {
+        port_.clearError();
+        if (port_.bytesAvailable() == 0) {
+            char none;
+            (void)port_.read(&none, 1); // asks for read notifications again
+        }
         return;
     }
     int code = CommEvents::OtherError;

@@ -7,12 +7,15 @@
 #include "app/LogView.h"
 #include "app/PortNumber.h"
 #include "app/frmProg.h"
+#include "serial/PortDiagnosis.h"
 #include "serial/QtSerialControl.h"
 #include "settings/ModuleReg.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -199,6 +202,37 @@ TEST_F(ConnectionTest, theDeviceDisappearingBetweenRunsIsFollowed) {
         QStringLiteral("%1 went away: waiting for it to come back").arg(pty.slavePath())));
     btnCon->click(); // the operator gives up: nothing is waited for any more
     EXPECT_FALSE(window->PortOpen() || window->link().away());
+}
+
+// Another program reading the port is named at Connect; the bytes it takes first wake the port with
+// nothing to read, which is no lost device.
+TEST_F(ConnectionTest, anotherReaderOfThePortIsNamedAndLosesNothingOfTheConnection) {
+    QProcess reader;
+    reader.setStandardOutputFile(QProcess::nullDevice());
+    reader.start(QStringLiteral("cat"), {pty.slavePath()});
+    ASSERT_TRUE(reader.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] {
+        return QFileInfo(QStringLiteral("/proc/%1/fd/0").arg(reader.processId())).exists() &&
+               !otherHolders(pty.slavePath()).isEmpty();
+    }));
+    portBox->setText(QStringLiteral("7"));
+    btnCon->click();
+    ASSERT_TRUE(window->PortOpen());
+    EXPECT_TRUE(window->log().text().contains(
+        QStringLiteral("cat (pid %1) also has %2 open: it will take part of what the board sends; "
+                       "close it")
+            .arg(reader.processId())
+            .arg(pty.slavePath())))
+        << window->log().text().toStdString();
+    for (int burst = 0; burst < 50; ++burst) {
+        pty.write(QByteArray(16, '.'));
+        waitUntil([] { return false; }, 2);
+    }
+    EXPECT_TRUE(window->PortOpen() && !window->link().away());
+    EXPECT_FALSE(window->log().text().contains(QStringLiteral("went away")))
+        << window->log().text().toStdString();
+    reader.kill();
+    reader.waitForFinished();
 }
 
 TEST(PortNumberText, isTheLeadingNumberRoundedHalfToEven) {
