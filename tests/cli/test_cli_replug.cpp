@@ -52,15 +52,15 @@ TEST_P(CliReplug, theBoardIsFollowedOutsideATransfer) {
         sim = &plugIn();
     }
     if (replug.runs > 1) {
-        ASSERT_TRUE(cli.waitForError(QStringLiteral("Tally: %1 programmed").arg(replug.runs).toUtf8(),
-                                     30'000))
+        ASSERT_TRUE(cli.waitForError(
+            QStringLiteral("Tally: %1 programmed").arg(replug.runs).toUtf8(), 30'000))
             << cli.err.toStdString();
         cli.type("q\n");
     }
     const int code = cli.finish(30'000);
     ASSERT_EQ(code, replug.exitCode) << cli.err.toStdString() << sim->log().toStdString();
-    EXPECT_TRUE(QString::fromLocal8Bit(cli.err).simplified().contains(
-        QString::fromLatin1(replug.said)))
+    EXPECT_TRUE(
+        QString::fromLocal8Bit(cli.err).simplified().contains(QString::fromLatin1(replug.said)))
         << cli.err.toStdString();
     if (code != 0)
         return;
