@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Boards, CliReplug, ::testing::Values(
     Replug{"lostWhileTheFileGoesOut", "--hangup-after 20", "", false, 5, 0,
            "the device disappeared; the board got"},
     Replug{"pluggedInAfterTheStart", "", "--wait --boot-timeout 20", true, 0, 1, "is back"},
-    Replug{"stationStartsTheNextBoardOnPlug", "--replug-after-run 1800 --runs 2",
+    Replug{"stationStartsTheNextBoardOnPlug", "--replug-after-run 2500 --runs 2",
            "--repeat --on-plug", false, 0, 2, "Plugged in: waiting up to 60 s"}),
     [](const ::testing::TestParamInfo<Replug> &info) { return info.param.name; });
 // clang-format on
