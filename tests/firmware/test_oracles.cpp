@@ -260,18 +260,6 @@ const Case Cases[] = {
      },
      hexByObjcopy,
      "intel-hex"},
-    {"objcopy's Intel HEX of a binary across 64 KiB (extended segment address records)",
-     {Objcopy, QStringLiteral("srec_info")},
-     [](const Tools &t) {
-         writeFileAt(t.path(QStringLiteral("r.bin")), randomData(70'000, 33));
-         t.run(Objcopy,
-               {QStringLiteral("-I"), QStringLiteral("binary"), QStringLiteral("-O"),
-                QStringLiteral("ihex"), QStringLiteral("--change-addresses"),
-                QStringLiteral("0xFFF8"), QStringLiteral("r.bin"), QStringLiteral("r.hex")});
-         return t.path(QStringLiteral("r.hex"));
-     },
-     hexByObjcopy,
-     "intel-hex"},
     {"an ELF linked 32-bit little-endian",
      {QStringLiteral("mips-linux-gnu-ld")},
      [](const Tools &t) { return linkedElf(t, 32, false); },
