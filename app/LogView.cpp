@@ -1,6 +1,6 @@
 #include "app/LogView.h"
 
-#include "platform/QtTimers.h"
+#include "clock/QtTimers.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QMimeData>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/Timer.h"
+#include "clock/Timer.h"
 
 #include <QPlainTextEdit>
 #include <memory>

@@ -4,7 +4,7 @@
 #include "app/PortNumber.h"
 #include "app/WindowLayout.h"
 #include "app/WindowWords.h"
-#include "platform/QtTimers.h"
+#include "clock/QtTimers.h"
 #include "serial/PortDiagnosis.h"
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
@@ -51,8 +51,9 @@ QIcon applicationIcon() {
 
 frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFactory> timers,
                  QWidget *parent)
-    : QWidget(parent), control_(control ? std::move(control) : std::make_unique<QtSerialControl>()),
-      timers_(timers ? std::move(timers) : std::make_unique<QtTimerFactory>()), link_(*control_) {
+    : QWidget(parent), timers_(timers ? std::move(timers) : std::make_unique<QtTimerFactory>()),
+      control_(control ? std::move(control) : std::make_unique<QtSerialControl>(*timers_)),
+      link_(*control_, *timers_) {
     initResources();
     setWindowTitle(Title);
     setWindowIcon(applicationIcon());
@@ -143,7 +144,7 @@ void frmProg::Form_QueryUnload() {
     view_->windowClosed();
     // A run stops before its port closes under it; the port is closed before the hook goes.
     session_->abort();
-    (void)link_.disconnect();
+    (void)link_.disconnectPort();
     ModuleUsbNotification::UnregisterUsbNotification(this, ModuleUsbNotification::NotifyHandle);
 }
 
@@ -163,12 +164,7 @@ void frmProg::btnCon_Click() {
 }
 
 void frmProg::btnFlash_Click() {
-    // A press while a run is on cancels it; with the port closed or no file it only disables the
-    // button (and ends what may be left).
-    if (session_->running() && session_->canStart())
-        session_->cancel();
-    else
-        session_->start();
+    session_->pressStart();
 }
 
 void frmProg::SetupPort() {
@@ -190,7 +186,7 @@ void frmProg::TogglePort() {
     if (!link_.PortOpen()) {
         // The file may have been edited since the last look: a line it cannot read is named once.
         noteUnreadableSettings();
-        if (const SerialStatus opened = link_.connect(portToOpen_); !opened) {
+        if (const SerialStatus opened = link_.connectPort(portToOpen_); !opened) {
             trap(opened.description());
             return noteOpenFailure(opened);
         }
@@ -202,7 +198,7 @@ void frmProg::TogglePort() {
             view_->note(notice);
     } else {
         Connected = false;
-        if (const SerialStatus closed = link_.disconnect(); !closed)
+        if (const SerialStatus closed = link_.disconnectPort(); !closed)
             return trap(closed.description());
         controls_.btnCon->setText(QStringLiteral("Connect"));
     }

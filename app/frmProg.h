@@ -86,8 +86,8 @@ private:
     // Appends the ended run to the run history; the first failure to do so is noted in the log.
     void recordRun(const RunSummary &run);
 
-    std::unique_ptr<SerialControl> control_;
     std::unique_ptr<TimerFactory> timers_;
+    std::unique_ptr<SerialControl> control_;
     SerialLink link_;
     WindowControls controls_;
     std::unique_ptr<WindowView> view_;

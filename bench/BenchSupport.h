@@ -2,7 +2,7 @@
 
 // Shared by the benchmarks that run the session headless.
 #include "RecordingView.h"
-#include "platform/QtTimers.h"
+#include "clock/QtTimers.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/Pacing.h"
@@ -41,7 +41,7 @@ struct HeadlessSession {
     // stderr, when the port does not open.
     bool open(const QString &device, SessionView &view, int speedIndex = Pacing::AutoSpeedIndex) {
         control.setDeviceOverride(device);
-        if (const SerialStatus opened = link.connect(0); !opened) {
+        if (const SerialStatus opened = link.connectPort(0); !opened) {
             std::fprintf(stderr, "%s\n", qPrintable(opened.description()));
             return false;
         }
@@ -50,8 +50,8 @@ struct HeadlessSession {
         return true;
     }
 
-    QtSerialControl control;
-    SerialLink link{control};
     QtTimerFactory timers;
+    QtSerialControl control{timers};
+    SerialLink link{control, timers};
     std::unique_ptr<ProgrammingSession> session;
 };

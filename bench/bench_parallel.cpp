@@ -5,6 +5,7 @@
 #include "SimProcess.h"
 #include "cli/Console.h"
 #include "cli/Programmer.h"
+#include "clock/QtTimers.h"
 #include "session/FileStreamer.h"
 
 #include <QCoreApplication>
@@ -48,8 +49,9 @@ std::optional<Measure> programInParallel(int boards, const QString &file, const 
         options.boards.append(BoardTarget{0, sims.back()->slavePath()});
     }
 
-    Console console([](const QByteArray &) {}, false);
-    Programmer programmer(options, console);
+    QtTimerFactory timers;
+    Console console([](const QByteArray &) {}, false, [&timers] { return timers.now(); });
+    Programmer programmer(options, console, timers);
     QEventLoop loop;
     QObject::connect(&programmer, &Programmer::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(RunLimitMs, &loop, &QEventLoop::quit);

@@ -3,7 +3,6 @@
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "serial/PortDiagnosis.h"
-#include "serial/QtSerialControl.h"
 #include "session/RunEnd.h"
 
 #include <QFileInfo>
@@ -14,13 +13,6 @@ const FrontEndWords CommandLineWords{
     .chooseDevice = QStringLiteral("Name one with --device PATH; tarnix-pellora-cli --list-ports "
                                    "shows them and the port map."),
     .tryAgain = QStringLiteral("run the command again")};
-
-std::unique_ptr<SerialControl> portFor(const BoardTarget &target) {
-    auto control = std::make_unique<QtSerialControl>();
-    if (target.portNumber == 0)
-        control->setDeviceOverride(target.device);
-    return control;
-}
 
 // A note as one line of plain text, for a table row and a JSON field.
 QString plainText(const QString &note) {
@@ -45,11 +37,10 @@ QString failureNote(const RunSummary &run) {
 } // namespace
 
 BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSettings &settings,
-                   Console &console, TimerFactory &timers, std::unique_ptr<SerialControl> control,
-                   QObject *parent)
-    : QObject(parent), console_(console), target_(target), settings_(settings),
-      control_(control ? std::move(control) : portFor(target)), link_(*control_),
-      view_(console, board), session_(link_, timers, view_) {
+                   Console &console, TimerFactory &timers, SerialLink &link, QObject *parent)
+    : QObject(parent), console_(console), target_(target), settings_(settings), link_(link),
+      view_(console, board), session_(link_, timers, view_), quiet_(timers.createTimer(QuietMs)),
+      lastWordsLimit_(timers.createTimer(LastWordsLimitMs)) {
     result_.board = board;
     result_.number = number;
     result_.started = QDateTime::currentDateTimeUtc();
@@ -60,13 +51,13 @@ BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSe
     connect(&session_, &ProgrammingSession::runEnded, this, &BoardRun::onRunEnded);
     connect(&session_, &ProgrammingSession::lineSent, this, &BoardRun::onLineSent);
 
-    quiet_.setSingleShot(true);
-    lastWordsLimit_.setSingleShot(true);
-    connect(&quiet_, &QTimer::timeout, this, &BoardRun::finish);
-    connect(&lastWordsLimit_, &QTimer::timeout, this, &BoardRun::finish);
+    quiet_->onTick = [this] { finish(); };
+    lastWordsLimit_->onTick = [this] { finish(); };
     view_.onReceived = [this] {
-        if (ending_)
-            quiet_.start(QuietMs);
+        if (!ending_)
+            return;
+        quiet_->setEnabled(false);
+        quiet_->setEnabled(true);
     };
     // A board whose port goes with its power: followed outside a transfer, as in the window.
     connect(&link_, &SerialLink::portAway, this, [this, board] {
@@ -97,7 +88,8 @@ void BoardRun::noteNoticeWhenFree() {
 
 BoardRun::~BoardRun() {
     view_.setLog(nullptr);
-    (void)link_.disconnect();
+    if (!settings_.keepPortFollowed)
+        (void)link_.disconnectPort();
 }
 
 QString BoardRun::label() const {
@@ -119,9 +111,15 @@ bool BoardRun::openLog(const QString &path) {
 }
 
 bool BoardRun::openPort() {
+    // Left open and followed by the last round: the board is there, or waited for.
+    if (link_.PortOpen() && !link_.PortError()) {
+        result_.device = link_.devicePath();
+        return true;
+    }
     // As the window's Connect.
-    const SerialStatus opened = settings_.waitForDevice ? link_.connectOrWait(target_.portNumber)
-                                                        : link_.connect(target_.portNumber);
+    const SerialStatus opened = settings_.waitForDevice
+                                    ? link_.connectPortOrWait(target_.portNumber)
+                                    : link_.connectPort(target_.portNumber);
     if (!opened) {
         const QList<SerialDevice> present =
             opened.kind() == PortFailure::NotFound ? listSerialDevices() : QList<SerialDevice>();
@@ -140,20 +138,22 @@ void BoardRun::takeFile(const FileSnapshot &file) {
         return;
     result_.format = firmware::formatWord(file.source.format);
     result_.sha256 = QString::fromLatin1(file.source.sha256.toHex());
-    if (file.refusal(true).isEmpty()) {
+    if (file.refusal().isEmpty()) {
         result_.sentSha256 = QString::fromLatin1(file.report.sha256.toHex());
         result_.linesTotal = file.report.lines;
     }
 }
 
 SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
-    clock_.start();
+    started_ = true;
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
     session_.setPacing(Pacing::fromSpeedIndex(settings_.speedIndex));
-    session_.chooseFile(settings_.file);
-    takeFile(*file);
     if (!session_.start(file)) {
-        fail(ExitCode::FileError, file->refusal(true));
+        // The round refuses a file before any board starts: a refusal here is the port's.
+        const QString &refusal = file->refusal();
+        fail(refusal.isEmpty() ? ExitCode::PortError : ExitCode::FileError,
+             refusal.isEmpty() ? QStringLiteral("%1: the port is not open").arg(link_.devicePath())
+                               : refusal);
         return {};
     }
     if (settings_.reset == ResetLine::None)
@@ -196,10 +196,13 @@ void BoardRun::onRunEnded(const RunSummary &run) {
         return; // interrupt() closes at once
     // What went wrong (a lost device, an unreadable or refused file) the session has noted already.
     // Out of the session's own call: it may still be inside its receive handler or a timer tick.
-    QTimer::singleShot(0, this, [this] {
-        session_.abort();
-        waitForLastWords();
-    });
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            session_.abort();
+            waitForLastWords();
+        },
+        Qt::QueuedConnection);
 }
 
 void BoardRun::recordRun(const RunSummary &run) {
@@ -223,8 +226,8 @@ void BoardRun::waitForLastWords() {
     if (!link_.PortOpen())
         return finish();
     ending_ = true;
-    quiet_.start(QuietMs);
-    lastWordsLimit_.start(LastWordsLimitMs);
+    quiet_->setEnabled(true);
+    lastWordsLimit_->setEnabled(true);
 }
 
 void BoardRun::interrupt() {
@@ -234,10 +237,12 @@ void BoardRun::interrupt() {
     // A running run ends Cancelled here, which is exit status 130; one that already ended keeps its
     // result.
     session_.abort();
-    if (!clock_.isValid()) { // never started
+    if (!started_) {
         result_.exitCode = ExitCode::Interrupted;
         result_.error = Interrupted;
     }
+    // Closed at once, also a port a station would have kept for the next board.
+    (void)link_.disconnectPort();
     finish();
 }
 
@@ -251,9 +256,10 @@ void BoardRun::finish() {
         result_.ended = QDateTime::currentDateTimeUtc();
         result_.seconds = static_cast<double>(result_.started.msecsTo(result_.ended)) / 1000.0;
     }
-    quiet_.stop();
-    lastWordsLimit_.stop();
-    (void)link_.disconnect();
+    quiet_->setEnabled(false);
+    lastWordsLimit_->setEnabled(false);
+    if (!settings_.keepPortFollowed)
+        (void)link_.disconnectPort();
     view_.setLog(nullptr);
     log_.close();
     console_.boardEnded(result_.board);

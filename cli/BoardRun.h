@@ -7,10 +7,8 @@
 #include "session/RunHistory.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
-#include <QTimer>
 #include <memory>
 
 class Console;
@@ -23,6 +21,9 @@ struct RunSettings {
     ResetLine reset = ResetLine::None;
     RunHistory *history = nullptr; // where each run's end is recorded; none when null
     bool waitForDevice = false;    // --wait: a device not there yet is waited for
+    // --on-plug: after the run the port stays open and followed, so that the station learns from
+    // it of the board going away and the next one coming.
+    bool keepPortFollowed = false;
 };
 
 // How one board's run went: what the result table, the JSON and the history tell of it.
@@ -45,9 +46,10 @@ struct BoardResult {
     double seconds = 0;
 };
 
-// One board: its own serial control, link (and so its own PortError), terminal view and the very
-// programming session the window runs. Opens the port as the window's Connect does, starts the run
-// as START PROGRAMMING does, and learns the end from the session.
+// One board's run: its terminal view and the very programming session the window runs, on the
+// board's own link (and so its own PortError), which its owner keeps from round to round. Opens the
+// port as the window's Connect does, starts the run as START PROGRAMMING does, and learns the end
+// from the session.
 class BoardRun : public QObject {
     Q_OBJECT
 public:
@@ -58,17 +60,17 @@ public:
     static constexpr int LastWordsLimitMs = 1000;
 
     // `number`: the board's number in the table, from 1, counting on over a station's rounds.
-    // `control` defaults to the real serial port, opening the target's device.
+    // `link`: the board's port, open or not.
     BoardRun(int board, int number, const BoardTarget &target, const RunSettings &settings,
-             Console &console, TimerFactory &timers,
-             std::unique_ptr<SerialControl> control = nullptr, QObject *parent = nullptr);
+             Console &console, TimerFactory &timers, SerialLink &link, QObject *parent = nullptr);
     ~BoardRun() override;
 
     // The device's bytes are appended to `path`; false, ending the board, when it cannot be opened.
     bool openLog(const QString &path);
-    // The bootloader's line (SerialLink::connect); false, ending the board with a port error, when
-    // the port does not open. With waitForDevice a device not there yet (or refusing just after it
-    // appeared) is waited for while the run counts down: see away().
+    // The bootloader's line (SerialLink::connectPort), unless the last round left it open and
+    // followed; false, ending the board with a port error, when the port does not open. With
+    // waitForDevice a device not there yet (or refusing just after it appeared) is waited for while
+    // the run counts down: see away().
     bool openPort();
     // The port is waited for: it was not there when opened.
     bool away() const { return link_.away(); }
@@ -78,9 +80,8 @@ public:
     const QString &notice() const { return notice_; }
     // The round's file as it was read: its facts are the board's, whether it runs or not.
     void takeFile(const FileSnapshot &file);
-    // Chooses the file and presses START PROGRAMMING with the round's snapshot of it; with a reset
-    // line, pulses it. The result is the pulse's: on failure the operator must power-cycle the
-    // board.
+    // Presses START PROGRAMMING with the round's snapshot of the file; with a reset line, pulses
+    // it. The result is the pulse's: on failure the operator must power-cycle the board.
     SerialStatus start(const std::shared_ptr<const FileSnapshot> &file);
     // Ends the board before its run started.
     void fail(int exitCode, const QString &error);
@@ -106,14 +107,12 @@ private:
     Console &console_;
     BoardTarget target_;
     RunSettings settings_;
-    std::unique_ptr<SerialControl> control_;
-    SerialLink link_;
+    SerialLink &link_;
     QFile log_;
     TerminalView view_;
     ProgrammingSession session_;
-    QTimer quiet_;
-    QTimer lastWordsLimit_;
-    QElapsedTimer clock_;
+    std::unique_ptr<Timer> quiet_;
+    std::unique_ptr<Timer> lastWordsLimit_;
     BoardResult result_;
     QString openFailureNote_;
     QString notice_;
@@ -121,5 +120,6 @@ private:
     bool advised_ = false; // the first "went away" note has been given
     bool noticeDue_ = false;
     bool interrupted_ = false;
+    bool started_ = false;
     bool done_ = false;
 };

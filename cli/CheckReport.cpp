@@ -1,7 +1,7 @@
 #include "cli/CheckReport.h"
 
 #include "cli/ExitCodes.h"
-#include "session/SRecordCheck.h"
+#include "firmware/SRecordCheck.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -124,5 +124,5 @@ QString checkReportText(const FileSnapshot &file) {
 }
 
 int checkExitCode(const FileSnapshot &file) {
-    return file.refusal(true).isEmpty() ? ExitCode::Programmed : ExitCode::FileError;
+    return file.refusal().isEmpty() ? ExitCode::Programmed : ExitCode::FileError;
 }

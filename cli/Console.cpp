@@ -1,6 +1,5 @@
 #include "cli/Console.h"
 
-#include <QElapsedTimer>
 #include <cmath>
 #include <cstdio>
 #include <unistd.h>
@@ -11,15 +10,6 @@ const QByteArray ClearLine = "\r\x1b[K";
 
 Console::Console(Sink sink, bool interactive, Clock clock)
     : sink_(std::move(sink)), interactive_(interactive), clock_(std::move(clock)) {}
-
-qint64 Console::steadyMilliseconds() {
-    static QElapsedTimer started = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    return started.elapsed();
-}
 
 Console::Sink Console::standardError() {
     return [](const QByteArray &bytes) {

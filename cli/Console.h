@@ -20,7 +20,8 @@ public:
     static constexpr int PlainIntervalMs = 1000;
     static constexpr int BarWidth = 24;
 
-    Console(Sink sink, bool interactive, Clock clock = steadyMilliseconds);
+    // `clock`: the program's clock (TimerFactory::now).
+    Console(Sink sink, bool interactive, Clock clock);
 
     // One label per board, shown before its messages when there are several boards.
     void setBoards(const QStringList &labels);
@@ -45,7 +46,6 @@ public:
     };
     Totals totals() const;
 
-    static qint64 steadyMilliseconds();
     static Sink standardError();
     static bool standardErrorIsTerminal();
 

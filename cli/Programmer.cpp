@@ -2,28 +2,53 @@
 
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
+#include "serial/QtSerialControl.h"
 #include "session/FileSnapshot.h"
 #include "settings/ModuleReg.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 #include <algorithm>
 
-Programmer::Programmer(const CliOptions &options, Console &console, QObject *parent)
-    : QObject(parent), options_(options), console_(console) {
+namespace {
+
+std::unique_ptr<SerialControl> realPort(const BoardTarget &target, TimerFactory &timers) {
+    auto control = std::make_unique<QtSerialControl>(timers);
+    if (target.portNumber == 0)
+        control->setDeviceOverride(target.device);
+    return control;
+}
+
+} // namespace
+
+Programmer::Programmer(const CliOptions &options, Console &console, TimerFactory &timers,
+                       ControlMaker makeControl, QObject *parent)
+    : QObject(parent), options_(options), console_(console), timers_(timers) {
     if (!options.historyPath.isEmpty())
         history_ = std::make_unique<RunHistory>(options.historyPath);
+    if (!makeControl)
+        makeControl = realPort;
+    for (const BoardTarget &target : options_.boards) {
+        Port port{makeControl(target, timers_), nullptr};
+        port.link = std::make_unique<SerialLink>(*port.control, timers_);
+        ports_.push_back(std::move(port));
+    }
     makeBoards();
 }
 
 void Programmer::makeBoards() {
-    const RunSettings settings{options_.file,  options_.speedIndex, options_.bootTimeoutSeconds,
-                               options_.reset, history_.get(),      options_.waitForDevice};
+    const RunSettings settings{.file = options_.file,
+                               .speedIndex = options_.speedIndex,
+                               .bootTimeoutSeconds = options_.bootTimeoutSeconds,
+                               .reset = options_.reset,
+                               .history = history_.get(),
+                               .waitForDevice = options_.waitForDevice,
+                               .keepPortFollowed = options_.repeat && options_.onPlug};
     QStringList labels;
     for (int i = 0; i < options_.boards.size(); ++i) {
         auto board = std::make_unique<BoardRun>(i, boardsBefore_ + i + 1, options_.boards.at(i),
-                                                settings, console_, timers_);
+                                                settings, console_, timers_,
+                                                *ports_[static_cast<std::size_t>(i)].link);
         connect(board.get(), &BoardRun::finished, this, &Programmer::boardFinished);
         labels << board->label();
         boards_.push_back(std::move(board));
@@ -31,7 +56,10 @@ void Programmer::makeBoards() {
     console_.setBoards(labels);
 }
 
-Programmer::~Programmer() = default;
+Programmer::~Programmer() {
+    // The runs go before the links they run on.
+    boards_.clear();
+}
 
 void Programmer::start() {
     if (started_ || isDone())
@@ -44,7 +72,7 @@ void Programmer::start() {
     const auto file = FileSnapshot::take(options_.file, options_.conversion);
     for (auto &board : boards_)
         board->takeFile(*file);
-    if (const QString refusal = file->refusal(true); !refusal.isEmpty()) {
+    if (const QString refusal = file->refusal(); !refusal.isEmpty()) {
         console_.message(refusal);
         for (auto &board : boards_)
             board->fail(ExitCode::FileError, refusal);
@@ -159,6 +187,21 @@ int Programmer::exitCode() const {
     return code;
 }
 
+std::vector<SerialLink *> Programmer::links() const {
+    std::vector<SerialLink *> links;
+    for (const Port &port : ports_)
+        links.push_back(port.link.get());
+    return links;
+}
+
+void Programmer::followPorts() {
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        SerialLink &link = *ports_[i].link;
+        if (!link.PortOpen() || link.PortError())
+            (void)link.connectPortOrWait(options_.boards.at(static_cast<qsizetype>(i)).portNumber);
+    }
+}
+
 QList<BoardResult> Programmer::results() const {
     QList<BoardResult> list;
     for (const auto &board : boards_)
@@ -171,5 +214,6 @@ void Programmer::boardFinished() {
         return;
     finishing_ = true;
     console_.finish();
-    QTimer::singleShot(0, this, [this] { Q_EMIT finished(exitCode()); });
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(exitCode()); }, Qt::QueuedConnection);
 }

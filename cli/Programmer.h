@@ -2,22 +2,29 @@
 
 #include "cli/BoardRun.h"
 #include "cli/CliOptions.h"
-#include "platform/QtTimers.h"
 
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class Console;
 
 // Programs every board of the command line in parallel, on the one event loop: checks the file,
-// opens each board's port, starts each run, and ends when the last board has ended.
+// opens each board's port, starts each run, and ends when the last board has ended. Each board's
+// port (its serial control and link) lives as long as the programmer: a station's rounds run on
+// the same links.
 class Programmer : public QObject {
     Q_OBJECT
 public:
-    Programmer(const CliOptions &options, Console &console, QObject *parent = nullptr);
+    // The serial control of a board; the real port on the target's device by default.
+    using ControlMaker =
+        std::function<std::unique_ptr<SerialControl>(const BoardTarget &, TimerFactory &)>;
+
+    Programmer(const CliOptions &options, Console &console, TimerFactory &timers,
+               ControlMaker makeControl = {}, QObject *parent = nullptr);
     ~Programmer() override;
 
     void start();
@@ -32,6 +39,11 @@ public:
     int exitCode() const;
     // Of the last round.
     QList<BoardResult> results() const;
+    // The boards' links, in the order given.
+    std::vector<SerialLink *> links() const;
+    // Between rounds (--on-plug): each board's port that the last round did not leave open is
+    // opened, or waited for while it is not there, so that its link follows it.
+    void followPorts();
 
 Q_SIGNALS:
     // Always from the event loop, once per round.
@@ -41,10 +53,16 @@ private:
     void makeBoards();
     void boardFinished();
 
+    struct Port {
+        std::unique_ptr<SerialControl> control;
+        std::unique_ptr<SerialLink> link;
+    };
+
     CliOptions options_;
     Console &console_;
-    QtTimerFactory timers_;
+    TimerFactory &timers_;
     std::unique_ptr<RunHistory> history_;
+    std::vector<Port> ports_; // one per board; outlives the boards' runs
     std::vector<std::unique_ptr<BoardRun>> boards_;
     bool started_ = false;
     bool pluggedIn_ = false;

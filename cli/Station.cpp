@@ -4,20 +4,19 @@
 #include "cli/ExitCodes.h"
 #include "cli/Programmer.h"
 #include "cli/Report.h"
-#include "serial/DeviceWatch.h"
+#include "serial/SerialLink.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSocketNotifier>
-#include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
-Station::Station(Programmer &programmer, Console &console, int inputFd, Sink results, bool json,
-                 QObject *parent)
-    : QObject(parent), programmer_(programmer), console_(console), inputFd_(inputFd),
-      results_(std::move(results)), json_(json) {
+Station::Station(Programmer &programmer, Console &console, TimerFactory &timers, int inputFd,
+                 Sink results, bool json, QObject *parent)
+    : QObject(parent), programmer_(programmer), console_(console), timers_(timers),
+      inputFd_(inputFd), results_(std::move(results)), json_(json) {
     connect(&programmer_, &Programmer::finished, this, &Station::roundFinished);
     notifier_ = new QSocketNotifier(static_cast<qintptr>(inputFd_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &Station::readInput);
@@ -25,48 +24,60 @@ Station::Station(Programmer &programmer, Console &console, int inputFd, Sink res
 
 Station::~Station() = default;
 
-void Station::startOnPlug(const QStringList &devices) {
-    for (const QString &device : devices) {
-        Plug plug{device, std::make_unique<DeviceWatch>(), {}, false};
-        connect(plug.watch.get(), &DeviceWatch::changed, this, &Station::lookAtPlugs);
-        plugs_.push_back(std::move(plug));
+void Station::startOnPlug() {
+    const std::vector<SerialLink *> links = programmer_.links();
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        plugs_.push_back(Plug{.link = links[i], .awaySinceMs = {}, .back = false});
+        connect(links[i], &SerialLink::portAway, this, [this, i] { plugAway(i); });
+        connect(links[i], &SerialLink::portBack, this, [this, i] { plugBack(i); });
+        // Back, but refusing (its board's run says why): only Enter starts the next round.
+        connect(links[i], &SerialLink::portLost, this, [this, i] {
+            plugs_[i].back = false;
+            plugs_[i].awaySinceMs.reset();
+        });
     }
 }
 
 void Station::watchPlugs(bool on) {
+    watchingPlugs_ = on && !plugs_.empty();
+    if (!watchingPlugs_)
+        return;
+    // A port the last round did not leave open is opened, or waited for, so that its link tells.
+    programmer_.followPorts();
     for (Plug &plug : plugs_) {
         plug.back = false;
-        plug.awaySince.invalidate();
-        if (on)
-            plug.watch->watch(plug.device);
-        else
-            plug.watch->stop();
+        plug.awaySinceMs.reset();
+        // Away as the round ended: the board just programmed restarting, or already unplugged.
+        if (plug.link->away())
+            plug.awaySinceMs = timers_.now();
     }
-    if (on)
-        lookAtPlugs();
 }
 
-void Station::lookAtPlugs() {
-    if (phase_ != Phase::Waiting || plugs_.empty())
+void Station::plugAway(std::size_t index) {
+    Plug &plug = plugs_[index];
+    plug.back = false;
+    if (watchingPlugs_ && !plug.awaySinceMs)
+        plug.awaySinceMs = timers_.now();
+}
+
+void Station::plugBack(std::size_t index) {
+    Plug &plug = plugs_[index];
+    if (!watchingPlugs_ || !plug.awaySinceMs)
         return;
-    bool allBack = true;
-    for (Plug &plug : plugs_) {
-        // A link (by-id, by-path) counts once its device is there.
-        const bool present = QFileInfo::exists(plug.device);
-        if (!present) {
-            plug.back = false;
-            if (!plug.awaySince.isValid())
-                plug.awaySince.start();
-        }
-        if (present && plug.awaySince.isValid()) {
-            // Away only a moment: the board just programmed restarting, not the next one.
-            plug.back = plug.awaySince.elapsed() >= MinAwayMs;
-            plug.awaySince.invalidate();
-        }
-        allBack = allBack && plug.back;
-    }
-    if (allBack)
-        nextRound(true);
+    // Away only a moment: the board just programmed restarting, not the next one.
+    plug.back = timers_.now() - *plug.awaySinceMs >= MinAwayMs;
+    plug.awaySinceMs.reset();
+    if (!std::all_of(plugs_.begin(), plugs_.end(), [](const Plug &p) { return p.back; }))
+        return;
+    // Out of the link's own signal: the next round starts on the same link.
+    watchingPlugs_ = false;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (phase_ == Phase::Waiting)
+                nextRound(true);
+        },
+        Qt::QueuedConnection);
 }
 
 void Station::start() {
@@ -184,5 +195,6 @@ void Station::end() {
         console_.message(QStringLiteral("Station closed: %1 programmed, %2 failed")
                              .arg(programmed_)
                              .arg(failed_));
-    QTimer::singleShot(0, this, [this] { Q_EMIT finished(exitCode_); });
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(exitCode_); }, Qt::QueuedConnection);
 }

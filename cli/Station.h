@@ -1,17 +1,17 @@
 #pragma once
 
+#include "clock/Timer.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
-#include <QStringList>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <vector>
 
 class Console;
-class DeviceWatch;
 class Programmer;
 class QSocketNotifier;
+class SerialLink;
 
 // Station mode (--repeat): one board after another on the same ports. After each round the
 // results and a running tally go to the operator, who presses Enter for the next board or q to end.
@@ -20,7 +20,8 @@ class QSocketNotifier;
 // lines typed while a board is being programmed are dropped. With --on-plug the next round also
 // starts when every board's port has been away for MinAwayMs or more and is back: the operator
 // unplugged the board just programmed and plugged the next. A board that restarts after programming
-// and takes its port with it for a moment starts nothing.
+// and takes its port with it for a moment starts nothing. The station learns of a port going away
+// and coming back from the board's own link, which follows it between rounds.
 class Station : public QObject {
     Q_OBJECT
 public:
@@ -29,15 +30,15 @@ public:
     // `results` (standard output) gets each round's result table, or with `json` one compact JSON
     // object per board run, each on its own line, and the table goes to the console with the
     // tally and the prompts.
-    Station(Programmer &programmer, Console &console, int inputFd, Sink results, bool json,
-            QObject *parent = nullptr);
+    Station(Programmer &programmer, Console &console, TimerFactory &timers, int inputFd,
+            Sink results, bool json, QObject *parent = nullptr);
     ~Station() override;
 
     // How long a port must be away before its return counts as the next board.
     static constexpr int MinAwayMs = 1500;
 
-    // --on-plug: the boards' device paths, in the order given.
-    void startOnPlug(const QStringList &devices);
+    // --on-plug: the next round also starts when the boards are swapped.
+    void startOnPlug();
     void start();
     // Ctrl-C: a round on stops at once and the station ends after it; at the prompt it ends now.
     void interrupt();
@@ -60,10 +61,12 @@ private:
     void end();
     void nextRound(bool pluggedIn);
     void watchPlugs(bool on);
-    void lookAtPlugs();
+    void plugAway(std::size_t plug);
+    void plugBack(std::size_t plug);
 
     Programmer &programmer_;
     Console &console_;
+    TimerFactory &timers_;
     int inputFd_;
     Sink results_;
     bool json_;
@@ -80,10 +83,10 @@ private:
 
     // --on-plug: one per board.
     struct Plug {
-        QString device;
-        std::unique_ptr<DeviceWatch> watch;
-        QElapsedTimer awaySince; // valid while the port is away
-        bool back = false;       // away long enough, and back
+        SerialLink *link = nullptr;
+        std::optional<std::int64_t> awaySinceMs; // while the port is away
+        bool back = false;                       // away long enough, and back
     };
     std::vector<Plug> plugs_;
+    bool watchingPlugs_ = false;
 };

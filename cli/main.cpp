@@ -7,13 +7,13 @@
 #include "cli/Programmer.h"
 #include "cli/Report.h"
 #include "cli/Station.h"
+#include "clock/QtTimers.h"
 #include "platform/SignalWatcher.h"
 #include "platform/StandardDescriptors.h"
 #include "session/FileSnapshot.h"
 #include "session/RunHistory.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -94,29 +94,27 @@ int main(int argc, char *argv[]) {
 
     // A reader of the JSON that goes away must not kill the run.
     std::signal(SIGPIPE, SIG_IGN);
-    Console console(Console::standardError(), Console::standardErrorIsTerminal());
-    Programmer programmer(options, console);
+    QtTimerFactory timers;
+    Console console(Console::standardError(), Console::standardErrorIsTerminal(),
+                    [&timers] { return timers.now(); });
+    Programmer programmer(options, console, timers);
     // A closed terminal or a dropped ssh session (SIGHUP) ends a run as Ctrl-C does: nothing more
     // is sent, and the table, the JSON and the history are written.
     SignalWatcher interrupts({SIGINT, SIGTERM, SIGHUP});
     if (options.repeat) {
         Station station(
-            programmer, console, STDIN_FILENO,
+            programmer, console, timers, STDIN_FILENO,
             [](const QByteArray &results) { print(stdout, results); }, options.json);
-        if (options.onPlug) {
-            QStringList devices;
-            for (const BoardTarget &board : options.boards)
-                devices << board.device;
-            station.startOnPlug(devices);
-        }
+        if (options.onPlug)
+            station.startOnPlug();
         QObject::connect(&interrupts, &SignalWatcher::received, &station, &Station::interrupt);
         QObject::connect(&station, &Station::finished, &app, &QCoreApplication::exit);
-        QTimer::singleShot(0, &station, &Station::start);
+        QMetaObject::invokeMethod(&station, &Station::start, Qt::QueuedConnection);
         return QCoreApplication::exec();
     }
     QObject::connect(&interrupts, &SignalWatcher::received, &programmer, &Programmer::interrupt);
     QObject::connect(&programmer, &Programmer::finished, &app, &QCoreApplication::exit);
-    QTimer::singleShot(0, &programmer, &Programmer::start);
+    QMetaObject::invokeMethod(&programmer, &Programmer::start, Qt::QueuedConnection);
     const int code = QCoreApplication::exec();
 
     // The result alone on standard output, so that "> result.txt" keeps it; with the JSON there,

@@ -70,6 +70,7 @@ Conversion convert(QByteArrayView bytes, const QString &fileName,
     }
     const Encoding encoding =
         encodeSRecords(assembly.image, fileName.toUtf8(), options.recordBytes);
+    conversion.recordsReport = FileCheck::reportOf(encoding, assembly.image);
     conversion.records = encoding.text;
     conversion.dataType = encoding.dataType;
     conversion.dataRecords = encoding.dataRecords;

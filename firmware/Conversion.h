@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmware/FileCheck.h"
 #include "firmware/Format.h"
 #include "firmware/Image.h"
 #include "firmware/SRecordEncoder.h"
@@ -31,8 +32,9 @@ struct Conversion {
     qint64 problemCount = 0;
 
     // Of a converted file that may be sent:
-    QByteArray records; // the S-record text
-    char dataType = 0;  // '1', '2' or '3'
+    QByteArray records;              // the S-record text
+    FileCheck::Report recordsReport; // of `records`, known from how they were made
+    char dataType = 0;               // '1', '2' or '3'
     qint64 dataRecords = 0;
     qsizetype ranges = 0;
     quint64 dataBytes = 0;

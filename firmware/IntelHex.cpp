@@ -1,5 +1,6 @@
 #include "firmware/IntelHex.h"
 
+#include "firmware/Hex.h"
 #include "firmware/TextLines.h"
 
 #include <array>
@@ -16,23 +17,6 @@ enum RecordType : int {
     ExtendedLinearAddress = 4,
     StartLinearAddress = 5,
 };
-
-// The value of each hex digit, -1 for any other byte: one look-up a digit over a file of millions.
-constexpr std::array<qint8, 256> HexValues = [] {
-    std::array<qint8, 256> values{};
-    values.fill(-1);
-    for (int i = 0; i < 10; ++i)
-        values[static_cast<std::size_t>('0' + i)] = static_cast<qint8>(i);
-    for (int i = 0; i < 6; ++i) {
-        values[static_cast<std::size_t>('A' + i)] = static_cast<qint8>(10 + i);
-        values[static_cast<std::size_t>('a' + i)] = static_cast<qint8>(10 + i);
-    }
-    return values;
-}();
-
-int hexValue(char c) {
-    return HexValues[static_cast<quint8>(c)];
-}
 
 // One record's bytes (count, address, type, data, checksum), or what keeps the line from being one,
 // continuing "line N …".

@@ -63,7 +63,7 @@ Encoding encodeSRecords(const Image &image, QByteArrayView header, int recordByt
     const quint64 highest = std::max(image.highestAddress(), image.start);
     const int addressBytes = highest <= 0xFFFF ? 2 : highest <= 0xFFFFFF ? 3 : 4;
     encoding.dataType = static_cast<char>('1' + addressBytes - 2);
-    const char endType = static_cast<char>('9' - (addressBytes - 2));
+    const char endType = encoding.terminationType();
 
     qint64 records = 0;
     for (const Image::Run &run : image.runs)

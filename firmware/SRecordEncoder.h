@@ -22,6 +22,9 @@ struct Encoding {
     QByteArray text;
     char dataType = '1'; // '1', '2' or '3'
     qint64 dataRecords = 0;
+
+    // The termination record's type of data records of `dataType`: S9 for S1, S8 for S2, S7 for S3.
+    char terminationType() const { return static_cast<char>('9' - (dataType - '1')); }
 };
 
 // `header`: the S0 record's text (cut to MaxHeaderBytes at a UTF-8 character's start).

@@ -4,19 +4,6 @@
 
 namespace firmware {
 
-std::optional<QByteArrayView> TextLines::next() {
-    if (pos_ >= text_.size())
-        return std::nullopt;
-    const qsizetype begin = pos_;
-    qsizetype end = begin;
-    while (end < text_.size() && text_[end] != '\r' && text_[end] != '\n')
-        ++end;
-    pos_ = end;
-    if (pos_ < text_.size() && text_[pos_++] == '\r' && pos_ < text_.size() && text_[pos_] == '\n')
-        ++pos_;
-    return text_.sliced(begin, end - begin);
-}
-
 qsizetype trailingBlanks(QByteArrayView line) {
     qsizetype blanks = 0;
     while (blanks < line.size() &&

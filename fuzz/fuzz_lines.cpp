@@ -1,5 +1,6 @@
 // The line splitter and the file streamer's end rule on arbitrary file contents.
-// - LineCursor: each byte is part of a returned line or of its terminator (CR, LF or CR LF, a CR LF
+// - TextLines as a transfer reads: each byte is part of a returned line or of its terminator (CR,
+// LF or CR LF, a CR LF
 //   never split in two), in order, reading while at least two bytes are unread.
 // - FileStreamer: the lines counted and sent are those a plain reading of the file gives, up to the
 //   last one that is not blank, and the wire carries each of them followed by one LF.
@@ -7,7 +8,7 @@
 #include "FuzzSupport.h"
 #include "RecordingView.h"
 #include "VirtualClock.h"
-#include "session/LineCursor.h"
+#include "firmware/TextLines.h"
 #include "session/ProgrammingSession.h"
 
 #include <QList>
@@ -20,7 +21,7 @@ bool isTerminator(const QByteArray &t) {
 }
 
 void checkSplitter(const QByteArray &data) {
-    LineCursor cursor(data);
+    firmware::TextLines cursor(data, firmware::TextLines::LoneLastByte::Dropped);
     QByteArray rebuilt;
     for (;;) {
         const qsizetype before = cursor.position();
@@ -72,8 +73,8 @@ void checkStreamer(const QByteArray &data) {
     FakeSerialControl control;
     control.setInputLen(1);
     (void)control.setPortOpen(true);
-    SerialLink link{control};
     VirtualClock clock;
+    SerialLink link{control, clock};
     RecordingView view;
     ProgrammingSession session(link, clock, view);
     session.setPacing(Pacing::fromSpeedIndex(-1)); // no pauses: the whole file goes out at once
@@ -89,7 +90,7 @@ void checkStreamer(const QByteArray &data) {
     // A file the check refuses starts no run and sends nothing.
     const auto snapshot = FileSnapshot::of(QStringLiteral("image.srec"), data);
     if (!session.start(snapshot)) {
-        FUZZ_CHECK(!snapshot->refusal(true).isEmpty());
+        FUZZ_CHECK(!snapshot->refusal().isEmpty());
         FUZZ_CHECK(session.state() == SessionState::Idle);
         FUZZ_CHECK(control.written.isEmpty());
         return;

@@ -130,8 +130,8 @@ struct Harness {
     }
 
     FakeSerialControl control;
-    SerialLink link{control};
     VirtualClock clock;
+    SerialLink link{control, clock};
     SplitView view;
     ProgrammingSession session{link, clock, view};
     QByteArray fed;

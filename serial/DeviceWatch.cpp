@@ -36,12 +36,12 @@ QStringList foldersOf(const QString &path) {
 
 } // namespace
 
-DeviceWatch::DeviceWatch(QObject *parent) : QObject(parent) {
-    poll_.setInterval(PollMs);
-    connect(&poll_, &QTimer::timeout, this, [this] {
+DeviceWatch::DeviceWatch(TimerFactory &timers, QObject *parent)
+    : QObject(parent), poll_(timers.createTimer(PollMs)) {
+    poll_->onTick = [this] {
         rearm();
         Q_EMIT changed();
-    });
+    };
     inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (inotify_ >= 0) {
         notifier_ = new QSocketNotifier(inotify_, QSocketNotifier::Read, this);
@@ -64,11 +64,11 @@ void DeviceWatch::watch(const QString &path) {
         notifier_->setEnabled(true);
     // Without inotify, or with a path none of whose folders could be watched, poll.
     if (folders_.isEmpty())
-        poll_.start();
+        poll_->setEnabled(true);
 }
 
 void DeviceWatch::stop() {
-    poll_.stop();
+    poll_->setEnabled(false);
     if (notifier_)
         notifier_->setEnabled(false);
     for (auto it = folders_.cbegin(); it != folders_.cend(); ++it)

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "clock/Timer.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
-#include <QTimer>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -18,7 +20,7 @@ public:
     // The poll where inotify cannot be had.
     static constexpr int PollMs = 250;
 
-    explicit DeviceWatch(QObject *parent = nullptr);
+    explicit DeviceWatch(TimerFactory &timers, QObject *parent = nullptr);
     ~DeviceWatch() override;
     DeviceWatch(const DeviceWatch &) = delete;
     DeviceWatch &operator=(const DeviceWatch &) = delete;
@@ -40,7 +42,7 @@ private:
 
     int inotify_ = -1;
     QSocketNotifier *notifier_ = nullptr;
-    QTimer poll_;
+    std::unique_ptr<Timer> poll_;
     QString path_;
     QHash<int, QString> folders_; // watch descriptor -> folder
 };

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -57,8 +56,15 @@ PortFailure openFailureKind(QSerialPort::SerialPortError error, int openErrno, b
     }
 }
 
-QtSerialControl::QtSerialControl(PortResolver resolver, QObject *parent)
-    : SerialControl(parent), resolver_(std::move(resolver)) {
+QtSerialControl::QtSerialControl(TimerFactory &timers, PortResolver resolver, QObject *parent)
+    : SerialControl(parent), watch_(timers), pulseEnd_(timers.createTimer(0)),
+      resolver_(std::move(resolver)) {
+    pulseEnd_->onTick = [this] {
+        pulseEnd_->setEnabled(false);
+        const int lines = std::exchange(pulsedLine_, 0);
+        if (port_.isOpen())
+            (void)::ioctl(static_cast<int>(port_.handle()), TIOCMBIS, &lines);
+    };
     lineSettings_ = *LineSettings::parse(settingsText_);
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
@@ -118,7 +124,8 @@ SerialStatus QtSerialControl::setPortOpen(bool open) {
         const bool pending = port_.bytesToWrite() > 0;
         port_.close();
         if (pending)
-            QTimer::singleShot(0, this, [this] { Q_EMIT outputDrained(); });
+            QMetaObject::invokeMethod(
+                this, [this] { Q_EMIT outputDrained(); }, Qt::QueuedConnection);
         return {};
     }
     if (port_.isOpen())
@@ -289,15 +296,18 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error) {
         // One event, then the port reads closed: the driver would otherwise keep reporting the same
         // failure on every poll. The close waits for the port to return from its own notification.
         lost_ = true;
-        QTimer::singleShot(0, this, [this] {
-            const bool pending = port_.bytesToWrite() > 0;
-            port_.close();
-            commEvent_ = CommEvents::DeviceLost;
-            Q_EMIT OnComm();
-            if (pending)
-                Q_EMIT outputDrained();
-            Q_EMIT portLost();
-        });
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const bool pending = port_.bytesToWrite() > 0;
+                port_.close();
+                commEvent_ = CommEvents::DeviceLost;
+                Q_EMIT OnComm();
+                if (pending)
+                    Q_EMIT outputDrained();
+                Q_EMIT portLost();
+            },
+            Qt::QueuedConnection);
         return;
     }
     commEvent_ = code;
@@ -315,9 +325,10 @@ SerialStatus QtSerialControl::pulseModemLine(ModemLine line, int lowMs) {
         return SerialStatus::failure(QStringLiteral("%1: %2").arg(
             openedPath_, QString::fromLocal8Bit(std::strerror(error))));
     }
-    QTimer::singleShot(lowMs, this, [this, bit] {
-        if (port_.isOpen())
-            (void)::ioctl(static_cast<int>(port_.handle()), TIOCMBIS, &bit);
-    });
+    // A pulse still low is ended by this one's end.
+    pulsedLine_ |= bit;
+    pulseEnd_->setEnabled(false);
+    pulseEnd_->setInterval(lowMs);
+    pulseEnd_->setEnabled(true);
     return {};
 }

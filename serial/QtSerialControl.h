@@ -12,7 +12,9 @@
 class QtSerialControl final : public SerialControl {
     Q_OBJECT
 public:
-    explicit QtSerialControl(PortResolver resolver = resolvePortDevice, QObject *parent = nullptr);
+    // `timers`: the program's clock, for the device watch's poll and a modem line's pulse.
+    explicit QtSerialControl(TimerFactory &timers, PortResolver resolver = resolvePortDevice,
+                             QObject *parent = nullptr);
     ~QtSerialControl() override;
 
     // Opens this device instead of resolving the port number (the command line's --device).
@@ -49,6 +51,8 @@ private:
 
     QSerialPort port_;
     DeviceWatch watch_;
+    std::unique_ptr<Timer> pulseEnd_; // raises the pulsed modem line again
+    int pulsedLine_ = 0;
     PortResolver resolver_;
     QString deviceOverride_;
     QString openedPath_;

@@ -4,21 +4,25 @@
 
 #include <limits>
 
-SerialLink::SerialLink(SerialControl &control, QObject *parent)
-    : QObject(parent), control_(control) {
-    QObject::connect(&control_, &SerialControl::OnComm, this, [this] {
+SerialLink::SerialLink(SerialControl &control, TimerFactory &timers, QObject *parent)
+    : QObject(parent), control_(control), timers_(timers),
+      retry_(timers.createTimer(ReopenRetryMs)) {
+    connect(&control_, &SerialControl::OnComm, this, [this] {
         // A followed port's loss is no error: the device is waited for.
         if (follow_ && control_.commEvent() == CommEvents::DeviceLost)
             return;
         Q_EMIT OnComm();
     });
-    QObject::connect(&control_, &SerialControl::outputDrained, this, &SerialLink::outputDrained);
-    QObject::connect(&control_, &SerialControl::portLost, this, &SerialLink::onControlLost);
-    QObject::connect(&control_, &SerialControl::deviceChanged, this, &SerialLink::tryReopen);
-    retry_.setSingleShot(true);
-    retry_.setInterval(ReopenRetryMs);
-    QObject::connect(&retry_, &QTimer::timeout, this, &SerialLink::tryReopen);
+    connect(&control_, &SerialControl::outputDrained, this, &SerialLink::outputDrained);
+    connect(&control_, &SerialControl::portLost, this, &SerialLink::onControlLost);
+    connect(&control_, &SerialControl::deviceChanged, this, &SerialLink::tryReopen);
+    retry_->onTick = [this] {
+        retry_->setEnabled(false);
+        tryReopen();
+    };
 }
+
+SerialLink::~SerialLink() = default;
 
 void SerialLink::onControlLost() {
     if (!follow_)
@@ -32,7 +36,7 @@ void SerialLink::onControlLost() {
 void SerialLink::startWaiting() {
     (void)control_.setPortOpen(false);
     away_ = true;
-    refusedSince_.invalidate();
+    refusedSinceMs_.reset();
     control_.watchDevice(true);
 }
 
@@ -40,7 +44,7 @@ void SerialLink::stopWaiting() {
     if (away_)
         control_.watchDevice(false);
     away_ = false;
-    retry_.stop();
+    retry_->setEnabled(false);
 }
 
 void SerialLink::tryReopen() {
@@ -57,11 +61,11 @@ void SerialLink::tryReopen() {
     const bool refused =
         opened.kind() == PortFailure::NoPermission || opened.kind() == PortFailure::InUse;
     if (!refused)
-        return refusedSince_.invalidate();
-    if (!refusedSince_.isValid())
-        refusedSince_.start();
-    if (refusedSince_.elapsed() < ReopenGraceMs)
-        return retry_.start();
+        return refusedSinceMs_.reset();
+    if (!refusedSinceMs_)
+        refusedSinceMs_ = timers_.now();
+    if (timers_.now() - *refusedSinceMs_ < ReopenGraceMs)
+        return retry_->setEnabled(true);
     stopWaiting();
     portError_ = true;
     Q_EMIT portLost(opened);
@@ -78,7 +82,7 @@ void SerialLink::Send(int data, bool invert) {
     (void)control_.output(QByteArray(1, static_cast<char>(byte)));
 }
 
-SerialStatus SerialLink::connect(int number) {
+SerialStatus SerialLink::connectPort(int number) {
     stopWaiting();
     if (control_.portOpen())
         (void)control_.setPortOpen(false);
@@ -87,8 +91,8 @@ SerialStatus SerialLink::connect(int number) {
     return status;
 }
 
-SerialStatus SerialLink::connectOrWait(int number) {
-    const SerialStatus status = connect(number);
+SerialStatus SerialLink::connectPortOrWait(int number) {
+    const SerialStatus status = connectPort(number);
     const PortFailure kind = status.kind();
     if (kind != PortFailure::NotFound && kind != PortFailure::NoPermission &&
         kind != PortFailure::InUse)
@@ -97,8 +101,8 @@ SerialStatus SerialLink::connectOrWait(int number) {
     portError_ = false;
     startWaiting();
     if (kind != PortFailure::NotFound) {
-        refusedSince_.start();
-        retry_.start();
+        refusedSinceMs_ = timers_.now();
+        retry_->setEnabled(true);
     }
     return {};
 }
@@ -125,7 +129,7 @@ SerialStatus SerialLink::open(int number, int baud) {
     return status;
 }
 
-SerialStatus SerialLink::disconnect() {
+SerialStatus SerialLink::disconnectPort() {
     stopWaiting();
     SerialStatus status = control_.setPortOpen(false);
     if (!status)

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "clock/Timer.h"
 #include "serial/SerialControl.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 #include <functional>
+#include <memory>
+#include <optional>
 
 // One serial link: the control, the flag that silences it after a failed open or close, and the
 // port number and speed last applied. Everything above the serial layer goes through it: a window
@@ -21,7 +22,8 @@
 class SerialLink : public QObject {
     Q_OBJECT
 public:
-    explicit SerialLink(SerialControl &control, QObject *parent = nullptr);
+    SerialLink(SerialControl &control, TimerFactory &timers, QObject *parent = nullptr);
+    ~SerialLink() override;
 
     // Set when opening or closing the port failed, cleared when it opens; while set, nothing is
     // sent or read on this link.
@@ -46,14 +48,14 @@ public:
     // the port is opened. PortError is cleared when it opens; when it does not, the port is left
     // closed and PortError set.
     static constexpr int BootloaderBaud = 57600;
-    SerialStatus connect(int number);
-    // As connect(), but a device that is not there is waited for, as a followed port that went
+    SerialStatus connectPort(int number);
+    // As connectPort(), but a device that is not there is waited for, as a followed port that went
     // away: the link is connected and away. One that refuses (permissions not yet set, a prober
     // holding it) is tried again for ReopenGraceMs, then portLost() gives the refusal. Other
-    // failures are returned as by connect().
-    SerialStatus connectOrWait(int number);
+    // failures are returned as by connectPort().
+    SerialStatus connectPortOrWait(int number);
     // Closes the port; PortError is set when that fails.
-    SerialStatus disconnect();
+    SerialStatus disconnectPort();
 
     // One byte, or its ones' complement when `invert`; nothing while PortError is set or closed.
     void Send(int data, bool invert);
@@ -88,7 +90,7 @@ Q_SIGNALS:
     void OnComm();
     void outputDrained();
     // The device went away and is not followed, or could not be opened again (`failure`, a
-    // failure of the kind a connect reports; none when the device went away mid-transfer).
+    // failure of the kind connectPort() reports; none when the device went away mid-transfer).
     void portLost(const SerialStatus &failure);
     // A followed device went away; it is waited for.
     void portAway();
@@ -105,8 +107,9 @@ private:
     void tryReopen();
 
     SerialControl &control_;
-    QTimer retry_;
-    QElapsedTimer refusedSince_;
+    TimerFactory &timers_;
+    std::unique_ptr<Timer> retry_;
+    std::optional<std::int64_t> refusedSinceMs_; // when a device that is there began to refuse
     bool follow_ = true;
     bool away_ = false;
     bool portError_ = false;

@@ -1,6 +1,5 @@
 #include "session/FileSnapshot.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -49,67 +48,37 @@ QString readWhole(const QString &path, QByteArray &bytes) {
     return QStringLiteral("it kept changing while it was read; wait until it is written");
 }
 
-// The file's bytes made into what a run sends.
-void load(FileSnapshot &snapshot, QByteArray file, const firmware::ConversionOptions &options) {
-    FileSnapshot::Source &source = snapshot.source;
-    source.size = file.size();
-    source.conversion = firmware::convert(file, QFileInfo(snapshot.path).fileName(), options);
-    source.format = source.conversion.format;
-    const bool converted = source.conversion.converted() && !source.conversion.refused();
-    if (converted) {
-        source.sha256 = QCryptographicHash::hash(file, QCryptographicHash::Sha256);
-        snapshot.bytes = std::exchange(source.conversion.records, QByteArray());
-    } else {
-        snapshot.bytes = std::move(file);
-    }
-    snapshot.report = FileCheck::scan(snapshot.bytes);
-    if (!converted)
-        source.sha256 = snapshot.report.sha256;
-}
-
 } // namespace
 
 std::shared_ptr<const FileSnapshot> FileSnapshot::take(const QString &path,
                                                        const firmware::ConversionOptions &options) {
-    auto snapshot = std::make_shared<FileSnapshot>();
-    snapshot->path = path;
     QByteArray file;
     if (const QString why = readWhole(path, file); !why.isEmpty()) {
+        auto snapshot = std::make_shared<FileSnapshot>();
+        snapshot->path = path;
         snapshot->report.error = QStringLiteral("%1: cannot read the file (%2)").arg(path, why);
+        snapshot->judge();
         return snapshot;
     }
-    load(*snapshot, std::move(file), options);
-    return snapshot;
+    return of(path, std::move(file), options);
 }
 
 std::shared_ptr<const FileSnapshot> FileSnapshot::of(const QString &path, QByteArray bytes,
                                                      const firmware::ConversionOptions &options) {
     auto snapshot = std::make_shared<FileSnapshot>();
+    static_cast<firmware::CheckedFile &>(*snapshot) =
+        firmware::checkFile(std::move(bytes), QFileInfo(path).fileName(), options);
     snapshot->path = path;
-    load(*snapshot, std::move(bytes), options);
+    snapshot->judge();
     return snapshot;
 }
 
-QString FileSnapshot::refusal(bool checkRecords) const {
-    if (!report.error.isEmpty())
-        return report.error;
-    if (!checkRecords)
-        return {};
-    const firmware::Conversion &conversion = source.conversion;
-    if (!conversion.refusal.isEmpty())
-        return QStringLiteral("File refused: %1 %2").arg(path, conversion.refusal);
-    if (!conversion.problems.isEmpty()) {
-        const firmware::Problem &first = conversion.problems.constFirst();
-        return QStringLiteral("File refused: line %1 of %2 %3")
-            .arg(first.line)
-            .arg(path, first.text);
-    }
-    return report.refusal(path);
+void FileSnapshot::judge() {
+    refusal_ = CheckedFile::refusal(path);
 }
 
 QString FileSnapshot::conversionNote() const {
-    return converted() ? firmware::summary(QFileInfo(path).fileName(), source.conversion)
-                       : QString();
+    return CheckedFile::conversionNote(QFileInfo(path).fileName());
 }
 
 FileFacts FileSnapshot::facts() const {

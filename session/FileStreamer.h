@@ -1,12 +1,12 @@
 #pragma once
 
+#include "clock/Timer.h"
+#include "firmware/TextLines.h"
 #include "serial/SerialLink.h"
 #include "session/FileSnapshot.h"
-#include "session/LineCursor.h"
 #include "session/Pacing.h"
 #include "session/RunSummary.h"
 #include "session/SessionTypes.h"
-#include "session/Timer.h"
 
 #include <QString>
 #include <functional>
@@ -79,7 +79,7 @@ private:
     std::unique_ptr<Timer> pauseTimer_;
     std::unique_ptr<Timer> stepTimer_;
     std::shared_ptr<const FileSnapshot> snapshot_;
-    std::optional<LineCursor> lines_;
+    std::optional<firmware::TextLines> lines_;
     Pacing pacing_;
     Wait wait_ = Wait::None;
     qint64 total_ = 0;

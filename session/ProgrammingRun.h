@@ -1,12 +1,12 @@
 #pragma once
 
+#include "clock/Timer.h"
 #include "serial/SerialLink.h"
 #include "session/FileSnapshot.h"
 #include "session/FileStreamer.h"
 #include "session/RunSummary.h"
 #include "session/SessionTypes.h"
 #include "session/SessionView.h"
-#include "session/Timer.h"
 
 #include <QByteArray>
 #include <functional>

@@ -19,7 +19,7 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
     tryOutTimer_->onTick = [this] {
         tryOutTimer_->setEnabled(false);
         const auto file = FileSnapshot::take(selectedFile_);
-        if (const QString why = file->refusal(false); !why.isEmpty())
+        if (const QString &why = file->report.error; !why.isEmpty())
             return view_.appendNote(why);
         tryOut_->setPacing(pacing_);
         tryOut_->start(file, FileStreamer::Extent::FirstLineAsIs);
@@ -132,8 +132,25 @@ void ProgrammingSession::presentEnd(EndCause cause, const QString &note) {
         view_.showDotTimeout();
 }
 
+void ProgrammingSession::pressStart() {
+    // With the port closed or no file, a press only disables the button (and ends what may be
+    // left).
+    if (running() && canStart())
+        cancel();
+    else
+        start();
+}
+
+bool ProgrammingSession::start() {
+    return startWith(nullptr, true);
+}
+
 bool ProgrammingSession::start(std::shared_ptr<const FileSnapshot> file) {
-    if (!canStart()) {
+    return startWith(std::move(file), false);
+}
+
+bool ProgrammingSession::startWith(std::shared_ptr<const FileSnapshot> file, bool takenHere) {
+    if (!(takenHere ? canStart() : link_.PortOpen() && file)) {
         endRun(EndCause::Aborted);
         view_.setStartEnabled(false);
         return false;
@@ -144,10 +161,9 @@ bool ProgrammingSession::start(std::shared_ptr<const FileSnapshot> file) {
 
     // The file is read and judged now, whole, before the operator restarts the device; the run
     // sends exactly these bytes. Whoever takes the snapshot says what a converted file became.
-    const bool takenHere = !file;
     if (takenHere)
         file = FileSnapshot::take(selectedFile_);
-    if (const QString refusal = file->refusal(true); !refusal.isEmpty()) {
+    if (const QString &refusal = file->refusal(); !refusal.isEmpty()) {
         presentEnd(EndCause::FileError, refusal);
         Q_EMIT startRefused(refusal);
         return false;

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "clock/Timer.h"
 #include "serial/SerialLink.h"
 #include "session/FileStreamer.h"
 #include "session/Pacing.h"
 #include "session/ProgrammingRun.h"
 #include "session/SessionTypes.h"
 #include "session/SessionView.h"
-#include "session/Timer.h"
 
 #include <QObject>
 #include <memory>
@@ -36,14 +36,19 @@ public:
     void chooseFile(const QString &path);
     const QString &selectedFile() const { return selectedFile_; }
 
+    // The start button pressed: while a run is on (and the port open with a file chosen) it is
+    // CANCEL; otherwise START PROGRAMMING with the chosen file.
+    void pressStart();
     // START PROGRAMMING: with the port open and a file chosen, the file is read whole and checked,
     // and a run starts with that snapshot unless it is refused (no countdown, no probe: the failure
     // is shown at once and startRefused emitted). Otherwise any run ends and the button is
-    // disabled. `file`: a snapshot taken beforehand (several boards sending the same bytes); null
-    // takes one of the chosen file now, as S-records made from any other format (a raw binary is
-    // refused: the window knows no address for it), and notes what a converted file became.
+    // disabled. The chosen file is made into S-records from any other format (a raw binary is
+    // refused: the window knows no address for it), and what a converted file became is noted.
     // True when a run started.
-    bool start(std::shared_ptr<const FileSnapshot> file = nullptr);
+    bool start();
+    // As start(), with a snapshot taken beforehand (several boards sending the same bytes): only
+    // the port need be open.
+    bool start(std::shared_ptr<const FileSnapshot> file);
     // CANCEL: the run ends at once, with the note at the top of the log.
     void cancel();
     // A connect or disconnect: a run ends at once; the count goes to 0; the button is re-armed.
@@ -87,6 +92,7 @@ private:
     // The start button as after a run: "START PROGRAMMING", enabled exactly when a run could start.
     void resetStartButton();
     void applyStartRule();
+    bool startWith(std::shared_ptr<const FileSnapshot> file, bool takenHere);
 
     SerialLink &link_;
     TimerFactory &timers_;

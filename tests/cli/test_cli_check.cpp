@@ -4,7 +4,7 @@
 #include "SRecordWriter.h"
 #include "TestFiles.h"
 #include "Wait.h"
-#include "session/FileCheck.h"
+#include "firmware/FileCheck.h"
 
 #include <QFile>
 #include <QProcess>
@@ -79,7 +79,7 @@ TEST_F(FileCheckTest, linesAreCountedAsTheStreamerSendsThem) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const FileCheck::Report report = FileCheck::check(writeFile(c.file));
+        const FileCheck::Report report = FileCheck::scan(c.file);
         EXPECT_EQ(report.lines, c.lines);
         EXPECT_EQ(report.wouldSend(), c.refusedLine == 0);
         if (c.refusedLine != 0 && !report.refused.isEmpty()) {

@@ -5,6 +5,7 @@
 #include "SettingsFile.h"
 #include "SimProcess.h"
 #include "TestPty.h"
+#include "clock/QtTimers.h"
 #include "serial/QtSerialControl.h"
 #include "settings/ModuleReg.h"
 
@@ -304,7 +305,8 @@ TEST_F(CliExitCodes, aMissingDeviceIsFiveWithAHint) {
 
 TEST_F(CliExitCodes, aPortHeldByAnotherProgramIsFiveNamingThatProgram) {
     SimProcess &sim = startSim();
-    QtSerialControl holder;
+    QtTimerFactory timers;
+    QtSerialControl holder(timers);
     holder.setDeviceOverride(sim.slavePath());
     ASSERT_TRUE(holder.setPortOpen(true).ok());
     Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/Timer.h"
+#include "clock/Timer.h"
 
 #include <cstdint>
 #include <vector>
@@ -11,7 +11,7 @@ class VirtualClock final : public TimerFactory {
 public:
     std::unique_ptr<Timer> createTimer(int intervalMilliseconds) override;
 
-    std::int64_t now() const { return now_; }
+    std::int64_t now() const override { return now_; }
     // Runs every tick due up to now + milliseconds, then sets the time there.
     void advance(std::int64_t milliseconds);
     // Runs ticks due right now (zero-delay continuations).

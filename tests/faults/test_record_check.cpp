@@ -2,7 +2,7 @@
 // separately from the device's side): a line the device would count as malformed must never pass,
 // and a line it takes must never be refused.
 #include "SRecordWriter.h"
-#include "session/SRecordCheck.h"
+#include "firmware/SRecordCheck.h"
 #include "sim/SRecordLine.h"
 
 #include <QRandomGenerator>

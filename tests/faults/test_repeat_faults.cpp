@@ -5,7 +5,7 @@
 #include "SimProcess.h"
 #include "TestFiles.h"
 #include "Wait.h"
-#include "platform/QtTimers.h"
+#include "clock/QtTimers.h"
 #include "serial/QtSerialControl.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingRun.h"
@@ -28,6 +28,7 @@ public:
                                 intervalMilliseconds == ProgrammingRun::FileStartDelayMs;
         return real_.createTimer(deliberate ? intervalMilliseconds / 10 : intervalMilliseconds);
     }
+    std::int64_t now() const override { return real_.now(); }
 
 private:
     QtTimerFactory real_;
@@ -42,11 +43,11 @@ TEST(FaultRepeat, twentyCompleteRunsBackToBackEachWithTheRightImage) {
     ASSERT_TRUE(sim.start(
         {QStringLiteral("--boot-delay"), QStringLiteral("50"), QStringLiteral("--verbose")}))
         << sim.errorString().toStdString();
-    QtSerialControl control;
-    control.setDeviceOverride(sim.slavePath());
-    SerialLink link(control);
-    ASSERT_TRUE(link.connect(0).ok());
     ShortWaits timers;
+    QtSerialControl control(timers);
+    control.setDeviceOverride(sim.slavePath());
+    SerialLink link(control, timers);
+    ASSERT_TRUE(link.connectPort(0).ok());
     RecordingView view;
     ProgrammingSession session(link, timers, view);
     session.setPacing(Pacing::fromSpeedIndex(Pacing::AutoSpeedIndex));

@@ -22,10 +22,7 @@ QString SessionRig::useFile(const QByteArray &content) {
 }
 
 void SessionRig::press() {
-    if (session->running() && session->canStart())
-        session->cancel();
-    else
-        session->start();
+    session->pressStart();
 }
 
 void SessionRig::toSendingFile() {

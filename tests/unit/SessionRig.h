@@ -41,8 +41,8 @@ protected:
     RunResult lastEnd() const { return ends.constLast().result; }
 
     FakeSerialControl control;
-    SerialLink link{control};
     VirtualClock clock;
+    SerialLink link{control, clock};
     RecordingView view;
     std::unique_ptr<ProgrammingSession> session;
     QList<RunSummary> ends;    // each runEnded, in order

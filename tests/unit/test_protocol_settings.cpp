@@ -62,7 +62,7 @@ TEST(SendPacket, theWindowWritesAWholeFrameOrNothing) {
     window.SendPacket(0x10, QVariantList{1, 2, 3});
     EXPECT_EQ(fake->written, QByteArray("\x10\x03\x01\x02\x03\xEF", 6));
     fake->failCloseWith = QStringLiteral("refused");
-    ASSERT_FALSE(window.link().disconnect().ok());
+    ASSERT_FALSE(window.link().disconnectPort().ok());
     ASSERT_TRUE(window.link().PortError() && window.PortOpen());
     window.SendPacket(0x10, QVariantList{1});
     EXPECT_EQ(fake->written.size(), 6);

@@ -290,7 +290,7 @@ TEST_F(SessionTest, aPortThatGoesAwayOutsideATransferIsFollowed) {
         SCOPED_TRACE(c.name);
         session->abort();
         control.present = true;
-        ASSERT_TRUE(link.connect(1).ok());
+        ASSERT_TRUE(link.connectPort(1).ok());
         view = RecordingView{};
         ends.clear();
         if (c.before)
@@ -355,11 +355,11 @@ TEST_F(SessionTest, receiveHandlerReportsErrorEventsFirstAndReadsNothingWhilePor
 
     // A close that failed leaves the port open and the link silent.
     control.failCloseWith = QStringLiteral("refused");
-    ASSERT_FALSE(link.disconnect().ok());
+    ASSERT_FALSE(link.disconnectPort().ok());
     control.feed(">>>");
     EXPECT_EQ(view.log, QStringLiteral("ab"));
     EXPECT_EQ(control.inBufferCount(), 3) << "left in the buffer";
-    ASSERT_TRUE(link.connect(1).ok());
+    ASSERT_TRUE(link.connectPort(1).ok());
     control.feed("c");
     EXPECT_EQ(view.log, QStringLiteral("ab>>>c"));
 }

@@ -207,7 +207,7 @@ TEST_F(StreamerTest, portErrorMidTransferStopsWithoutChangingTheState) {
     startRun();
     clock.advance(1000 + 10);
     control.failCloseWith = QStringLiteral("refused");
-    ASSERT_FALSE(link.disconnect().ok());
+    ASSERT_FALSE(link.disconnectPort().ok());
     ASSERT_TRUE(link.PortError());
     clock.advance(1000);
     EXPECT_EQ(sent(), QByteArray(A + "\n"));

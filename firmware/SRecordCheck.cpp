@@ -1,18 +1,10 @@
-#include "session/SRecordCheck.h"
+#include "firmware/SRecordCheck.h"
+
+#include "firmware/Hex.h"
 
 namespace SRecordCheck {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool holdsNoData(char type) {
     return type >= '5' && type <= '9';
@@ -58,8 +50,8 @@ QString problem(QByteArrayView line) {
     int last = 0;
     quint64 address = 0;
     for (qsizetype i = 0; i < bytes; ++i) {
-        const int high = hexValue(hex[2 * i]);
-        const int low = hexValue(hex[2 * i + 1]);
+        const int high = firmware::hexValue(hex[2 * i]);
+        const int low = firmware::hexValue(hex[2 * i + 1]);
         if (high < 0 || low < 0)
             return QStringLiteral("not a hex digit");
         last = high * 16 + low;

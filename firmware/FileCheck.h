@@ -1,5 +1,8 @@
 #pragma once
 
+#include "firmware/Image.h"
+#include "firmware/SRecordEncoder.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -8,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-// A firmware file looked at line by line, exactly as a run reads it before anything is sent, and
+// S-record text looked at line by line, exactly as a run reads it before anything is sent, and
 // what its records hold. `--check` prints it; a run refuses to start with a file it refuses.
 namespace FileCheck {
 
@@ -73,7 +76,8 @@ QString describe(const RefusedLine &line);
 // The lines of a file's bytes, checked as a run checks them.
 Report scan(QByteArrayView bytes);
 
-// Reads `path` as a run does when it starts and scans it.
-Report check(const QString &path);
+// What scan() would find in the S-records made of `image`, known from how they were made: the
+// encoder's records are well-formed by construction and are not read again.
+Report reportOf(const firmware::Encoding &encoding, const firmware::Image &image);
 
 } // namespace FileCheck

@@ -1,14 +1,15 @@
-#include "session/FileCheck.h"
+#include "firmware/FileCheck.h"
 
+#include "firmware/SRecordCheck.h"
 #include "firmware/TextLines.h"
-#include "session/FileSnapshot.h"
-#include "session/LineCursor.h"
-#include "session/SRecordCheck.h"
 
 #include <QCryptographicHash>
 #include <map>
 
 namespace FileCheck {
+
+using firmware::Encoding;
+using firmware::Image;
 
 namespace {
 
@@ -156,16 +157,32 @@ Report scan(QByteArrayView bytes) {
     report.size = bytes.size();
     report.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
     Scanner scanner(report);
-    LineCursor cursor(bytes);
+    firmware::TextLines lines(bytes, firmware::TextLines::LoneLastByte::Dropped);
     qint64 number = 0;
-    while (const std::optional<QByteArrayView> line = cursor.next())
+    while (const std::optional<QByteArrayView> line = lines.next())
         scanner.take(*line, ++number);
     scanner.finish();
     return report;
 }
 
-Report check(const QString &path) {
-    return FileSnapshot::take(path)->report;
+Report reportOf(const Encoding &encoding, const Image &image) {
+    Report report;
+    report.size = encoding.text.size();
+    report.sha256 = QCryptographicHash::hash(encoding.text, QCryptographicHash::Sha256);
+    // The header, the data records, the termination record: one a line.
+    report.lines = 1 + encoding.dataRecords + 1;
+    report.records[0] = 1;
+    report.records[static_cast<std::size_t>(encoding.dataType - '0')] = encoding.dataRecords;
+    const char endType = encoding.terminationType();
+    report.records[static_cast<std::size_t>(endType - '0')] = 1;
+    // The image's runs neither overlap nor touch: each is a range of its own.
+    for (const Image::Run &run : image.runs)
+        report.ranges.push_back({run.address, run.last()});
+    report.dataBytes = image.dataBytes();
+    report.start = StartRecord{endType, static_cast<quint32>(image.start), report.lines};
+    if (encoding.dataRecords == 0)
+        report.fileProblem = QStringLiteral("no data record (S1, S2 or S3)");
+    return report;
 }
 
 } // namespace FileCheck

@@ -1,4 +1,4 @@
-#include "platform/QtTimers.h"
+#include "clock/QtTimers.h"
 
 #include <QTimer>
 
@@ -29,6 +29,10 @@ private:
 };
 
 } // namespace
+
+QtTimerFactory::QtTimerFactory(Qt::TimerType type) : type_(type) {
+    started_.start();
+}
 
 std::unique_ptr<Timer> QtTimerFactory::createTimer(int intervalMilliseconds) {
     return std::make_unique<QtTimer>(intervalMilliseconds, type_);
