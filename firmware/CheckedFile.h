@@ -2,6 +2,7 @@
 
 #include "firmware/Conversion.h"
 #include "firmware/FileCheck.h"
+#include "firmware/TextLines.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,6 +28,8 @@ struct CheckedFile {
     FileCheck::Report report; // of `bytes`
     Source source;
 
+    // The lines of `bytes` as a transfer sends them, in the order and number the report counts.
+    TextLines lines() const { return TextLines(bytes, TextLines::LoneLastByte::Dropped); }
     // The file became S-records: `bytes` are those.
     bool converted() const {
         return source.conversion.converted() && !source.conversion.refused() &&

@@ -157,6 +157,7 @@ Report scan(QByteArrayView bytes) {
     report.size = bytes.size();
     report.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
     Scanner scanner(report);
+    // As a transfer sends them (see CheckedFile::lines).
     firmware::TextLines lines(bytes, firmware::TextLines::LoneLastByte::Dropped);
     qint64 number = 0;
     while (const std::optional<QByteArrayView> line = lines.next())

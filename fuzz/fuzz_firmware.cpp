@@ -5,6 +5,7 @@
 //   the header first and the termination record last) and no record holds more than it may.
 // - They hold exactly the bytes a plain reading of the file gives: an Intel HEX file read here from
 //   the format's definition, a raw binary at its base; and the counts the conversion reports.
+// - The report the conversion gives of them, without reading them, is what a scan of them finds.
 #include "FuzzSupport.h"
 #include "firmware/Conversion.h"
 
@@ -125,6 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     }
     const Decoded decoded = decodeRecords(conversion.records, options.recordBytes);
+    const FileCheck::Report &made = conversion.recordsReport;
+    const FileCheck::Report scanned = FileCheck::scan(conversion.records);
+    FUZZ_CHECK(made.wouldSend() == scanned.wouldSend() && made.fileProblem == scanned.fileProblem);
+    FUZZ_CHECK(made.size == scanned.size && made.sha256 == scanned.sha256);
+    FUZZ_CHECK(made.lines == scanned.lines && made.blankLines == scanned.blankLines);
+    FUZZ_CHECK(made.records == scanned.records && made.ranges == scanned.ranges);
+    FUZZ_CHECK(made.dataBytes == scanned.dataBytes);
+    FUZZ_CHECK(made.start && scanned.start && made.start->type == scanned.start->type &&
+               made.start->address == scanned.start->address &&
+               made.start->line == scanned.start->line);
     FUZZ_CHECK(decoded.dataBytes == conversion.dataBytes);
     FUZZ_CHECK(decoded.dataRecords == conversion.dataRecords);
     if (conversion.format == firmware::Format::IntelHex)

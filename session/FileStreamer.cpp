@@ -33,7 +33,7 @@ void FileStreamer::start(std::shared_ptr<const FileSnapshot> snapshot, Extent ex
     if (running() || !snapshot)
         return;
     snapshot_ = std::move(snapshot);
-    lines_.emplace(snapshot_->bytes, firmware::TextLines::LoneLastByte::Dropped);
+    lines_.emplace(snapshot_->lines());
     total_ = snapshot_->report.lines;
     lineLimit_ = extent == Extent::FirstLineAsIs ? std::min<qint64>(total_, 1) : total_;
     sent_ = 0;

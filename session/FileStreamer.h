@@ -1,7 +1,6 @@
 #pragma once
 
 #include "clock/Timer.h"
-#include "firmware/TextLines.h"
 #include "serial/SerialLink.h"
 #include "session/FileSnapshot.h"
 #include "session/Pacing.h"

@@ -30,10 +30,10 @@ class CliReplug : public CliRig, public ::testing::WithParamInterface<Replug> {}
 
 } // namespace
 
-// Pulled and plugged in again during the countdown: programmed, image exact. Never back: the
-// countdown's end says why. Lost while the file goes out: a failure, with how far the board got.
-// --wait: a board plugged in after the start. --repeat --on-plug: the next board starts by being
-// plugged in, no Enter.
+// One row each on real ptys (the cases in virtual time are in test_cli_follow.cpp): pulled and
+// plugged in again during the countdown: programmed, image exact. Lost while the file goes out: a
+// failure, with how far the board got. --wait: a board plugged in after the start. --repeat
+// --on-plug: the next board starts by being plugged in, no Enter.
 TEST_P(CliReplug, theBoardIsFollowedOutsideATransfer) {
     const Replug &replug = GetParam();
     const QByteArray data = randomData(1024, 7);
@@ -74,9 +74,6 @@ TEST_P(CliReplug, theBoardIsFollowedOutsideATransfer) {
 INSTANTIATE_TEST_SUITE_P(Boards, CliReplug, ::testing::Values(
     Replug{"pluggedAgainInTheCountdown", "--boot-delay 400 --replug 200,1000", "", false, 0, 1,
            "went away: waiting for it to come back"},
-    Replug{"neverBack", "--boot-delay 400 --replug 200,60000",
-           "--boot-timeout 3", false, 3, 0,
-           "was away when the time ran out: the board's port did not come back"},
     Replug{"lostWhileTheFileGoesOut", "--hangup-after 20", "", false, 5, 0,
            "the device disappeared; the board got"},
     Replug{"pluggedInAfterTheStart", "", "--wait --boot-timeout 20", true, 0, 1, "is back"},

@@ -3,9 +3,12 @@
 #include "FirmwareFiles.h"
 #include "SRecordWriter.h"
 #include "firmware/Conversion.h"
+#include "firmware/FileCheck.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 using namespace firmware;
 using FirmwareFiles::ElfProgram;
@@ -361,7 +364,8 @@ TEST(ElfReading, loadableSegmentsAtTheirPhysicalAddresses) {
 }
 
 // The S-records written for an image: the widest address decides the record types, each run is
-// cut into records from its first address, holes get none, the header names the file.
+// cut into records from its first address, holes get none, the header names the file. What the
+// encoder says of them without reading them is what a scan of them finds.
 TEST(SRecordEncoding, recordsForAnImage) {
     using SRecordWriter::record;
     const QByteArray a = bytes(20, 0xA0);
@@ -420,6 +424,16 @@ TEST(SRecordEncoding, recordsForAnImage) {
         const Encoding encoding = encodeSRecords(c.image, c.header, c.recordBytes);
         EXPECT_EQ(encoding.text, lines(c.expected));
         EXPECT_EQ(encoding.dataRecords, c.expected.size() - 2);
+        const FileCheck::Report made = FileCheck::reportOf(encoding, c.image);
+        const FileCheck::Report scanned = FileCheck::scan(encoding.text);
+        EXPECT_EQ(made.sha256, scanned.sha256);
+        EXPECT_EQ(made.lines, scanned.lines);
+        EXPECT_EQ(made.records, scanned.records);
+        EXPECT_EQ(made.ranges, scanned.ranges);
+        EXPECT_EQ(made.dataBytes, scanned.dataBytes);
+        ASSERT_TRUE(made.start && scanned.start);
+        EXPECT_EQ(std::tie(made.start->type, made.start->address, made.start->line),
+                  std::tie(scanned.start->type, scanned.start->address, scanned.start->line));
     }
 }
 
