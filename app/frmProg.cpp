@@ -85,7 +85,9 @@ void frmProg::recordRun(const RunSummary &run) {
                            .version = QStringLiteral(PELLORA_VERSION),
                            .device = link_.devicePath(),
                            .portNumber = link_.PortNumber(),
-                           .exitCode = std::nullopt};
+                           .exitCode = std::nullopt,
+                           .serial = {},
+                           .serialAddress = {}};
     notification_.runEnded(run.cause, QFileInfo(run.file).fileName(), run.note);
     history_.append(historyLine(run, origin));
     if (const QString warning = history_.takeWarning(); !warning.isEmpty())

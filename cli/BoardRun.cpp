@@ -164,6 +164,33 @@ SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
                                 ResetPulseMs);
 }
 
+void BoardRun::takeSerial(NumberStore &store, const NumberStore::Reservation &reservation,
+                          const firmware::SerialLayout &layout) {
+    serialStore_ = &store;
+    serial_ = reservation;
+    result_.serial = reservation.text;
+    result_.serialAddress = layout.addressText();
+}
+
+void BoardRun::settleSerial(bool programmed) {
+    if (!serial_)
+        return;
+    const NumberStore::Reservation reservation = *std::exchange(serial_, std::nullopt);
+    const QString error =
+        programmed ? serialStore_->commit(reservation) : serialStore_->release(reservation);
+    result_.serialCommitted = programmed;
+    if (!error.isEmpty())
+        console_.message(result_.board,
+                         programmed ? QStringLiteral("warning: serial %1 is in the board but "
+                                                     "could not be recorded (%2): it stays held, "
+                                                     "and no other board gets it")
+                                          .arg(reservation.text, error)
+                                    : QStringLiteral("warning: serial %1 could not be given back "
+                                                     "(%2): it stays held; correct the file by "
+                                                     "hand to give it to another board")
+                                          .arg(reservation.text, error));
+}
+
 void BoardRun::fail(int exitCode, const QString &error) {
     if (done_)
         return;
@@ -177,6 +204,8 @@ void BoardRun::onLineSent(qint64 line, qint64 total, qint64) {
 }
 
 void BoardRun::onRunEnded(const RunSummary &run) {
+    // The image went in: the number is the board's, whatever else the run finds.
+    settleSerial(run.result == RunResult::Programmed);
     // The table, the JSON and the history tell the same numbers: the run's own.
     result_.exitCode = ExitCode::forResult(run.result);
     result_.error = failureNote(run);
@@ -212,7 +241,9 @@ void BoardRun::recordRun(const RunSummary &run) {
                            .version = QStringLiteral(PELLORA_VERSION),
                            .device = result_.device,
                            .portNumber = result_.portNumber,
-                           .exitCode = result_.exitCode};
+                           .exitCode = result_.exitCode,
+                           .serial = result_.serial,
+                           .serialAddress = result_.serialAddress};
     settings_.history->append(historyLine(run, origin));
     // Once per history, however many boards share it.
     if (const QString warning = settings_.history->takeWarning(); !warning.isEmpty())
@@ -250,6 +281,7 @@ void BoardRun::finish() {
     if (done_)
         return;
     done_ = true;
+    settleSerial(false); // a board that never ran gives its number back
     ending_ = false;
     // A board that never ran ends here; one that ran keeps its run's times.
     if (!result_.ended.isValid()) {

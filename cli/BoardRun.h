@@ -2,6 +2,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/TerminalView.h"
+#include "numbers/NumberStore.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
 #include "session/RunHistory.h"
@@ -44,6 +45,9 @@ struct BoardResult {
     QDateTime started; // UTC
     QDateTime ended;   // UTC
     double seconds = 0;
+    QString serial;        // the board's own number, as the counter or list gives it; empty: none
+    QString serialAddress; // where it was written ("0x0800FFF0")
+    bool serialCommitted = false; // the number is in the board, and given to no other
 };
 
 // One board's run: its terminal view and the very programming session the window runs, on the
@@ -83,6 +87,10 @@ public:
     // Presses START PROGRAMMING with the round's snapshot of the file; with a reset line, pulses
     // it. The result is the pulse's: on failure the operator must power-cycle the board.
     SerialStatus start(const std::shared_ptr<const FileSnapshot> &file);
+    // The board's own number, reserved in `store`: committed when the board is programmed, given
+    // back when it is not (also when it never starts).
+    void takeSerial(NumberStore &store, const NumberStore::Reservation &reservation,
+                    const firmware::SerialLayout &layout);
     // Ends the board before its run started.
     void fail(int exitCode, const QString &error);
     // Ctrl-C: every timer stopped, nothing more sent, the port closed, at once.
@@ -103,6 +111,8 @@ private:
     void waitForLastWords();
     void finish();
     void noteNoticeWhenFree();
+    // Commits or gives back the board's number, once.
+    void settleSerial(bool programmed);
 
     Console &console_;
     BoardTarget target_;
@@ -114,6 +124,8 @@ private:
     std::unique_ptr<Timer> quiet_;
     std::unique_ptr<Timer> lastWordsLimit_;
     BoardResult result_;
+    NumberStore *serialStore_ = nullptr;
+    std::optional<NumberStore::Reservation> serial_; // reserved, not yet settled
     QString openFailureNote_;
     QString notice_;
     bool ending_ = false;

@@ -70,20 +70,76 @@ QString format(const FileSnapshot &file) {
     return file.converted() ? name + QStringLiteral(", sent as S-records made from it") : name;
 }
 
+// The next board's number written into the file: its rows, and whether the file would still be
+// sent; nothing is reserved.
+struct SerialRows {
+    QString text;
+    bool sendable = false;
+};
+
+SerialRows serialRows(const FileSnapshot &file, const SerialCheck &serial) {
+    SerialRows rows;
+    const auto row = [&](const char *name, const QString &value) {
+        rows.text += QStringLiteral("%1 %2\n").arg(QString::fromLatin1(name), -16).arg(value);
+    };
+    auto next = serial.store->peek();
+    if (const QString *why = std::get_if<QString>(&next)) {
+        row("Serial:", *why);
+        return rows;
+    }
+    const NumberStore::Reservation &value = std::get<NumberStore::Reservation>(next);
+    row("Serial:", QStringLiteral("%1, the next of %2 (nothing reserved)")
+                       .arg(value.text, serial.store->name()));
+    auto written = firmware::serialBytes(serial.layout, value.value);
+    if (const QString *why = std::get_if<QString>(&written)) {
+        row("Problem:", *why);
+        return rows;
+    }
+    const QByteArray &bytes = std::get<QByteArray>(written);
+    row("Written:", QStringLiteral("%1 at %2 (%3:%4)")
+                        .arg(QString::fromLatin1(bytes.toHex(' ').toUpper()),
+                             serial.layout.addressText(), serial.layout.formName())
+                        .arg(serial.layout.width));
+    auto patched = firmware::patchFile(file, serial.layout.address, bytes);
+    if (const QString *why = std::get_if<QString>(&patched)) {
+        row("Problem:", *why);
+        return rows;
+    }
+    const firmware::Patched &p = std::get<firmware::Patched>(patched);
+    const QList<QByteArray> lines = p.file.bytes.split('\n');
+    const auto lineText = [&](qint64 number) {
+        QString line = QString::fromLatin1(lines.value(number - 1));
+        return QStringLiteral("line %1: %2").arg(number).arg(line.remove(QLatin1Char('\r')));
+    };
+    for (const qint64 number : p.lines.changed)
+        row("Changed:", lineText(number));
+    for (const qint64 number : p.lines.added)
+        row("Added:", lineText(number));
+    if (p.lines.countLine > 0)
+        row("Count record:", lineText(p.lines.countLine));
+    row("Sent SHA-256:", QString::fromLatin1(p.file.report.sha256.toHex()) +
+                             QStringLiteral(" (with serial %1)").arg(value.text));
+    const QString refusal = p.file.refusal(file.path);
+    if (!refusal.isEmpty())
+        row("Problem:", refusal);
+    rows.sendable = refusal.isEmpty();
+    return rows;
+}
+
 } // namespace
 
-QString checkReportText(const FileSnapshot &file) {
+CheckReport checkReport(const FileSnapshot &file, const std::optional<SerialCheck> &serial) {
     const FileCheck::Report &report = file.report;
     const firmware::Conversion &conversion = file.source.conversion;
     QString text;
     const auto row = [&](const char *name, const QString &value) {
         text += QStringLiteral("%1 %2\n").arg(QString::fromLatin1(name), -16).arg(value);
     };
+    bool sendable = file.refusal().isEmpty();
     const auto verdict = [&] {
-        row("Result:", checkExitCode(file) == ExitCode::Programmed
-                           ? QStringLiteral("would be sent")
-                           : QStringLiteral("would be refused: nothing is sent"));
-        return text;
+        row("Result:", sendable ? QStringLiteral("would be sent")
+                                : QStringLiteral("would be refused: nothing is sent"));
+        return CheckReport{text, sendable ? ExitCode::Programmed : ExitCode::FileError};
     };
     row("File:", file.path);
     row("Format:", format(file));
@@ -120,9 +176,10 @@ QString checkReportText(const FileSnapshot &file) {
         text += QStringLiteral("  and %1 more\n").arg(report.refusedCount - report.refused.size());
     if (!report.fileProblem.isEmpty())
         row("Problem:", report.fileProblem);
+    if (serial && sendable) {
+        const SerialRows rows = serialRows(file, *serial);
+        text += rows.text;
+        sendable = rows.sendable;
+    }
     return verdict();
-}
-
-int checkExitCode(const FileSnapshot &file) {
-    return file.refusal().isEmpty() ? ExitCode::Programmed : ExitCode::FileError;
 }

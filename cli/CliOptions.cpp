@@ -58,11 +58,29 @@ constexpr CliOption Options[] = {
      "the run history to append to (and --history to read) instead of\n"
      "$XDG_STATE_HOME/tarnix-pellora/history.jsonl"},
     {Group::Run, "no-history", nullptr, Takes::Nothing, nullptr, false, "write no run history"},
+    {Group::Serial, "serial", nullptr, Takes::Value, "ADDRESS:FORMAT:WIDTH", false,
+     "write each board's own number at ADDRESS, e.g. 0x0800FFF0:le:4:\n"
+     "le or be: an integer of WIDTH bytes (1 to 8); ascii: WIDTH decimal\n"
+     "digits; hex: WIDTH upper-case hex digits; bcd: WIDTH bytes of packed\n"
+     "decimal; bytes: a --serial-list value of exactly WIDTH bytes"},
+    {Group::Serial, "serial-counter", nullptr, Takes::Value, "FILE", false,
+     "take the numbers from the counter FILE, which every run on this host\n"
+     "shares; made when missing. A board not programmed gives its number\n"
+     "back to the next board."},
+    {Group::Serial, "serial-start", nullptr, Takes::Value, "N", false,
+     "the first number of a counter made afresh (default 1)"},
+    {Group::Serial, "serial-step", nullptr, Takes::Value, "N", false,
+     "what a counter made afresh adds each time (default 1)"},
+    {Group::Serial, "serial-list", nullptr, Takes::Value, "FILE", false,
+     "take the values of FILE in order, one a line: a decimal number, or\n"
+     "hex bytes (70:B3:D5:00:12:34) for the bytes format; the values given\n"
+     "out are recorded in FILE.used and never given again"},
     {Group::Other, "check", nullptr, Takes::Value, "F", false,
      "read F as a run would and show what would be sent: its format,\n"
      "lines, record types, address ranges, data bytes, start address,\n"
      "SHA-256 and every line that would be refused; no port is opened\n"
-     "(with --binary-base and --record-bytes as a run takes them)"},
+     "(with --binary-base and --record-bytes as a run takes them; with\n"
+     "--serial, the next number and the lines it changes, none reserved)"},
     {Group::Other, "list-ports", nullptr, Takes::Nothing, nullptr, false,
      "show the serial devices present and the [Ports] map"},
     {Group::Other, "history", nullptr, Takes::OptionalCount, "[N]", false,
@@ -201,6 +219,53 @@ QString takeConversion(const QCommandLineParser &parser, CliOptions &options) {
     return {};
 }
 
+// Each board's own number: where it goes and where it comes from; an error text, or empty.
+QString takeSerial(const QCommandLineParser &parser, CliOptions &options) {
+    const auto isSet = [&](const char *name) { return parser.isSet(QString::fromLatin1(name)); };
+    const bool counter = isSet("serial-counter");
+    const bool list = isSet("serial-list");
+    if (!isSet("serial")) {
+        for (const char *name : {"serial-counter", "serial-list", "serial-start", "serial-step"})
+            if (isSet(name))
+                return QStringLiteral("--%1 needs --serial ADDRESS:FORMAT:WIDTH")
+                    .arg(QString::fromLatin1(name));
+        return {};
+    }
+    auto layout = firmware::SerialLayout::parse(parser.value(QStringLiteral("serial")));
+    if (const QString *error = std::get_if<QString>(&layout))
+        return *error;
+    options.serial = std::get<firmware::SerialLayout>(layout);
+    if (counter == list)
+        return QStringLiteral("--serial takes its numbers from --serial-counter FILE or from "
+                              "--serial-list FILE: give one of them");
+    if (list && (isSet("serial-start") || isSet("serial-step")))
+        return QStringLiteral("--serial-start and --serial-step are for --serial-counter");
+    if (counter && options.serial->form == firmware::SerialLayout::Form::Bytes)
+        return QStringLiteral("the bytes format takes its values from --serial-list");
+    options.serialCounter = parser.value(QStringLiteral("serial-counter"));
+    options.serialList = parser.value(QStringLiteral("serial-list"));
+    if ((counter && options.serialCounter.isEmpty()) || (list && options.serialList.isEmpty()))
+        return QStringLiteral("--%1 expects a file name")
+            .arg(counter ? "serial-counter" : "serial-list");
+    for (const auto &[name, value] : {std::pair{"serial-start", &options.serialStart},
+                                      std::pair{"serial-step", &options.serialStep}}) {
+        if (!isSet(name))
+            continue;
+        static const QRegularExpression Digits(QStringLiteral("^[0-9]{1,20}$"));
+        const QString text = parser.value(QString::fromLatin1(name));
+        bool ok = false;
+        if (Digits.match(text).hasMatch())
+            *value = text.toULongLong(&ok);
+        const quint64 lowest = QLatin1String(name) == QLatin1String("serial-step") ? 1 : 0;
+        if (!ok || *value < lowest)
+            return QStringLiteral("--%1 expects a whole number from %2, not \"%3\"")
+                .arg(QString::fromLatin1(name))
+                .arg(lowest)
+                .arg(text);
+    }
+    return {};
+}
+
 // The file and how to run it; an error text, or empty.
 QString takeRunSettings(const QCommandLineParser &parser, CliOptions &options) {
     options.file = parser.value(QStringLiteral("file"));
@@ -304,6 +369,8 @@ ParsedArguments parseArguments(const QStringList &arguments) {
     }
     if (QString error = takeConversion(parser, options); !error.isEmpty())
         return usageError(error);
+    if (QString error = takeSerial(parser, options); !error.isEmpty())
+        return usageError(error);
     if (isSet("check")) {
         options.action = CliOptions::Action::Check;
         options.checkFile = parser.value(QStringLiteral("check"));
@@ -322,6 +389,15 @@ ParsedArguments parseArguments(const QStringList &arguments) {
     return {options, {}};
 }
 
+std::optional<NumberStore> numberStoreFor(const CliOptions &options) {
+    if (!options.serial)
+        return std::nullopt;
+    if (!options.serialList.isEmpty())
+        return NumberStore::list(options.serialList,
+                                 options.serial->form == firmware::SerialLayout::Form::Bytes);
+    return NumberStore::counter(options.serialCounter, options.serialStart, options.serialStep);
+}
+
 QString logPathFor(const QString &logPath, int board, int boards) {
     if (logPath.isEmpty() || boards <= 1)
         return logPath;
@@ -338,11 +414,12 @@ QString usageText() {
     const std::pair<Group, const char *> headings[] = {
         {Group::Boards, "Boards (give one, or several to program them in parallel):"},
         {Group::Run, "Run:"},
+        {Group::Serial, "Serial numbers (each board its own, in the firmware it is sent):"},
         {Group::Other, "Other:"},
     };
     QString text = QStringLiteral(
         R"(Usage: tarnix-pellora-cli (--port N | --device PATH)... --file F [options]
-       tarnix-pellora-cli --check F
+       tarnix-pellora-cli --check F [--serial ADDRESS:FORMAT:WIDTH ...]
        tarnix-pellora-cli --list-ports
        tarnix-pellora-cli --history [N]
 
@@ -367,8 +444,8 @@ output, everything else to standard error.
     return text + QStringLiteral(
                       R"(
 Exit status: 0 programmed, 2 usage error, 3 no boot prompt in time, 4 acknowledgement timeout,
-5 port error, 6 file error, 130 interrupted. Several boards (or --repeat runs): the highest of
-their codes.
+5 port error, 6 file error (the firmware file, or the serial counter or list), 130 interrupted.
+Several boards (or --repeat runs): the highest of their codes.
 --check: 0 when the file would be sent, 6 when it would be refused or cannot be read.
 )");
 }

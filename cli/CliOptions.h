@@ -1,6 +1,8 @@
 #pragma once
 
 #include "firmware/Conversion.h"
+#include "firmware/SerialPatch.h"
+#include "numbers/NumberStore.h"
 #include "session/ProgrammingSession.h"
 
 #include <QList>
@@ -39,6 +41,13 @@ struct CliOptions {
     bool waitForDevice = false;
     // Station mode: the next round starts when the boards' ports come back (--on-plug).
     bool onPlug = false;
+    // Each board its own number (--serial), from a counter (--serial-counter) or a list
+    // (--serial-list): exactly one of the two is set when `serial` is.
+    std::optional<firmware::SerialLayout> serial;
+    QString serialCounter;
+    QString serialList;
+    quint64 serialStart = 1; // of a counter made afresh
+    quint64 serialStep = 1;
 };
 
 // The options, or a usage error (exit status 2). `arguments` starts with the program name. A port
@@ -54,7 +63,7 @@ ParsedArguments parseArguments(const QStringList &arguments);
 // in --help's order, is the one list of the options: the manual page and the bash completion are
 // held against it by the tests.
 struct CliOption {
-    enum class Group { Boards, Run, Other };
+    enum class Group { Boards, Run, Serial, Other };
     enum class Takes {
         Nothing,
         Value,
@@ -73,6 +82,10 @@ std::span<const CliOption> cliOptions();
 
 QString usageText();
 QString versionText();
+
+// Where the boards' own numbers come from (--serial-counter or --serial-list); none without
+// --serial.
+std::optional<NumberStore> numberStoreFor(const CliOptions &options);
 
 // Where board `board` (from 0) of `boards` keeps the device's bytes: the path itself for one board,
 // "<path>.<n>" (n from 1) for several.

@@ -26,6 +26,7 @@ Programmer::Programmer(const CliOptions &options, Console &console, TimerFactory
     : QObject(parent), options_(options), console_(console), timers_(timers) {
     if (!options.historyPath.isEmpty())
         history_ = std::make_unique<RunHistory>(options.historyPath);
+    serials_ = numberStoreFor(options);
     if (!makeControl)
         makeControl = realPort;
     for (const BoardTarget &target : options_.boards) {
@@ -69,7 +70,10 @@ void Programmer::start() {
     // Read and judged once, whole, before any port opens and before the operator is asked to
     // restart a board: every board of the round is sent exactly these bytes, and a file of another
     // format exactly the S-records made from it now.
-    const auto file = FileSnapshot::take(options_.file, options_.conversion);
+    firmware::ConversionOptions conversion = options_.conversion;
+    // A converted file keeps its image, for each board's number to be written into.
+    conversion.keepImage = options_.serial.has_value();
+    const auto file = FileSnapshot::take(options_.file, conversion);
     for (auto &board : boards_)
         board->takeFile(*file);
     if (const QString refusal = file->refusal(); !refusal.isEmpty()) {
@@ -106,12 +110,19 @@ void Programmer::start() {
         }
     }
 
+    // Each board's own copy of the file, with its own number where it gets one.
+    std::vector<std::shared_ptr<const FileSnapshot>> files(boards_.size(), file);
+    if (serials_)
+        for (std::size_t i = 0; i < boards_.size(); ++i)
+            if (!boards_[i]->isDone() && !interrupted_)
+                files[i] = withSerial(*boards_[i], static_cast<int>(i), file);
+
     int byHand = 0;
     for (std::size_t i = 0; i < boards_.size(); ++i) {
         BoardRun &board = *boards_[i];
         if (board.isDone() || interrupted_)
             continue;
-        const SerialStatus pulsed = board.start(file);
+        const SerialStatus pulsed = board.start(files[i]);
         const int index = static_cast<int>(i);
         if (board.away()) {
             // Its bootloader is probed the moment its port can be opened.
@@ -185,6 +196,46 @@ int Programmer::exitCode() const {
     for (const auto &board : boards_)
         code = std::max(code, board->result().exitCode);
     return code;
+}
+
+std::shared_ptr<const FileSnapshot>
+Programmer::withSerial(BoardRun &board, int index,
+                       const std::shared_ptr<const FileSnapshot> &file) {
+    const firmware::SerialLayout &layout = *options_.serial;
+    QByteArray bytes;
+    // A number that does not fit is refused inside the lock: it stays for a board it fits.
+    auto reserved = serials_->reserve([&](const firmware::SerialValue &value) {
+        auto written = firmware::serialBytes(layout, value);
+        if (const QString *why = std::get_if<QString>(&written))
+            return *why + QStringLiteral(": choose a wider --serial format or correct %1")
+                              .arg(serials_->statePath());
+        bytes = std::get<QByteArray>(written);
+        return QString();
+    });
+    for (const QString &note : serials_->takeNotes())
+        console_.message(note);
+    if (const QString *why = std::get_if<QString>(&reserved)) {
+        console_.message(index, *why);
+        board.fail(ExitCode::FileError, *why);
+        return file;
+    }
+    const NumberStore::Reservation &reservation = std::get<NumberStore::Reservation>(reserved);
+    board.takeSerial(*serials_, reservation, layout);
+    auto patched = file->withBytesAt(layout.address, bytes);
+    const QString refusal = std::holds_alternative<QString>(patched)
+                                ? std::get<QString>(patched)
+                                : std::get<std::shared_ptr<const FileSnapshot>>(patched)->refusal();
+    if (!refusal.isEmpty()) {
+        console_.message(index, refusal);
+        board.fail(ExitCode::FileError, refusal); // gives the number back
+        return file;
+    }
+    console_.message(
+        index,
+        QStringLiteral("Board %1 gets serial %2").arg(board.result().number).arg(reservation.text));
+    auto own = std::get<std::shared_ptr<const FileSnapshot>>(patched);
+    board.takeFile(*own);
+    return own;
 }
 
 std::vector<SerialLink *> Programmer::links() const {

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class Console;
@@ -52,6 +53,10 @@ Q_SIGNALS:
 private:
     void makeBoards();
     void boardFinished();
+    // Reserves the board's own number and gives back the file with it written in; the round's file
+    // when the board has failed for want of one.
+    std::shared_ptr<const FileSnapshot> withSerial(BoardRun &board, int index,
+                                                   const std::shared_ptr<const FileSnapshot> &file);
 
     struct Port {
         std::unique_ptr<SerialControl> control;
@@ -62,7 +67,8 @@ private:
     Console &console_;
     TimerFactory &timers_;
     std::unique_ptr<RunHistory> history_;
-    std::vector<Port> ports_; // one per board; outlives the boards' runs
+    std::optional<NumberStore> serials_; // --serial: where the boards' numbers come from
+    std::vector<Port> ports_;            // one per board; outlives the boards' runs
     std::vector<std::unique_ptr<BoardRun>> boards_;
     bool started_ = false;
     bool pluggedIn_ = false;

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cmath>
 
 QString resultName(int exitCode) {
@@ -63,7 +64,8 @@ QString resultTable(const QList<BoardResult> &results) {
          QStringLiteral("Exit"), QStringLiteral("Lines"), QStringLiteral("Bytes"),
          QStringLiteral("Seconds"), QStringLiteral("Start"), QStringLiteral("End"),
          QStringLiteral("Format"), QStringLiteral("SHA-256"), QStringLiteral("Sent-SHA-256"),
-         QStringLiteral("Version"), QStringLiteral("File"), QStringLiteral("Note")}};
+         QStringLiteral("Serial"), QStringLiteral("Serial-Address"), QStringLiteral("Version"),
+         QStringLiteral("File"), QStringLiteral("Note")}};
     for (const BoardResult &r : results)
         rows.append({QString::number(r.number), r.device, resultName(r.exitCode),
                      QString::number(r.exitCode),
@@ -71,6 +73,7 @@ QString resultTable(const QList<BoardResult> &results) {
                      QString::number(r.bytes), QString::number(r.seconds, 'f', 1),
                      orUnknown(isoTime(r.started)), orUnknown(isoTime(r.ended)),
                      orUnknown(r.format), orUnknown(r.sha256), orUnknown(r.sentSha256),
+                     orUnknown(r.serial), orUnknown(r.serialAddress),
                      QStringLiteral(PELLORA_VERSION), orUnknown(r.file), orUnknown(r.error)});
     return alignedTable(rows, 3, 7);
 }
@@ -94,6 +97,8 @@ QJsonObject resultObject(const BoardResult &r) {
     o.insert(QStringLiteral("exit_code"), r.exitCode);
     o.insert(QStringLiteral("error"), textOrNull(r.error));
     o.insert(QStringLiteral("version"), QStringLiteral(PELLORA_VERSION));
+    o.insert(QStringLiteral("serial"), textOrNull(r.serial));
+    o.insert(QStringLiteral("serial_address"), textOrNull(r.serialAddress));
     return o;
 }
 
@@ -148,6 +153,20 @@ QString historyTable(const QList<QJsonObject> &lines, int width) {
                      text(o, "bytes_sent"),
                      seconds.isDouble() ? QString::number(seconds.toDouble(), 'f', 1) : Unknown,
                      sha.isEmpty() ? Unknown : sha.left(12), text(o, "file")});
+    }
+    // The serial numbers boards were given, where any were, before the path.
+    if (std::any_of(lines.begin(), lines.end(), [](const QJsonObject &o) {
+            return o.value(QStringLiteral("serial")).isString();
+        })) {
+        rows.first().insert(rows.first().size() - 1, QStringLiteral("Serial"));
+        for (qsizetype r = 1; r < rows.size(); ++r) {
+            const QJsonObject &o = lines[r - 1];
+            const QString serial = o.value(QStringLiteral("serial")).toString();
+            const QString at = o.value(QStringLiteral("serial_address")).toString();
+            rows[r].insert(rows[r].size() - 1, serial.isEmpty() ? Unknown
+                                               : at.isEmpty()   ? serial
+                                                                : serial + QLatin1Char('@') + at);
+        }
     }
     if (width > 0) {
         // What the columns before the path take; the path gets the rest of the line.

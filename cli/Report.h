@@ -15,19 +15,21 @@ QString resultName(int exitCode);
 
 // A header and one row per board, columns aligned: board, device, result, exit status, lines
 // sent/total, bytes, seconds, start, end, format, the SHA-256 of the file and of what was sent, the
-// program's version, the file and the failure note.
+// serial number and its address, the program's version, the file and the failure note.
 QString resultTable(const QList<BoardResult> &results);
 
 // One board run's object: board (counting on over a station's rounds), device, port (or null),
 // file, format, sha256 (of the file), sent_sha256 (of what was sent), lines, lines_total, bytes,
 // start, end (UTC, ISO 8601), seconds, result, exit_code, error (the failure in plain text, or
-// null) and version. What a board never learnt (a file it never read) is null. The names are
+// null), version, serial (the board's own number as the counter or list gives it) and
+// serial_address. What a board never learnt (a file it never read) is null. The names are
 // documented in the manual page and change only with a note in the changelog.
 QJsonObject resultObject(const BoardResult &result);
 // An array with one such object per board.
 QByteArray resultJson(const QList<BoardResult> &results);
 
 // The run history's lines as a table, oldest first: start (UTC), program, device, result, exit
-// status, lines sent/total, bytes, seconds, the start of the file's SHA-256 and the file's path,
-// last. With a `width` (a terminal's), a path that would not fit is shortened from the left.
+// status, lines sent/total, bytes, seconds, the start of the file's SHA-256, the serial number
+// and its address where any run had one, and the file's path, last. With a `width` (a terminal's),
+// a path that would not fit is shortened from the left.
 QString historyTable(const QList<QJsonObject> &lines, int width = 0);

@@ -103,6 +103,8 @@ void Station::roundFinished() {
     const QList<BoardResult> results = programmer_.results();
     for (const BoardResult &r : results) {
         (r.exitCode == ExitCode::Programmed ? programmed_ : failed_) += 1;
+        if (r.serialCommitted)
+            lastSerial_ = r.serial;
         exitCode_ = std::max(exitCode_, r.exitCode);
         if (json_) {
             QJsonObject object = resultObject(r);
@@ -128,7 +130,8 @@ void Station::roundFinished() {
         results_(resultTable(results).toLocal8Bit());
     }
     console_.message(
-        QStringLiteral("Tally: %1 programmed, %2 failed").arg(programmed_).arg(failed_));
+        QStringLiteral("Tally: %1 programmed, %2 failed").arg(programmed_).arg(failed_) +
+        (lastSerial_.isEmpty() ? QString() : QStringLiteral("; last serial %1").arg(lastSerial_)));
     if (interrupted_ || inputClosed_)
         return end();
     phase_ = Phase::Waiting;

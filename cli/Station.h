@@ -73,6 +73,7 @@ private:
     QSocketNotifier *notifier_ = nullptr;
     QByteArray pending_;
     QByteArray lastSha256_;
+    QString lastSerial_; // the last number committed to a programmed board
     Phase phase_ = Phase::Idle;
     int round_ = 0;
     int programmed_ = 0;

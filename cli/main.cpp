@@ -63,13 +63,20 @@ int main(int argc, char *argv[]) {
         return 0;
     case CliOptions::Action::Check: {
         // The file read and judged exactly as a run reads and judges it at its start.
-        const auto file = FileSnapshot::take(options.checkFile, options.conversion);
+        firmware::ConversionOptions conversion = options.conversion;
+        conversion.keepImage = options.serial.has_value();
+        const auto file = FileSnapshot::take(options.checkFile, conversion);
         if (const QString &error = file->report.error; !error.isEmpty()) {
             print(stderr, QStringLiteral("tarnix-pellora-cli: %1\n").arg(error).toLocal8Bit());
             return ExitCode::FileError;
         }
-        print(stdout, checkReportText(*file).toLocal8Bit());
-        return checkExitCode(*file);
+        std::optional<NumberStore> store = numberStoreFor(options);
+        std::optional<SerialCheck> serial;
+        if (store)
+            serial = SerialCheck{*options.serial, &*store};
+        const CheckReport report = checkReport(*file, serial);
+        print(stdout, report.text.toLocal8Bit());
+        return report.exitCode;
     }
     case CliOptions::Action::History: {
         QString error;

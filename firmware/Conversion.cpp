@@ -78,6 +78,10 @@ Conversion convert(QByteArrayView bytes, const QString &fileName,
     conversion.dataBytes = assembly.image.dataBytes();
     conversion.start = assembly.image.start;
     conversion.startOrigin = assembly.outcome.startOrigin;
+    conversion.header = fileName.toUtf8();
+    conversion.recordBytes = options.recordBytes;
+    if (options.keepImage)
+        conversion.image = std::move(assembly.image);
     return conversion;
 }
 

@@ -19,6 +19,9 @@ namespace firmware {
 struct ConversionOptions {
     std::optional<quint64> binaryBase; // where a raw binary's first byte goes
     int recordBytes = Encoding::DefaultRecordBytes;
+    // The image is kept beside its S-records, to be written into and made again (a board's own
+    // number); otherwise it goes once the S-records are made.
+    bool keepImage = false;
 };
 
 struct Conversion {
@@ -40,6 +43,10 @@ struct Conversion {
     quint64 dataBytes = 0;
     quint64 start = 0;
     QString startOrigin; // "the ELF entry point", "the start linear address record, line 771", …
+    // With ConversionOptions::keepImage: the image, and how its S-records were made.
+    std::optional<Image> image;
+    QByteArray header;
+    int recordBytes = Encoding::DefaultRecordBytes;
 
     bool converted() const { return format != Format::SRecords; }
     bool refused() const { return !refusal.isEmpty() || problemCount > 0; }

@@ -1,5 +1,7 @@
 #include "session/FileSnapshot.h"
 
+#include "firmware/SerialPatch.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -68,6 +70,19 @@ std::shared_ptr<const FileSnapshot> FileSnapshot::of(const QString &path, QByteA
     auto snapshot = std::make_shared<FileSnapshot>();
     static_cast<firmware::CheckedFile &>(*snapshot) =
         firmware::checkFile(std::move(bytes), QFileInfo(path).fileName(), options);
+    snapshot->path = path;
+    snapshot->judge();
+    return snapshot;
+}
+
+std::variant<std::shared_ptr<const FileSnapshot>, QString>
+FileSnapshot::withBytesAt(quint64 address, QByteArrayView bytes) const {
+    auto patched = firmware::patchFile(*this, address, bytes);
+    if (const QString *error = std::get_if<QString>(&patched))
+        return *error;
+    auto snapshot = std::make_shared<FileSnapshot>();
+    static_cast<firmware::CheckedFile &>(*snapshot) =
+        std::move(std::get<firmware::Patched>(patched).file);
     snapshot->path = path;
     snapshot->judge();
     return snapshot;

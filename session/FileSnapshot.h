@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <variant>
 
 // A firmware file as one run sends it: its bytes, read whole when the run starts, and what they
 // hold, as the firmware room checked them (see firmware::CheckedFile: `bytes`, `report`, `source`).
@@ -29,6 +30,11 @@ struct FileSnapshot : firmware::CheckedFile {
     // Why a run must not start with this file: a note naming the file, the line and the reason,
     // judged once when the snapshot was taken. Empty when it may.
     const QString &refusal() const { return refusal_; }
+    // What one board is sent: these bytes with `bytes` written at `address` (its own number),
+    // judged again; or why they cannot be written there. A converted file must have been taken
+    // with ConversionOptions::keepImage.
+    std::variant<std::shared_ptr<const FileSnapshot>, QString>
+    withBytesAt(quint64 address, QByteArrayView bytes) const;
     // What a converted file became, for the log before its run starts; empty for S-records.
     QString conversionNote() const;
     FileFacts facts() const;

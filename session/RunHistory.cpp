@@ -91,6 +91,9 @@ QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin) {
     o.insert(QStringLiteral("exit_code"),
              orNull(origin.exitCode.has_value(), origin.exitCode.value_or(0)));
     o.insert(QStringLiteral("seconds"), std::round(run.seconds() * 1000.0) / 1000.0);
+    o.insert(QStringLiteral("serial"), orNull(!origin.serial.isEmpty(), origin.serial));
+    o.insert(QStringLiteral("serial_address"),
+             orNull(!origin.serialAddress.isEmpty(), origin.serialAddress));
     return o;
 }
 

@@ -14,12 +14,15 @@ struct RunOrigin {
     QString device;              // the device path opened
     int portNumber = 0;          // 0 when the device was not given by number
     std::optional<int> exitCode; // the command line's
+    QString serial;              // the board's own number, if it was given one
+    QString serialAddress;       // where it was written
 };
 
 // The line the history keeps for an ended run: start, end, program, version, host, device, port,
 // file, format, file_size, sha256 (of the file), sent_sha256 (of what was sent: the file's bytes,
 // or the S-records made from them), records, lines_sent, lines_total, bytes_sent, result,
-// exit_code, seconds. What the run never learnt (a port number, the window's exit code) is null.
+// exit_code, seconds, serial, serial_address. What the run never learnt (a port number, the
+// window's exit code, a serial number) is null.
 QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin);
 
 // The run history: one JSON object per line in a file both front ends append to. Each line goes out

@@ -55,8 +55,8 @@ private:
         } else if (bytes == "f") {
             answer("_");
         } else if (bytes == "\n") {
-            const bool last = line_.startsWith("S7") || line_.startsWith("S8") ||
-                              line_.startsWith("S9");
+            const bool last =
+                line_.startsWith("S7") || line_.startsWith("S8") || line_.startsWith("S9");
             runs += last ? 1 : 0;
             line_.clear();
             answer(last ? "P" : ".");
@@ -173,8 +173,8 @@ TEST_F(CliFollow, waitTakesABoardPluggedInAfterTheStart) {
         make([](CliOptions &options) { options.waitForDevice = true; });
         control->present = false;
         programmer->start();
-        EXPECT_TRUE(said().contains(QStringLiteral(
-            "/dev/fake0 is not there yet: plug the board in; waiting up to 20 s")));
+        EXPECT_TRUE(said().contains(
+            QStringLiteral("/dev/fake0 is not there yet: plug the board in; waiting up to 20 s")));
         if (c.pluggedAtMs) {
             pass(clock, *c.pluggedAtMs);
             board->restart();
@@ -197,8 +197,9 @@ TEST_F(CliFollow, onPlugTheNextBoardStartsWhenItIsPluggedIn) {
     int input[2];
     ASSERT_EQ(::pipe(input), 0);
     QByteArray results;
-    Station station(*programmer, console, clock, input[0],
-                    [&](const QByteArray &bytes) { results += bytes; }, false);
+    Station station(
+        *programmer, console, clock, input[0], [&](const QByteArray &bytes) { results += bytes; },
+        false);
     station.startOnPlug();
     int finishedWith = -1;
     QObject::connect(&station, &Station::finished, [&](int code) { finishedWith = code; });

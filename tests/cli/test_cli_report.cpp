@@ -27,6 +27,8 @@ BoardResult failedBoard() {
         QDateTime::fromString(QStringLiteral("2030-01-02T03:04:05.250Z"), Qt::ISODateWithMs);
     r.ended = r.started.addMSecs(12'345);
     r.seconds = 12.345;
+    r.serial = QStringLiteral("1003");
+    r.serialAddress = QStringLiteral("0x0800FFF0");
     return r;
 }
 
@@ -38,15 +40,15 @@ TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
     ASSERT_EQ(table.size(), 2);
     const QStringList header = table[0].split(QLatin1Char(' '), Qt::SkipEmptyParts);
     EXPECT_EQ(header, QStringList({"Board", "Device", "Result", "Exit", "Lines", "Bytes", "Seconds",
-                                   "Start", "End", "Format", "SHA-256", "Sent-SHA-256", "Version",
-                                   "File", "Note"}));
+                                   "Start", "End", "Format", "SHA-256", "Sent-SHA-256", "Serial",
+                                   "Serial-Address", "Version", "File", "Note"}));
     const QStringList row = table[1].split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    ASSERT_GE(row.size(), 15) << table[1].toStdString();
-    EXPECT_EQ(row.mid(0, 14),
+    ASSERT_GE(row.size(), 17) << table[1].toStdString();
+    EXPECT_EQ(row.mid(0, 16),
               QStringList({"7", "/dev/ttyUSB0", "ack-timeout", "4", "100/770", "4321", "12.3",
                            "2030-01-02T03:04:05.250Z", "2030-01-02T03:04:17.595Z", "intel-hex",
-                           board.sha256, board.sentSha256, QStringLiteral(PELLORA_VERSION),
-                           "/builds/app.hex"}));
+                           board.sha256, board.sentSha256, "1003", "0x0800FFF0",
+                           QStringLiteral(PELLORA_VERSION), "/builds/app.hex"}));
     EXPECT_TRUE(table[1].endsWith(board.error));
 
     const QJsonObject o = resultObject(board);
@@ -68,6 +70,8 @@ TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
         {"exit_code", 4},
         {"error", board.error},
         {"version", PELLORA_VERSION},
+        {"serial", "1003"},
+        {"serial_address", "0x0800FFF0"},
     };
     EXPECT_EQ(o, expected);
 
@@ -82,7 +86,7 @@ TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
         EXPECT_TRUE(none.value(QLatin1String(key)).isNull()) << key;
     EXPECT_EQ(none.value(QStringLiteral("result")).toString(), QStringLiteral("port-error"));
     const QString unreadRow = resultTable({unread}).section(QLatin1Char('\n'), 1, 1);
-    EXPECT_EQ(unreadRow.count(QStringLiteral(" - ")), 6) << unreadRow.toStdString();
+    EXPECT_EQ(unreadRow.count(QStringLiteral(" - ")), 8) << unreadRow.toStdString();
     // A programmed board's note is null.
     BoardResult programmed = failedBoard();
     programmed.exitCode = 0;
