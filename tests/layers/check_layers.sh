@@ -28,7 +28,7 @@ forbid_use() {
     fi
 }
 widgets='Qt(Widgets|Gui)/|Q(Widget|Application|MainWindow|Dialog|MessageBox|PushButton|LineEdit|Label|ComboBox|PlainTextEdit|TextEdit|Menu|GuiApplication|Icon|Pixmap|Font|Color|Painter|KeyEvent|CloseEvent)\b'
-for room in firmware settings serial session platform cli devnotify; do
+for room in firmware numbers settings serial session platform cli devnotify; do
     forbid "$room" "$widgets" "widgets or Qt Gui"
 done
 forbid clock '(firmware|settings|serial|session|platform|app|cli|devnotify|tools)/' \
@@ -36,6 +36,8 @@ forbid clock '(firmware|settings|serial|session|platform|app|cli|devnotify|tools
 forbid firmware '(clock|settings|serial|session|platform|app|cli|devnotify|tools)/|QtSerialPort/|QSerial' \
     "the serial port or any other room: it is data in, data out"
 forbid settings '(serial|session|platform|app|cli|devnotify)/' "a layer above it"
+forbid numbers '(clock|settings|serial|session|platform|app|cli|devnotify|tools)/' \
+    "a room other than the firmware formats"
 forbid serial '(session|platform|app|cli|devnotify)/' "a layer above it"
 forbid session '(platform|app|cli|devnotify)/' "a front end or the platform"
 forbid platform '(app|cli)/' "a front end"
