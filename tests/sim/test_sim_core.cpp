@@ -559,6 +559,19 @@ TEST_F(SimLoop, ProgramsOverASocketAndStopsWhenAsked) {
     EXPECT_NE(summary().find("\"runs\":1,"), std::string::npos) << summary();
 }
 
+TEST_F(SimLoop, TheLastRunEndsOnlyOnceTheApplicationHasGreeted) {
+    options_.runs = 1;
+    options_.device.appBanner = "app> ";
+    options_.device.appDelay = Millis{300};
+    start();
+    send("if");
+    EXPECT_EQ(receive(4), ">\r\n_");
+    send("S9030000FC\n");
+    const std::string expected = "." + std::string{ClosingText} + "app> ";
+    EXPECT_EQ(receive(expected.size()), expected);
+    EXPECT_EQ(finished(), ExitOk);
+}
+
 TEST_F(SimLoop, EndsWhenTheHostClosesTheSocketAndHangsUpAtTheLineAsked) {
     start();
     ::close(std::exchange(host_, -1));

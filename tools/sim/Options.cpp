@@ -326,7 +326,7 @@ The application the board restarts into after a run:
                          "App 2.4.1\r\n", on the new pty with --replug-after-run; a probe
                          before then boots the bootloader instead (default: nothing)
   --app-delay MS         print it MS after the closing text, or after the pty came back
-                         (default 0)
+                         (default 0); the last of --runs waits for it
 
 Boot:
   --boot-delay MS        boot this long after the first 'i' (default 300)
