@@ -174,6 +174,10 @@ TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
     EXPECT_EQ(replug.replug->after, Millis{250});
     EXPECT_EQ(replug.replug->away, Millis{0});
     EXPECT_EQ(replug.replugAfterRun, Millis{1500});
+    const DeviceConfig app =
+        parseOptions({"--app-banner", "App 2.4.1\\r\\n", "--app-delay=250"}).options.device;
+    EXPECT_EQ(app.appBanner, "App 2.4.1\r\n");
+    EXPECT_EQ(app.appDelay, Millis{250});
 
     for (const std::vector<std::string_view> &bad : {std::vector<std::string_view>{"--boot-delay"},
                                                      {"--boot-delay", "-5"},
@@ -203,7 +207,8 @@ TEST(SimOptions, ParsesValuesAndRejectsNonsense) {
                                                      {"--replug", "1,2,3"},
                                                      {"--replug-after-run", "-1"},
                                                      {"--replug=1,2", "--connect=unix:/a"},
-                                                     {"--replug-after-run=1", "--tty", "/a"}}) {
+                                                     {"--replug-after-run=1", "--tty", "/a"},
+                                                     {"--app-delay", "250"}}) {
         EXPECT_NE(parseOptions(bad).error, "") << bad.front();
     }
 }
@@ -398,6 +403,54 @@ TEST_F(SimDevice, AfterARunTheBoardRestartsWithItsPortAndComesBackIdle) {
     EXPECT_EQ(events.probesAfterPlug, std::vector{Millis{60}});
 }
 
+// The board restarts into the application it was just given, which greets once the closing text
+// is out, or once its port is back; a probe meanwhile restarts the bootloader instead. Time moves
+// from deadline to deadline, as the loop wakes, with a probe at 20 s.
+TEST_F(SimDevice, TheApplicationGreetsAfterTheClosingTextOrOnThePortThatCameBack) {
+    const std::string done = "." + std::string{ClosingText}, gone = "<unplug after output>";
+    const std::string app = "App 2.4.1 uid=0042A1\r\n", fault = "HardFault at 0x08001234\r\n";
+    const struct {
+        DeviceConfig config;
+        std::string seen;
+    } cases[] = {
+        {{}, done + "|<reboot>>\r\n"},
+        {{.appBanner = app}, done + app + "|<reboot>>\r\n"},
+        {{.appBanner = fault, .appDelay = Millis{500}}, done + "@510" + fault + "|<reboot>>\r\n"},
+        {{.appBanner = app, .appDelay = Millis{30'000}}, done + "|<reboot>>\r\n"},
+        {{.stopAckAfter = 0, .appBanner = app}, "|<reboot>>\r\n"}, // never said it was done
+        // The port goes at 40 ms, once the host has read the closing text.
+        {{.replugAfterRun = Millis{300}, .appBanner = "app> "},
+         done + gone + "@340<plug>app> |<reboot>>\r\n"},
+        {{.replugAfterRun = Millis{300}, .appBanner = "app> ", .appDelay = Millis{200}},
+         done + gone + "@340<plug>@540app> |<reboot>>\r\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        DeviceConfig config = c.config;
+        config.bootDelay = Millis{0};
+        make(config);
+        at(0, "if");
+        events.take();
+        at(10, "S9030000FC\n");
+        device->portGone(t0 + Millis{40});
+        std::string seen = events.take();
+        auto wakeUntil = [&](Millis end) {
+            for (int wakes = 0; wakes < 5; ++wakes) {
+                const std::optional<Clock::time_point> due = device->nextDeadline();
+                if (!due || *due > t0 + end)
+                    return;
+                device->tick(*due);
+                seen += "@" + std::to_string((*due - t0) / Millis{1}) + events.take();
+            }
+        };
+        wakeUntil(Millis{19'999});
+        at(20'000, "i");
+        seen += "|" + events.take();
+        wakeUntil(Millis{60'000});
+        EXPECT_EQ(seen, c.seen);
+    }
+}
+
 TEST_F(SimDevice, TheSummaryGivesTheDelaysTheDeviceSawAndTheStartAddress) {
     make({.bootDelay = Millis{0}});
     at(0, "i");
@@ -504,6 +557,19 @@ TEST_F(SimLoop, ProgramsOverASocketAndStopsWhenAsked) {
     EXPECT_EQ(receive(1 + ClosingText.size()), "." + std::string{ClosingText});
     stop();
     EXPECT_NE(summary().find("\"runs\":1,"), std::string::npos) << summary();
+}
+
+TEST_F(SimLoop, TheLastRunEndsOnlyOnceTheApplicationHasGreeted) {
+    options_.runs = 1;
+    options_.device.appBanner = "app> ";
+    options_.device.appDelay = Millis{300};
+    start();
+    send("if");
+    EXPECT_EQ(receive(4), ">\r\n_");
+    send("S9030000FC\n");
+    const std::string expected = "." + std::string{ClosingText} + "app> ";
+    EXPECT_EQ(receive(expected.size()), expected);
+    EXPECT_EQ(finished(), ExitOk);
 }
 
 TEST_F(SimLoop, EndsWhenTheHostClosesTheSocketAndHangsUpAtTheLineAsked) {

@@ -203,22 +203,39 @@ void Device::finishLine(Clock::time_point now) {
     if (last) {
         if (answer)
             events_.send(ClosingText, ackTime, false);
-        completeRun(now);
+        completeRun(now, answer ? std::optional{ackTime} : std::nullopt);
     }
     if (config_.hangupAfter && run_.lines == *config_.hangupAfter && state_ != State::Unplugged) {
         log("unplugging after " + std::to_string(run_.lines) + " lines");
         state_ = State::Unplugged;
+        greeting_.reset();
         events_.hangup();
     }
 }
 
-void Device::completeRun(Clock::time_point now) {
+void Device::completeRun(Clock::time_point now, std::optional<Clock::time_point> closed) {
     ++completedRuns_;
     log("run " + std::to_string(completedRuns_) + " complete");
     enterIdle(now);
+    // A bootloader that never said it was done never restarts into the application either.
+    const bool greets = closed && !config_.appBanner.empty();
+    if (greets && !config_.replugAfterRun)
+        greeting_ = *closed + config_.appDelay;
+    // Scheduled first: the simulator keeps the line open for a greeting still to come.
     events_.runCompleted();
-    if (config_.replugAfterRun)
+    if (config_.replugAfterRun) {
+        greetOnPlug_ = greets;
         unplug(*config_.replugAfterRun, State::Idle, true);
+    }
+    greetWhenDue(now);
+}
+
+void Device::greetWhenDue(Clock::time_point now) {
+    if (state_ != State::Idle || !greeting_ || now < *greeting_)
+        return;
+    greeting_.reset();
+    log("the application greets");
+    events_.send(config_.appBanner, now, false);
 }
 
 void Device::unplug(Millis away, State afterPlug, bool afterOutput) {
@@ -244,10 +261,15 @@ void Device::plugIn(Clock::time_point now) {
     pluggedAt_ = now;
     events_.plug();
     // Power came back with the port: the bootloader starts now, not at the host's first probe.
-    if (next == State::Booting)
+    if (next == State::Booting) {
         startBooting(now, "power back with the port");
-    else
+    } else {
         enterIdle(now);
+        if (std::exchange(greetOnPlug_, false)) {
+            greeting_ = now + config_.appDelay;
+            greetWhenDue(now);
+        }
+    }
 }
 
 void Device::startBooting(Clock::time_point now, const char *why) {
@@ -255,6 +277,7 @@ void Device::startBooting(Clock::time_point now, const char *why) {
     bootStart_ = now;
     promptsThisBoot_ = 0;
     loggedIgnoredWake_ = false;
+    greeting_.reset(); // the bootloader runs, not the application
     line_.clear();
     lineTooLong_ = false;
     log(std::string{"booting ("} + why + ")");
@@ -318,7 +341,7 @@ void Device::tick(Clock::time_point now) {
     if (state_ == State::Committing) {
         if (now >= commitDone_) {
             events_.send(ClosingText, now, false);
-            completeRun(now);
+            completeRun(now, now);
         } else if (config_.keepalive.count() > 0 && now >= nextKeepalive_) {
             events_.send(LineAck, now, false);
             nextKeepalive_ += config_.keepalive;
@@ -331,6 +354,7 @@ void Device::tick(Clock::time_point now) {
         nextBanner_ = now + config_.bannerInterval;
         return;
     }
+    greetWhenDue(now);
     if (config_.noise.empty() || (state_ != State::Idle && state_ != State::Booting))
         return;
     if (now >= nextNoise_) {
@@ -352,8 +376,8 @@ std::optional<Clock::time_point> Device::stateDeadline() const {
     if (state_ == State::Application)
         return nextBanner_ < bannerUntil_ ? std::optional{nextBanner_} : std::nullopt;
     if (config_.noise.empty() || (state_ != State::Idle && state_ != State::Booting))
-        return std::nullopt;
-    return nextNoise_;
+        return greeting_;
+    return greeting_ ? std::min(*greeting_, nextNoise_) : nextNoise_;
 }
 
 void Device::log(const std::string &message) {

@@ -75,6 +75,11 @@ struct DeviceConfig {
     // Once a completed run's closing text has left, the board restarts and its port is gone for
     // this long; it comes back idle.
     std::optional<Millis> replugAfterRun{};
+    // Once a completed run's closing text has left, the board runs the application it was given,
+    // which prints `appBanner` (none when empty) `appDelay` later; after a replug, `appDelay` after
+    // the port is back. The bootloader still takes a probe meanwhile, and that restart silences it.
+    std::string appBanner{};
+    Millis appDelay{0};
     std::size_t maxLineLength = std::size_t{4} << 20;
     bool verbose = false;
 };
@@ -143,6 +148,8 @@ public:
     // Ports that went and came back, and how soon the host probed on the latest one.
     std::uint64_t replugs() const { return replugs_; }
     std::optional<Clock::duration> firstProbeAfterPlug() const { return firstProbeAfterPlug_; }
+    // When the application is to print its banner, while it is still to.
+    std::optional<Clock::time_point> greetingDue() const { return greeting_; }
 
 private:
     void receiveByte(char c, Clock::time_point now, Clock::duration quiet);
@@ -151,7 +158,9 @@ private:
     void startBooting(Clock::time_point now, const char *why);
     void sendPrompt(Clock::time_point now);
     void enterIdle(Clock::time_point now);
-    void completeRun(Clock::time_point now);
+    // `closed`: when the closing text went out, if it did.
+    void completeRun(Clock::time_point now, std::optional<Clock::time_point> closed);
+    void greetWhenDue(Clock::time_point now);
     void unplug(Millis away, State afterPlug, bool afterOutput);
     void plugIn(Clock::time_point now);
     std::optional<Clock::time_point> stateDeadline() const;
@@ -190,6 +199,9 @@ private:
     std::optional<Clock::time_point> pluggedAt_; // until the first probe on the new port
     std::uint64_t replugs_ = 0;
     std::optional<Clock::duration> firstProbeAfterPlug_;
+
+    std::optional<Clock::time_point> greeting_;
+    bool greetOnPlug_ = false; // the port away after a run comes back to the application
 };
 
 } // namespace pellora::sim

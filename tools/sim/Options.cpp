@@ -204,6 +204,8 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
              d.replugAfterRun = Millis{static_cast<Millis::rep>(*n)};
              return {};
          }},
+        {"--app-banner", escaped(d.appBanner)},
+        {"--app-delay", millis(d.appDelay)},
     };
     const std::map<std::string_view, bool *> flags{
         {"--never-boot", &d.neverBoot},
@@ -257,6 +259,8 @@ ParseResult parseOptions(const std::vector<std::string_view> &args) {
         d.echo = true;
     if (d.keepalive.count() > 0 && d.commitTime.count() == 0)
         result.error = "--keepalive-ms needs --commit-time";
+    if (d.appDelay.count() > 0 && d.appBanner.empty())
+        result.error = "--app-delay needs --app-banner";
     if (d.sayAfter.has_value() != !d.say.empty())
         result.error = "--say and --say-after go together";
     if (!o.socketPath.empty() && !o.ttyPath.empty())
@@ -316,6 +320,13 @@ A port that goes with the board's power (a USB-powered board, its USB-serial chi
   --replug-after-run MS  once a run's closing text has been read (at most 2 s), the board
                          restarts and its pty goes for MS, then comes back, idle; not after
                          the last of --runs
+
+The application the board restarts into after a run:
+  --app-banner TEXT      what it prints after the closing text (escapes as for --noise), e.g.
+                         "App 2.4.1\r\n", on the new pty with --replug-after-run; a probe
+                         before then boots the bootloader instead (default: nothing)
+  --app-delay MS         print it MS after the closing text, or after the pty came back
+                         (default 0); the last of --runs waits for it
 
 Boot:
   --boot-delay MS        boot this long after the first 'i' (default 300)

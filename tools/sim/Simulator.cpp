@@ -125,9 +125,11 @@ private:
         if (finish_ != Finish::None)
             return;
         finish_ = finish;
-        // Give the host a bounded chance to read the last answers: closing the line discards
-        // whatever is still queued on it.
-        finishDeadline_ = Clock::now() + std::chrono::seconds{2};
+        // Give the host a bounded chance to read the last answers, and the application's greeting
+        // still to come: closing the line discards whatever is still queued on it.
+        const Clock::time_point now = Clock::now();
+        finishDeadline_ =
+            std::max(now, device_.greetingDue().value_or(now)) + std::chrono::seconds{2};
     }
 
     std::optional<Clock::time_point> outputDue() const {
@@ -329,7 +331,8 @@ int Simulator::run(int stopFd) {
         unplugWhenDue(now);
 
         if (lineGone_ ||
-            (finish_ != Finish::None && (hostHasReadEverything(now) || now >= finishDeadline_)))
+            (finish_ != Finish::None &&
+             (now >= finishDeadline_ || (!device_.greetingDue() && hostHasReadEverything(now)))))
             break;
 
         std::optional<Clock::time_point> wake;
@@ -341,7 +344,8 @@ int Simulator::run(int stopFd) {
         consider(inputDue());
         if (unsent_.empty())
             consider(outputDue());
-        if (finish_ != Finish::None || unplugDue_)
+        // The device's deadline wakes the loop for a greeting still to come.
+        if ((finish_ != Finish::None && !device_.greetingDue()) || unplugDue_)
             consider(now + Millis{5});
         const bool detached = now < detachedUntil_;
         if (detached)
