@@ -29,12 +29,17 @@ RunNotification::contentFor(EndCause cause, const QString &fileName, const QStri
     if (!end.summary)
         return std::nullopt;
     const QString summary = QString::fromUtf8(end.summary);
-    if (end.result == RunResult::Programmed)
-        return Content{summary,
-                       {fileName},
-                       QStringLiteral("transfer.complete"),
-                       QStringLiteral("complete"),
-                       1};
+    if (end.result == RunResult::Programmed) {
+        Content done{summary,
+                     {fileName},
+                     QStringLiteral("transfer.complete"),
+                     QStringLiteral("complete"),
+                     1};
+        // A programmed run's note is a warning: the board may not hold what it was sent.
+        if (!note.isEmpty())
+            done.body << note;
+        return done;
+    }
     Content failed{
         summary, {fileName}, QStringLiteral("transfer.error"), QStringLiteral("dialog-error"), 2};
     // A reason that only repeats the summary is left out.

@@ -71,6 +71,7 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
         advisedStableName_.insert(device);
     });
     connect(&link_, &SerialLink::portBack, this, [this] {
+        noteAdapter();
         view_->note(portBackNote(link_.devicePath()));
         noticeDue_ = true;
         noteNoticeWhenFree();
@@ -87,7 +88,8 @@ void frmProg::recordRun(const RunSummary &run) {
                            .portNumber = link_.PortNumber(),
                            .exitCode = std::nullopt,
                            .serial = {},
-                           .serialAddress = {}};
+                           .serialAddress = {},
+                           .adapter = adapter_};
     notification_.runEnded(run.cause, QFileInfo(run.file).fileName(), run.note);
     history_.append(historyLine(run, origin));
     if (const QString warning = history_.takeWarning(); !warning.isEmpty())
@@ -136,6 +138,7 @@ void frmProg::Form_Load() {
                                   numberText(leadingNumber(controls_.txtComPort->text())));
     }
     noteUnreadableSettings();
+    applyFinalWait();
     ModuleUsbNotification::RegisterUsbNotification(this);
 }
 
@@ -193,6 +196,8 @@ void frmProg::TogglePort() {
             return noteOpenFailure(opened);
         }
         Connected = true;
+        noteAdapter();
+        applyFinalWait();
         controls_.btnCon->setText(QStringLiteral("Disconnect"));
         ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RegValue,
                                   numberText(leadingNumber(controls_.txtComPort->text())));
@@ -206,6 +211,24 @@ void frmProg::TogglePort() {
     }
     view_->showStatus(Connected ? QStringLiteral("Connect: True")
                                 : QStringLiteral("Connect: False"));
+}
+
+void frmProg::noteAdapter() {
+    if (auto adapter = adapterIdentity(link_.devicePath()))
+        adapter_ = std::move(adapter);
+}
+
+void frmProg::applyFinalWait() {
+    QString problem;
+    const auto seconds =
+        ModuleReg::ReadGeneralNumber(QStringLiteral("FinalWait"), 1, 3600, &problem);
+    session_->setFinalWait(seconds.value_or(ProgrammingRun::ProgrammedWaitMs / 1000));
+    if (!problem.isEmpty() && !namedSettingsLines_.contains(problem)) {
+        namedSettingsLines_.insert(problem);
+        view_->note(QStringLiteral("%1: the final wait is %2 s")
+                        .arg(problem)
+                        .arg(ProgrammingRun::ProgrammedWaitMs / 1000));
+    }
 }
 
 void frmProg::noteNoticeWhenFree() {

@@ -85,6 +85,10 @@ private:
     void noteUnreadableSettings();
     // Appends the ended run to the run history; the first failure to do so is noted in the log.
     void recordRun(const RunSummary &run);
+    // What the kernel knows of the adapter on the port, kept once known, for the run history.
+    void noteAdapter();
+    // FinalWait= of the settings file, for the next runs; a value it cannot take is said once.
+    void applyFinalWait();
 
     std::unique_ptr<TimerFactory> timers_;
     std::unique_ptr<SerialControl> control_;
@@ -101,6 +105,7 @@ private:
     QSet<QString> advisedStableName_;
     bool noticeDue_ = false;
     bool shutDown_ = false;
+    std::optional<AdapterIdentity> adapter_;
     RunHistory history_{RunHistory::defaultPath()};
     RunNotification notification_;
 };

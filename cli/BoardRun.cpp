@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
+#include "cli/Report.h"
 #include "serial/PortDiagnosis.h"
 #include "session/RunEnd.h"
 
@@ -23,10 +24,14 @@ QString plainText(const QString &note) {
 const QString Interrupted = QStringLiteral("interrupted: nothing more was sent");
 
 // Why a run failed, in a line: the note its end shows (the run's own, or the end's fixed words),
-// else the end's summary. Nothing for a programmed board.
-QString failureNote(const RunSummary &run) {
-    if (run.result == RunResult::Programmed)
-        return {};
+// else the end's summary. For a programmed board, why it is not proven to boot, else nothing.
+QString failureNote(const RunSummary &run, int exitCode) {
+    if (run.result == RunResult::Programmed) {
+        if (exitCode != ExitCode::NotProvenToBoot)
+            return {};
+        return plainText(run.boot && !run.boot->booted() ? run.boot->note()
+                                                         : run.warnings.join(QLatin1Char(' ')));
+    }
     const RunEnd &end = runEnd(run.cause);
     QString note = plainText(end.note(run.note));
     if (note.isEmpty() && end.summary)
@@ -65,6 +70,7 @@ BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSe
         advised_ = true;
     });
     connect(&link_, &SerialLink::portBack, this, [this, board] {
+        noteAdapter();
         console_.message(board, portBackNote(link_.devicePath()));
         noticeDue_ = true;
         noteNoticeWhenFree();
@@ -110,10 +116,16 @@ bool BoardRun::openLog(const QString &path) {
     return true;
 }
 
+void BoardRun::noteAdapter() {
+    if (auto adapter = adapterIdentity(link_.devicePath()))
+        result_.adapter = std::move(adapter);
+}
+
 bool BoardRun::openPort() {
     // Left open and followed by the last round: the board is there, or waited for.
     if (link_.PortOpen() && !link_.PortError()) {
         result_.device = link_.devicePath();
+        noteAdapter();
         return true;
     }
     // As the window's Connect.
@@ -129,6 +141,7 @@ bool BoardRun::openPort() {
         return false;
     }
     result_.device = link_.devicePath();
+    noteAdapter();
     notice_ = link_.takeNotice();
     return true;
 }
@@ -148,6 +161,8 @@ SerialStatus BoardRun::start(const std::shared_ptr<const FileSnapshot> &file) {
     started_ = true;
     session_.setBootTimeout(settings_.bootTimeoutSeconds);
     session_.setPacing(Pacing::fromSpeedIndex(settings_.speedIndex));
+    session_.setFinalWait(settings_.finalWaitSeconds);
+    session_.setBootExpectation(settings_.boot);
     if (!session_.start(file)) {
         // The round refuses a file before any board starts: a refusal here is the port's.
         const QString &refusal = file->refusal();
@@ -195,6 +210,7 @@ void BoardRun::fail(int exitCode, const QString &error) {
     if (done_)
         return;
     result_.exitCode = exitCode;
+    result_.result = resultName(exitCode);
     result_.error = plainText(error);
     finish();
 }
@@ -208,7 +224,14 @@ void BoardRun::onRunEnded(const RunSummary &run) {
     settleSerial(run.result == RunResult::Programmed);
     // The table, the JSON and the history tell the same numbers: the run's own.
     result_.exitCode = ExitCode::forResult(run.result);
-    result_.error = failureNote(run);
+    // The image went in; the proof that it runs is apart.
+    if (run.result == RunResult::Programmed &&
+        ((run.boot && !run.boot->booted()) || (settings_.strict && !run.warnings.isEmpty())))
+        result_.exitCode = ExitCode::NotProvenToBoot;
+    result_.result = toString(run.result);
+    result_.boot = run.boot;
+    result_.warnings = run.warnings;
+    result_.error = failureNote(run, result_.exitCode);
     result_.lines = run.linesSent;
     result_.bytes = run.bytesSent;
     if (run.facts) {
@@ -243,7 +266,8 @@ void BoardRun::recordRun(const RunSummary &run) {
                            .portNumber = result_.portNumber,
                            .exitCode = result_.exitCode,
                            .serial = result_.serial,
-                           .serialAddress = result_.serialAddress};
+                           .serialAddress = result_.serialAddress,
+                           .adapter = result_.adapter};
     settings_.history->append(historyLine(run, origin));
     // Once per history, however many boards share it.
     if (const QString warning = settings_.history->takeWarning(); !warning.isEmpty())

@@ -3,6 +3,7 @@
 #include "cli/CliOptions.h"
 #include "cli/TerminalView.h"
 #include "numbers/NumberStore.h"
+#include "serial/SerialDevices.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
 #include "session/RunHistory.h"
@@ -25,6 +26,10 @@ struct RunSettings {
     // --on-plug: after the run the port stays open and followed, so that the station learns from
     // it of the board going away and the next one coming.
     bool keepPortFollowed = false;
+    // What the application must say after "P"; none: a run ends on "P".
+    std::optional<BootExpectation> boot;
+    bool strict = false; // a warning makes a programmed board's status 7
+    int finalWaitSeconds = ProgrammingRun::ProgrammedWaitMs / 1000;
 };
 
 // How one board's run went: what the result table, the JSON and the history tell of it.
@@ -38,7 +43,8 @@ struct BoardResult {
     QString sha256;     // of the file as read for the run (hex); empty when never read
     QString sentSha256; // of what was sent: the file's bytes or the S-records made from them
     int exitCode = 0;   // see cli/ExitCodes.h
-    QString error;      // why it failed, in plain text; empty when programmed
+    QString result;     // the run's result word ("programmed", "ack-timeout", ...); see Report
+    QString error;      // why it failed or is not proven to boot, in plain text; else empty
     qint64 lines = 0;   // lines sent
     qint64 linesTotal = 0;
     qint64 bytes = 0;  // bytes sent, line ends included
@@ -47,7 +53,10 @@ struct BoardResult {
     double seconds = 0;
     QString serial;        // the board's own number, as the counter or list gives it; empty: none
     QString serialAddress; // where it was written ("0x0800FFF0")
-    bool serialCommitted = false; // the number is in the board, and given to no other
+    bool serialCommitted = false;           // the number is in the board, and given to no other
+    std::optional<BootCheck> boot;          // with --expect: what the application said
+    QStringList warnings;                   // signs that the board may not hold what it was sent
+    std::optional<AdapterIdentity> adapter; // the port's USB adapter, where the kernel knows it
 };
 
 // One board's run: its terminal view and the very programming session the window runs, on the
@@ -111,6 +120,8 @@ private:
     void waitForLastWords();
     void finish();
     void noteNoticeWhenFree();
+    // What the kernel knows of the adapter now on the port, kept once known.
+    void noteAdapter();
     // Commits or gives back the board's number, once.
     void settleSerial(bool programmed);
 

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <map>
+#include <variant>
 
 namespace {
 
@@ -58,6 +59,24 @@ constexpr CliOption Options[] = {
      "the run history to append to (and --history to read) instead of\n"
      "$XDG_STATE_HOME/tarnix-pellora/history.jsonl"},
     {Group::Run, "no-history", nullptr, Takes::Nothing, nullptr, false, "write no run history"},
+    {Group::Run, "final-wait", nullptr, Takes::Value, "SECONDS", false,
+     "how long the device has to say P after the last line, for a\n"
+     "bootloader that writes its flash then (default 30, or FinalWait= in\n"
+     "the settings file's [General] group)"},
+    {Group::Boot, "expect", nullptr, Takes::Value, "REGEX", false,
+     "after P, read on until a line of the board's application matches\n"
+     "REGEX: then the board is programmed and booted; its named groups,\n"
+     "(?<version>...), go in the result. A line matches when it ends, or\n"
+     "when the board pauses 200 ms in the middle of it."},
+    {Group::Boot, "reject", nullptr, Takes::Value, "REGEX", false,
+     "with --expect: a line that matches REGEX (HardFault|panic) ends the run\n"
+     "as programmed, but the application reported a fault (exit status 7)"},
+    {Group::Boot, "expect-within", nullptr, Takes::Value, "SECONDS", false,
+     "with --expect: how long after P the application has to say it\n"
+     "(default 15); silence ends the run with exit status 7"},
+    {Group::Boot, "strict", nullptr, Takes::Nothing, nullptr, false,
+     "a board programmed with a warning (it said P while it still owed\n"
+     "answers: it may have restarted) ends with exit status 7"},
     {Group::Serial, "serial", nullptr, Takes::Value, "ADDRESS:FORMAT:WIDTH", false,
      "write each board's own number at ADDRESS, e.g. 0x0800FFF0:le:4:\n"
      "le or be: an integer of WIDTH bytes (1 to 8); ascii: WIDTH decimal\n"
@@ -266,6 +285,68 @@ QString takeSerial(const QCommandLineParser &parser, CliOptions &options) {
     return {};
 }
 
+// A regular expression of the command line, or the usage error that shows where it breaks.
+std::variant<QRegularExpression, QString> expression(const QCommandLineParser &parser,
+                                                     const char *name) {
+    const QString text = parser.value(QString::fromLatin1(name));
+    const QRegularExpression expression(text);
+    if (text.isEmpty())
+        return QStringLiteral("--%1 expects a regular expression").arg(QString::fromLatin1(name));
+    if (!expression.isValid()) {
+        const qsizetype at = expression.patternErrorOffset();
+        return QStringLiteral("--%1: %2 at character %3:\n  %4\n  %5^")
+            .arg(QString::fromLatin1(name), expression.errorString())
+            .arg(at + 1)
+            .arg(text, QString(at, QLatin1Char(' ')));
+    }
+    return expression;
+}
+
+// What the application must say after "P", and how long the device has to say "P"; an error
+// text, or empty.
+QString takeBootCheck(const QCommandLineParser &parser, CliOptions &options) {
+    const auto isSet = [&](const char *name) { return parser.isSet(QString::fromLatin1(name)); };
+    options.strict = isSet("strict");
+    if (isSet("final-wait")) {
+        const QString text = parser.value(QStringLiteral("final-wait"));
+        const auto seconds = numberIn(text, 1, MaxBootTimeoutSeconds);
+        if (!seconds)
+            return QStringLiteral("--final-wait expects seconds from 1 to %1, not \"%2\"")
+                .arg(MaxBootTimeoutSeconds)
+                .arg(text);
+        options.finalWaitSeconds = *seconds;
+    }
+    if (!isSet("expect")) {
+        for (const char *name : {"reject", "expect-within"})
+            if (isSet(name))
+                return QStringLiteral("--%1 works with --expect REGEX")
+                    .arg(QString::fromLatin1(name));
+        return {};
+    }
+    BootExpectation boot;
+    auto expect = expression(parser, "expect");
+    if (const QString *error = std::get_if<QString>(&expect))
+        return *error;
+    boot.expect = std::get<QRegularExpression>(expect);
+    if (isSet("reject")) {
+        auto reject = expression(parser, "reject");
+        if (const QString *error = std::get_if<QString>(&reject))
+            return *error;
+        boot.reject = std::get<QRegularExpression>(reject);
+    }
+    if (isSet("expect-within")) {
+        const QString text = parser.value(QStringLiteral("expect-within"));
+        const auto seconds = numberIn(text, 1, MaxBootTimeoutSeconds);
+        if (!seconds)
+            return QStringLiteral("--expect-within expects seconds from 1 to %1, not \"%2\"")
+                .arg(MaxBootTimeoutSeconds)
+                .arg(text);
+        boot.withinSeconds = *seconds;
+    }
+    options.boot = boot;
+    return {};
+}
+
 // The file and how to run it; an error text, or empty.
 QString takeRunSettings(const QCommandLineParser &parser, CliOptions &options) {
     options.file = parser.value(QStringLiteral("file"));
@@ -386,6 +467,8 @@ ParsedArguments parseArguments(const QStringList &arguments) {
         return usageError(error);
     if (QString error = takeRunSettings(parser, options); !error.isEmpty())
         return usageError(error);
+    if (QString error = takeBootCheck(parser, options); !error.isEmpty())
+        return usageError(error);
     return {options, {}};
 }
 
@@ -414,6 +497,7 @@ QString usageText() {
     const std::pair<Group, const char *> headings[] = {
         {Group::Boards, "Boards (give one, or several to program them in parallel):"},
         {Group::Run, "Run:"},
+        {Group::Boot, "Proof that the board boots (the application's greeting after P):"},
         {Group::Serial, "Serial numbers (each board its own, in the firmware it is sent):"},
         {Group::Other, "Other:"},
     };
@@ -444,7 +528,8 @@ output, everything else to standard error.
     return text + QStringLiteral(
                       R"(
 Exit status: 0 programmed, 2 usage error, 3 no boot prompt in time, 4 acknowledgement timeout,
-5 port error, 6 file error (the firmware file, or the serial counter or list), 130 interrupted.
+5 port error, 6 file error (the firmware file, or the serial counter or list), 7 programmed but
+not proven to boot (--expect, --strict), 130 interrupted.
 Several boards (or --repeat runs): the highest of their codes.
 --check: 0 when the file would be sent, 6 when it would be refused or cannot be read.
 )");

@@ -48,6 +48,13 @@ struct CliOptions {
     QString serialList;
     quint64 serialStart = 1; // of a counter made afresh
     quint64 serialStep = 1;
+    // What the board's application must say after "P" (--expect, --reject, --expect-within).
+    std::optional<BootExpectation> boot;
+    // A run that ends programmed with a warning ends with exit status 7.
+    bool strict = false;
+    // How long the device has to say "P" after the last line (--final-wait; FinalWait= in the
+    // settings file's [General] group); none: the session's own.
+    std::optional<int> finalWaitSeconds;
 };
 
 // The options, or a usage error (exit status 2). `arguments` starts with the program name. A port
@@ -63,7 +70,7 @@ ParsedArguments parseArguments(const QStringList &arguments);
 // in --help's order, is the one list of the options: the manual page and the bash completion are
 // held against it by the tests.
 struct CliOption {
-    enum class Group { Boards, Run, Serial, Other };
+    enum class Group { Boards, Run, Boot, Serial, Other };
     enum class Takes {
         Nothing,
         Value,

@@ -10,6 +10,9 @@ inline constexpr int NoBootPrompt = 3;
 inline constexpr int AckTimeout = 4;
 inline constexpr int PortError = 5;
 inline constexpr int FileError = 6;
+// The image went in, but the application did not say what was expected (--expect), or the run
+// carries a warning and --strict was given.
+inline constexpr int NotProvenToBoot = 7;
 inline constexpr int Interrupted = 130;
 
 // A run ends Cancelled only when the command line aborts it, i.e. after Ctrl-C.

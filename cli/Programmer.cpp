@@ -44,7 +44,10 @@ void Programmer::makeBoards() {
                                .reset = options_.reset,
                                .history = history_.get(),
                                .waitForDevice = options_.waitForDevice,
-                               .keepPortFollowed = options_.repeat && options_.onPlug};
+                               .keepPortFollowed = options_.repeat && options_.onPlug,
+                               .boot = options_.boot,
+                               .strict = options_.strict,
+                               .finalWaitSeconds = finalWaitSeconds()};
     QStringList labels;
     for (int i = 0; i < options_.boards.size(); ++i) {
         auto board = std::make_unique<BoardRun>(i, boardsBefore_ + i + 1, options_.boards.at(i),
@@ -236,6 +239,21 @@ Programmer::withSerial(BoardRun &board, int index,
     auto own = std::get<std::shared_ptr<const FileSnapshot>>(patched);
     board.takeFile(*own);
     return own;
+}
+
+int Programmer::finalWaitSeconds() {
+    if (options_.finalWaitSeconds)
+        return *options_.finalWaitSeconds;
+    QString problem;
+    const auto setting =
+        ModuleReg::ReadGeneralNumber(QStringLiteral("FinalWait"), 1, 3600, &problem);
+    if (!problem.isEmpty() && !namedSettingsLines_.contains(problem)) {
+        namedSettingsLines_.insert(problem);
+        console_.message(QStringLiteral("warning: %1: the final wait is %2 s")
+                             .arg(problem)
+                             .arg(ProgrammingRun::ProgrammedWaitMs / 1000));
+    }
+    return setting.value_or(ProgrammingRun::ProgrammedWaitMs / 1000);
 }
 
 std::vector<SerialLink *> Programmer::links() const {

@@ -53,6 +53,9 @@ Q_SIGNALS:
 private:
     void makeBoards();
     void boardFinished();
+    // --final-wait, else FinalWait= of the settings file (a value it cannot take is said once),
+    // else the session's own.
+    int finalWaitSeconds();
     // Reserves the board's own number and gives back the file with it written in; the round's file
     // when the board has failed for want of one.
     std::shared_ptr<const FileSnapshot> withSerial(BoardRun &board, int index,

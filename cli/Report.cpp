@@ -9,6 +9,19 @@
 #include <algorithm>
 #include <cmath>
 
+QString resultWord(const BoardResult &r) {
+    return r.result.isEmpty() ? resultName(r.exitCode) : r.result;
+}
+
+QString adapterText(const std::optional<AdapterIdentity> &adapter) {
+    if (!adapter || adapter->vendorId.isEmpty())
+        return {};
+    QString text = adapter->vendorId + QLatin1Char(':') + adapter->productId;
+    if (!adapter->serial.isEmpty())
+        text += QLatin1Char(':') + adapter->serial;
+    return text;
+}
+
 QString resultName(int exitCode) {
     // The run history's words: one exit status for each way a run ends.
     for (const RunResult result :
@@ -59,23 +72,42 @@ QString orUnknown(const QString &text) {
 } // namespace
 
 QString resultTable(const QList<BoardResult> &results) {
-    QList<QStringList> rows = {
-        {QStringLiteral("Board"), QStringLiteral("Device"), QStringLiteral("Result"),
-         QStringLiteral("Exit"), QStringLiteral("Lines"), QStringLiteral("Bytes"),
-         QStringLiteral("Seconds"), QStringLiteral("Start"), QStringLiteral("End"),
-         QStringLiteral("Format"), QStringLiteral("SHA-256"), QStringLiteral("Sent-SHA-256"),
-         QStringLiteral("Serial"), QStringLiteral("Serial-Address"), QStringLiteral("Version"),
-         QStringLiteral("File"), QStringLiteral("Note")}};
-    for (const BoardResult &r : results)
-        rows.append({QString::number(r.number), r.device, resultName(r.exitCode),
+    QList<QStringList> rows = {{QStringLiteral("Board"),          QStringLiteral("Device"),
+                                QStringLiteral("Result"),         QStringLiteral("Boot"),
+                                QStringLiteral("Exit"),           QStringLiteral("Lines"),
+                                QStringLiteral("Bytes"),          QStringLiteral("Seconds"),
+                                QStringLiteral("Start"),          QStringLiteral("End"),
+                                QStringLiteral("Format"),         QStringLiteral("SHA-256"),
+                                QStringLiteral("Sent-SHA-256"),   QStringLiteral("Serial"),
+                                QStringLiteral("Serial-Address"), QStringLiteral("Adapter"),
+                                QStringLiteral("Socket"),         QStringLiteral("Version"),
+                                QStringLiteral("File"),           QStringLiteral("Note")}};
+    for (const BoardResult &r : results) {
+        QStringList notes = r.warnings;
+        if (!r.error.isEmpty())
+            notes.prepend(r.error);
+        rows.append({QString::number(r.number),
+                     r.device,
+                     resultWord(r),
+                     r.boot ? r.boot->word() : Unknown,
                      QString::number(r.exitCode),
                      QStringLiteral("%1/%2").arg(r.lines).arg(r.linesTotal),
-                     QString::number(r.bytes), QString::number(r.seconds, 'f', 1),
-                     orUnknown(isoTime(r.started)), orUnknown(isoTime(r.ended)),
-                     orUnknown(r.format), orUnknown(r.sha256), orUnknown(r.sentSha256),
-                     orUnknown(r.serial), orUnknown(r.serialAddress),
-                     QStringLiteral(PELLORA_VERSION), orUnknown(r.file), orUnknown(r.error)});
-    return alignedTable(rows, 3, 7);
+                     QString::number(r.bytes),
+                     QString::number(r.seconds, 'f', 1),
+                     orUnknown(isoTime(r.started)),
+                     orUnknown(isoTime(r.ended)),
+                     orUnknown(r.format),
+                     orUnknown(r.sha256),
+                     orUnknown(r.sentSha256),
+                     orUnknown(r.serial),
+                     orUnknown(r.serialAddress),
+                     orUnknown(adapterText(r.adapter)),
+                     orUnknown(r.adapter ? r.adapter->byPath : QString()),
+                     QStringLiteral(PELLORA_VERSION),
+                     orUnknown(r.file),
+                     orUnknown(notes.join(QLatin1Char(' ')))});
+    }
+    return alignedTable(rows, 4, 8);
 }
 
 QJsonObject resultObject(const BoardResult &r) {
@@ -93,12 +125,15 @@ QJsonObject resultObject(const BoardResult &r) {
     o.insert(QStringLiteral("start"), textOrNull(isoTime(r.started)));
     o.insert(QStringLiteral("end"), textOrNull(isoTime(r.ended)));
     o.insert(QStringLiteral("seconds"), std::round(r.seconds * 1000.0) / 1000.0);
-    o.insert(QStringLiteral("result"), resultName(r.exitCode));
+    o.insert(QStringLiteral("result"), resultWord(r));
     o.insert(QStringLiteral("exit_code"), r.exitCode);
     o.insert(QStringLiteral("error"), textOrNull(r.error));
     o.insert(QStringLiteral("version"), QStringLiteral(PELLORA_VERSION));
     o.insert(QStringLiteral("serial"), textOrNull(r.serial));
     o.insert(QStringLiteral("serial_address"), textOrNull(r.serialAddress));
+    o.insert(QStringLiteral("boot"), bootObject(r.boot));
+    o.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(r.warnings));
+    o.insert(QStringLiteral("adapter"), adapterObject(r.adapter));
     return o;
 }
 
@@ -154,6 +189,35 @@ QString historyTable(const QList<QJsonObject> &lines, int width) {
                      seconds.isDouble() ? QString::number(seconds.toDouble(), 'f', 1) : Unknown,
                      sha.isEmpty() ? Unknown : sha.left(12), text(o, "file")});
     }
+    // The columns only some runs have, where any has them, before the path.
+    const auto optionalColumn = [&](const QString &name,
+                                    const std::function<QString(const QJsonObject &)> &cell) {
+        const bool any = std::any_of(lines.begin(), lines.end(),
+                                     [&](const QJsonObject &o) { return !cell(o).isEmpty(); });
+        if (!any)
+            return;
+        rows.first().insert(rows.first().size() - 1, name);
+        for (qsizetype r = 1; r < rows.size(); ++r) {
+            const QString text = cell(lines[r - 1]);
+            rows[r].insert(rows[r].size() - 1, text.isEmpty() ? Unknown : text);
+        }
+    };
+    optionalColumn(QStringLiteral("Boot"), [](const QJsonObject &o) {
+        return o.value(QStringLiteral("boot"))
+            .toObject()
+            .value(QStringLiteral("result"))
+            .toString();
+    });
+    optionalColumn(QStringLiteral("Adapter"), [](const QJsonObject &o) {
+        const QJsonObject a = o.value(QStringLiteral("adapter")).toObject();
+        if (a.value(QStringLiteral("vendor_id")).toString().isEmpty())
+            return QString();
+        QString text = a.value(QStringLiteral("vendor_id")).toString() + QLatin1Char(':') +
+                       a.value(QStringLiteral("product_id")).toString();
+        if (const QString serial = a.value(QStringLiteral("serial")).toString(); !serial.isEmpty())
+            text += QLatin1Char(':') + serial;
+        return text;
+    });
     // The serial numbers boards were given, where any were, before the path.
     if (std::any_of(lines.begin(), lines.end(), [](const QJsonObject &o) {
             return o.value(QStringLiteral("serial")).isString();

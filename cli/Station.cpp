@@ -102,7 +102,9 @@ void Station::roundFinished() {
         return;
     const QList<BoardResult> results = programmer_.results();
     for (const BoardResult &r : results) {
-        (r.exitCode == ExitCode::Programmed ? programmed_ : failed_) += 1;
+        (r.exitCode == ExitCode::Programmed        ? programmed_
+         : r.exitCode == ExitCode::NotProvenToBoot ? notBooted_
+                                                   : failed_) += 1;
         if (r.serialCommitted)
             lastSerial_ = r.serial;
         exitCode_ = std::max(exitCode_, r.exitCode);
@@ -130,7 +132,7 @@ void Station::roundFinished() {
         results_(resultTable(results).toLocal8Bit());
     }
     console_.message(
-        QStringLiteral("Tally: %1 programmed, %2 failed").arg(programmed_).arg(failed_) +
+        QStringLiteral("Tally: ") + tally() +
         (lastSerial_.isEmpty() ? QString() : QStringLiteral("; last serial %1").arg(lastSerial_)));
     if (interrupted_ || inputClosed_)
         return end();
@@ -187,6 +189,13 @@ void Station::nextRound(bool pluggedIn) {
     programmer_.startNextRound(pluggedIn);
 }
 
+QString Station::tally() const {
+    return QStringLiteral("%1 programmed, ").arg(programmed_) +
+           (notBooted_ > 0 ? QStringLiteral("%1 not proven to boot, ").arg(notBooted_)
+                           : QString()) +
+           QStringLiteral("%1 failed").arg(failed_);
+}
+
 void Station::end() {
     if (phase_ == Phase::Ended)
         return;
@@ -195,9 +204,7 @@ void Station::end() {
     notifier_->setEnabled(false);
     watchPlugs(false);
     if (tallied)
-        console_.message(QStringLiteral("Station closed: %1 programmed, %2 failed")
-                             .arg(programmed_)
-                             .arg(failed_));
+        console_.message(QStringLiteral("Station closed: ") + tally());
     QMetaObject::invokeMethod(
         this, [this] { Q_EMIT finished(exitCode_); }, Qt::QueuedConnection);
 }

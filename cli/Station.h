@@ -44,6 +44,8 @@ public:
     void interrupt();
 
     int programmed() const { return programmed_; }
+    // Programmed, but the application did not say what was expected (status 7).
+    int notBooted() const { return notBooted_; }
     int failed() const { return failed_; }
     // The highest exit status of every board run so far.
     int exitCode() const { return exitCode_; }
@@ -56,6 +58,8 @@ private:
     enum class Phase { Idle, Running, Waiting, Ended };
 
     void roundFinished();
+    // "3 programmed, 1 not proven to boot, 0 failed"
+    QString tally() const;
     void readInput();
     void takeLine(const QByteArray &line);
     void end();
@@ -77,6 +81,7 @@ private:
     Phase phase_ = Phase::Idle;
     int round_ = 0;
     int programmed_ = 0;
+    int notBooted_ = 0;
     int failed_ = 0;
     int exitCode_ = 0;
     bool interrupted_ = false;

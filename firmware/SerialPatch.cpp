@@ -283,8 +283,9 @@ std::variant<SerialLayout, QString> SerialLayout::parse(const QString &text) {
     if (!ok || layout.address > MaxAddress)
         return QStringLiteral("--serial: the address %1 is past 0xFFFFFFFF").arg(address);
     const QString form = match.captured(2);
-    const auto named = std::find_if(std::begin(FormNames), std::end(FormNames),
-                                    [&](const FormName &f) { return form == QLatin1String(f.name); });
+    const auto named =
+        std::find_if(std::begin(FormNames), std::end(FormNames),
+                     [&](const FormName &f) { return form == QLatin1String(f.name); });
     if (named == std::end(FormNames))
         return QStringLiteral("--serial: the format is le, be, ascii, hex, bcd or bytes, not "
                               "\"%1\"")
@@ -318,9 +319,9 @@ QString serialText(const SerialValue &value) {
     return QString::fromLatin1(std::get<QByteArray>(value).toHex(':').toUpper());
 }
 
-std::variant<QByteArray, QString> serialBytes(const SerialLayout &layout, const SerialValue &value) {
-    const QString spec =
-        QStringLiteral("%1:%2").arg(layout.formName()).arg(layout.width);
+std::variant<QByteArray, QString> serialBytes(const SerialLayout &layout,
+                                              const SerialValue &value) {
+    const QString spec = QStringLiteral("%1:%2").arg(layout.formName()).arg(layout.width);
     const auto tooWide = [&](const QString &limit) {
         return QStringLiteral("serial %1 does not fit in %2 (%3)")
             .arg(serialText(value), spec, limit);

@@ -224,8 +224,9 @@ std::variant<NumberStore::State, QString> NumberStore::parse(const QByteArray &t
 QByteArray NumberStore::format(const State &state) const {
     QStringList lines;
     if (kind_ == Kind::Counter) {
-        lines << QStringLiteral("# Serial numbers of tarnix-pellora-cli --serial-counter: every run "
-                                "on this host takes its")
+        lines << QStringLiteral(
+                     "# Serial numbers of tarnix-pellora-cli --serial-counter: every run "
+                     "on this host takes its")
               << QStringLiteral("# numbers here. next: the number the next board gets; step: what "
                                 "is added each time;")
               << QStringLiteral("# free: numbers given back by boards not programmed, given "
@@ -272,8 +273,8 @@ QString NumberStore::writeState(const State &state) const {
             return QStringLiteral("cannot write %1").arg(systemError(temporary, errno));
         qsizetype done = 0;
         while (done < text.size()) {
-            const ssize_t n = ::write(fd.get(), text.constData() + done,
-                                      static_cast<size_t>(text.size() - done));
+            const ssize_t n =
+                ::write(fd.get(), text.constData() + done, static_cast<size_t>(text.size() - done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -372,10 +373,10 @@ void NumberStore::skipAbandoned(State &state) {
     for (qsizetype i = 0; i < state.held.size();) {
         const Holder &h = state.held[i];
         // The same boot, and a process of that pid that started when the holder did.
-        const bool running = h.pid > 0 && h.boot == boot &&
-                             (h.pid == ::getpid() || ::kill(static_cast<pid_t>(h.pid), 0) == 0 ||
-                              errno == EPERM) &&
-                             (h.start == 0 || processStart(h.pid) == h.start);
+        const bool running =
+            h.pid > 0 && h.boot == boot &&
+            (h.pid == ::getpid() || ::kill(static_cast<pid_t>(h.pid), 0) == 0 || errno == EPERM) &&
+            (h.start == 0 || processStart(h.pid) == h.start);
         if (running) {
             ++i;
             continue;
@@ -446,9 +447,8 @@ std::variant<NumberStore::Reservation, QString> NumberStore::peek() {
 
 QString NumberStore::commit(const Reservation &reservation) {
     return locked(Write::Yes, [&](State &state) -> QString {
-        state.held.removeIf([&](const Holder &h) {
-            return h.value == reservation.text && h.pid == ::getpid();
-        });
+        state.held.removeIf(
+            [&](const Holder &h) { return h.value == reservation.text && h.pid == ::getpid(); });
         if (kind_ == Kind::List)
             state.used.append(reservation.text);
         return {};
@@ -457,9 +457,8 @@ QString NumberStore::commit(const Reservation &reservation) {
 
 QString NumberStore::release(const Reservation &reservation) {
     return locked(Write::Yes, [&](State &state) -> QString {
-        const qsizetype removed = state.held.removeIf([&](const Holder &h) {
-            return h.value == reservation.text && h.pid == ::getpid();
-        });
+        const qsizetype removed = state.held.removeIf(
+            [&](const Holder &h) { return h.value == reservation.text && h.pid == ::getpid(); });
         // Only a number this run still held goes back: one a person moved meanwhile stays put.
         if (kind_ == Kind::Counter && removed > 0)
             state.free.append(std::get<quint64>(reservation.value));

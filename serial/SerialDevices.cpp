@@ -96,3 +96,41 @@ QList<SerialDevice> listSerialDevices(const QString &devRoot, const QString &sys
     }
     return devices;
 }
+
+std::optional<AdapterIdentity> adapterIdentity(const QString &device, const QString &devRoot,
+                                               const QString &sysRoot) {
+    const QString node = identity(device);
+    const QString name = QFileInfo(node).fileName();
+    AdapterIdentity adapter;
+    const auto read = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
+                                              : QString();
+    };
+    // The tty's device, then its parents, to the first that is a USB device.
+    QString folder =
+        QFileInfo(sysRoot + QStringLiteral("/class/tty/") + name + QStringLiteral("/device"))
+            .canonicalFilePath();
+    const QString top = QFileInfo(sysRoot).canonicalFilePath();
+    for (int depth = 0; !name.isEmpty() && !folder.isEmpty() && folder.startsWith(top) &&
+                        folder != top && depth < 8;
+         ++depth, folder = QFileInfo(folder).absolutePath()) {
+        const QString vendor = read(folder + QStringLiteral("/idVendor"));
+        if (vendor.isEmpty())
+            continue;
+        adapter.vendorId = vendor;
+        adapter.productId = read(folder + QStringLiteral("/idProduct"));
+        adapter.serial = read(folder + QStringLiteral("/serial"));
+        break;
+    }
+    const QDir byPath(devRoot + QStringLiteral("/serial/by-path"));
+    for (const QFileInfo &link :
+         byPath.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+        if (identity(link.absoluteFilePath()) == node) {
+            adapter.byPath = link.absoluteFilePath();
+            break;
+        }
+    if (adapter.vendorId.isEmpty() && adapter.byPath.isEmpty())
+        return std::nullopt;
+    return adapter;
+}

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 // One serial device present on the machine, as an operator would map it to a port number.
 struct SerialDevice {
@@ -28,3 +29,21 @@ struct SerialDevice {
 // node is gone are left out.
 QList<SerialDevice> listSerialDevices(const QString &devRoot = QStringLiteral("/dev"),
                                       const QString &sysRoot = QStringLiteral("/sys"));
+
+// What the kernel knows of the USB adapter behind a serial device: which board a record is of.
+struct AdapterIdentity {
+    QString vendorId;  // "0403"
+    QString productId; // "6001"
+    QString serial;    // the adapter's own serial number; empty when it has none
+    QString byPath;    // its /dev/serial/by-path link (the socket it is plugged into), or empty
+
+    bool operator==(const AdapterIdentity &) const = default;
+};
+
+// The adapter behind `device` (a node or a link to one), read from `sysRoot`/class/tty/NAME/device
+// up to the USB device that holds idVendor and idProduct, and the by-path link in `devRoot`
+// pointing to its node; nothing for a device that has neither (a pseudo-terminal, a built-in
+// UART without a by-path name).
+std::optional<AdapterIdentity> adapterIdentity(const QString &device,
+                                               const QString &devRoot = QStringLiteral("/dev"),
+                                               const QString &sysRoot = QStringLiteral("/sys"));

@@ -11,7 +11,7 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
       fileCommandTimer_(timers.createTimer(FileCommandDelayMs)),
       watchdog_(timers.createTimer(DotTimeoutMs)),
       fileStartTimer_(timers.createTimer(FileStartDelayMs)),
-      verdictTimer_(timers.createTimer(ProgrammedWaitMs)),
+      verdictTimer_(timers.createTimer(settings_.finalWaitMs)),
       streamer_(link, timers,
                 {.lineSent = [this](qint64 line, qint64 total,
                                     qint64 bytes) { lineSent(line, total, bytes); },
@@ -29,6 +29,9 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     fileStartTimer_->onTick = [this] { startTransfer(); };
     verdictTimer_->onTick = [this] { finish(EndCause::AckTimeout, noVerdictNote()); };
     streamer_.setPacing(settings_.pacing);
+    if (settings_.boot)
+        greeting_ = std::make_unique<BootGreeting>(
+            timers, *settings_.boot, [this](const BootCheck &check) { greetingChecked(check); });
     linesToSend_ = settings_.file->report.lines;
     answerableLines_ = linesToSend_ - settings_.file->report.blankLines;
 }
@@ -58,6 +61,16 @@ void ProgrammingRun::begin() {
 void ProgrammingRun::finish(EndCause cause, const QString &note) {
     if (ended_)
         return;
+    // The image is in: whatever cuts the wait for the application short, the board was programmed
+    // and is not proven to boot.
+    if (greeting_ && greeting_->running()) {
+        summary_.boot = greeting_->abandon();
+        QStringList why{
+            QStringLiteral("Programmed, but the wait for the application was cut short%1")
+                .arg(note.isEmpty() ? QString() : QStringLiteral(": ") + note)};
+        why += summary_.warnings;
+        return finish(EndCause::NotBooted, why.join(QLatin1Char('\n')));
+    }
     ended_ = true;
     summary_.ended = QDateTime::currentDateTimeUtc();
     summary_.cause = cause;
@@ -67,6 +80,8 @@ void ProgrammingRun::finish(EndCause cause, const QString &note) {
                          watchdog_.get(), fileStartTimer_.get(), verdictTimer_.get()})
         timer->setEnabled(false);
     streamer_.abort();
+    if (greeting_)
+        greeting_->stop();
     // An ended run holds no file: a large image is let go at once.
     settings_.file.reset();
     setState(SessionState::Idle);
@@ -112,6 +127,8 @@ void ProgrammingRun::fileCommandTick() {
 void ProgrammingRun::onRead(const QByteArray &read) {
     if (ended_)
         return;
+    if (greeting_ && greeting_->running())
+        return greeting_->take(read);
     const auto is = [&read](char token) { return read.size() == 1 && read[0] == token; };
     switch (state_) {
     case SessionState::Idle:
@@ -196,10 +213,52 @@ void ProgrammingRun::programmedReceived() {
     // text: the device cannot have the image.
     if (!allLinesSent())
         return;
-    if (answered_ >= answerableLines_ - 1)
-        finish(EndCause::Programmed);
-    else if (!answeredAtEarlyVerdict_)
-        answeredAtEarlyVerdict_ = answered_;
+    if (answered_ < answerableLines_ - 1) {
+        if (!answeredAtEarlyVerdict_)
+            answeredAtEarlyVerdict_ = answered_;
+        owedAtEarlyVerdict_ = std::max(owedAtEarlyVerdict_, answerableLines_ - answered_);
+        return;
+    }
+    noteEarlyVerdict();
+    if (greeting_)
+        return awaitGreeting();
+    finish(EndCause::Programmed, summary_.warnings.join(QLatin1Char('\n')));
+}
+
+void ProgrammingRun::noteEarlyVerdict() {
+    if (answeredAtEarlyVerdict_)
+        summary_.warnings << QStringLiteral("The device said \"P\" while it still owed %1 answers: "
+                                            "it may have restarted; check the board, or use "
+                                            "--expect")
+                                 .arg(owedAtEarlyVerdict_);
+}
+
+void ProgrammingRun::awaitGreeting() {
+    // The protocol is over: nothing it armed runs on, and the port is followed through the
+    // board's restart.
+    watchdog_->setEnabled(false);
+    verdictTimer_->setEnabled(false);
+    streamer_.abort();
+    view_.showStage(Stage::Programmed);
+    view_.appendNote(QStringLiteral("Waiting up to %1 s for the application to say what is "
+                                    "expected")
+                         .arg(settings_.boot->withinSeconds));
+    setState(SessionState::Idle);
+    greeting_->start();
+    // The "P" may begin the bootloader's closing line: it belongs to the words read from here on.
+    greeting_->take(QByteArray(1, Protocol::Programmed));
+}
+
+void ProgrammingRun::greetingChecked(const BootCheck &check) {
+    summary_.boot = check;
+    QStringList note{check.booted()
+                         ? QStringLiteral("The application said \"%1\" %2 s after the image "
+                                          "went in")
+                               .arg(check.line)
+                               .arg(check.seconds, 0, 'f', 1)
+                         : check.note()};
+    note += summary_.warnings;
+    finish(check.booted() ? EndCause::Booted : EndCause::NotBooted, note.join(QLatin1Char('\n')));
 }
 
 namespace {
@@ -233,6 +292,6 @@ QString ProgrammingRun::noVerdictNote() const {
                           "the last one, but never reported the image programmed (\"P\")")
                .arg(answered_)
                .arg(linesToSend_)
-               .arg(ProgrammedWaitMs / 1000) +
+               .arg(settings_.finalWaitMs / 1000) +
            Again;
 }

@@ -2,6 +2,7 @@
 
 #include "clock/Timer.h"
 #include "serial/SerialLink.h"
+#include "session/BootGreeting.h"
 #include "session/FileSnapshot.h"
 #include "session/FileStreamer.h"
 #include "session/RunSummary.h"
@@ -29,8 +30,18 @@
 // wherever it stands in the device's text ("OK.", an echo, a keep-alive while the device writes
 // its flash). It also answers the oldest line sent and not yet answered; when every line sent is
 // answered it answers nothing, since a line not yet sent cannot be answered. Blank lines need no
-// answer. Once the last line is out the device has ProgrammedWaitMs to say "P", however much it
-// talks meanwhile: no device text can hold a run open for ever.
+// answer. Once the last line is out the device has the final wait (ProgrammedWaitMs unless the
+// front end sets another) to say "P", however much it talks meanwhile: no device text can hold a
+// run open for ever.
+//
+// What "P" proves, and what it cannot: a "." per line, which a device that restarted mid-transfer
+// into a banner of dots also gives, and a "P" at the end, which such a banner may hold too. A
+// conformant device says its closing "P" when it owes at most the last answer; one that said "P"
+// after the last line while it still owed two or more ends programmed all the same when the rest
+// come (a device that prints text while it is behind must not be failed), with a warning. The
+// proof is the application's own greeting: with an expectation the run reads on after "P",
+// through the board's restart and its port going and coming, until the application says what it
+// should, reports a fault, or says nothing in time.
 class ProgrammingRun {
 public:
     // Timer periods, in milliseconds.
@@ -49,6 +60,9 @@ public:
         // What the button shows before the first tick: the count an earlier run or a connect left.
         int shownCountdown = 60;
         Pacing pacing;
+        int finalWaitMs = ProgrammedWaitMs;
+        // What the application must say after "P"; none: the run ends on "P".
+        std::optional<BootExpectation> boot;
     };
     struct Events {
         std::function<void(SessionState)> stateChanged;
@@ -98,6 +112,11 @@ private:
     void lineSent(qint64 line, qint64 total, qint64 bytes);
     void dotReceived();
     void programmedReceived();
+    // The image is in: the application's greeting is waited for.
+    void awaitGreeting();
+    void greetingChecked(const BootCheck &check);
+    // The warning of a "P" that came while two or more answers were owed, if there was one.
+    void noteEarlyVerdict();
     // The note of a watchdog end: how many lines the device answered.
     QString silenceNote() const;
     // The note of an end on ProgrammedWaitMs: the device talked on but never said "P".
@@ -116,6 +135,7 @@ private:
     std::unique_ptr<Timer> fileStartTimer_;
     std::unique_ptr<Timer> verdictTimer_;
     FileStreamer streamer_;
+    std::unique_ptr<BootGreeting> greeting_; // with an expectation
     RunSummary summary_;
     SessionState state_ = SessionState::Idle;
     int countdown_ = 0;
@@ -126,5 +146,7 @@ private:
     bool transferStarted_ = false;
     // Lines answered when the device said "P" after the last line, too early to be believed.
     std::optional<qint64> answeredAtEarlyVerdict_;
+    // The most answers the device owed when it said such a "P".
+    qint64 owedAtEarlyVerdict_ = 0;
     bool ended_ = false;
 };

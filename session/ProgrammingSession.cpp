@@ -174,7 +174,9 @@ bool ProgrammingSession::startWith(std::shared_ptr<const FileSnapshot> file, boo
     ProgrammingRun::Settings settings{.file = std::move(file),
                                       .bootTimeoutSeconds = bootTimeoutSeconds_,
                                       .shownCountdown = countdown_,
-                                      .pacing = pacing_};
+                                      .pacing = pacing_,
+                                      .finalWaitMs = finalWaitMs_,
+                                      .boot = bootExpectation_};
     ProgrammingRun::Events events{
         .stateChanged =
             [this](SessionState state) {
@@ -213,7 +215,8 @@ void ProgrammingSession::onPortLost(const SerialStatus &failure) {
                        ? QStringLiteral("%1: the device disappeared").arg(link_.devicePath())
                        : failure.description();
     // Lost while the file was asked for or sent: how far the board got, and what to do.
-    if (run_ && run_->state() != SessionState::WaitBootPrompt)
+    if (run_ && (run_->state() == SessionState::WaitFileRequest ||
+                 run_->state() == SessionState::SendingFile))
         note += QStringLiteral("; the board got %1 of %2 lines: plug it back in and program it "
                                "again")
                     .arg(run_->linesAnswered())

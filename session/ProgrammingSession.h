@@ -32,6 +32,12 @@ public:
     void setBootTimeout(int seconds);
     // The operator's choice of pacing; a running transfer takes it from its next line.
     void setPacing(const Pacing &pacing);
+    // How long the device has to say "P" after the last line; ProgrammedWaitMs by default.
+    void setFinalWait(int seconds) { finalWaitMs_ = seconds * 1000; }
+    // What the board's application must say after "P" for the next runs; none: a run ends on "P".
+    void setBootExpectation(std::optional<BootExpectation> expectation) {
+        bootExpectation_ = std::move(expectation);
+    }
     // A file was chosen ("" changes nothing). Enables the start button when the port is open.
     void chooseFile(const QString &path);
     const QString &selectedFile() const { return selectedFile_; }
@@ -100,6 +106,8 @@ private:
     QString selectedFile_;
     Pacing pacing_;
     int bootTimeoutSeconds_ = DefaultBootTimeoutSeconds;
+    int finalWaitMs_ = ProgrammingRun::ProgrammedWaitMs;
+    std::optional<BootExpectation> bootExpectation_;
     int countdown_ = DefaultBootTimeoutSeconds;
     std::unique_ptr<ProgrammingRun> run_;
     // A run that ends on a read is reported once the drain's text is in the log, so that the log

@@ -6,6 +6,9 @@ using Button = RunEnd::StartButton;
 
 // clang-format off
 constexpr RunEnd Programmed  {RunResult::Programmed,   Stage::Programmed, false, nullptr, false, Button::Keep,          RunEnd::ProgrammedText};
+// The status line said PROGRAMMED at the "P" already; the application's words are the note.
+constexpr RunEnd Booted      {RunResult::Programmed,   std::nullopt,      false, nullptr, false, Button::Keep,          RunEnd::ProgrammedText};
+constexpr RunEnd NotBooted   {RunResult::Programmed,   std::nullopt,      false, nullptr, false, Button::Keep,          RunEnd::NotBootedText};
 constexpr RunEnd AckTimeout  {RunResult::AckTimeout,   Stage::Failed,     true,  nullptr, false, Button::Enable,        RunEnd::FailedText};
 constexpr RunEnd NoBootPrompt{RunResult::NoBootPrompt, std::nullopt,      false, RunEnd::NoBootPromptText, false, Button::Enable, RunEnd::NoBootPromptText};
 constexpr RunEnd Cancelled   {RunResult::Cancelled,    std::nullopt,      false, RunEnd::CancelText, true, Button::EnableIfReady, nullptr};
@@ -22,6 +25,10 @@ const RunEnd &runEnd(EndCause cause) {
     switch (cause) {
     case EndCause::Programmed:
         return Programmed;
+    case EndCause::Booted:
+        return Booted;
+    case EndCause::NotBooted:
+        return NotBooted;
     case EndCause::AckTimeout:
         return AckTimeout;
     case EndCause::NoBootPrompt:

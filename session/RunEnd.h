@@ -40,6 +40,7 @@ struct RunEnd {
     }
 
     static constexpr const char *ProgrammedText = "PROGRAMMED";
+    static constexpr const char *NotBootedText = "PROGRAMMED, not proven to boot";
     static constexpr const char *FailedText = "Programming FAILLED";
     static constexpr const char *DotTimeoutText = "Error: DOT Timeout";
     static constexpr const char *NoBootPromptText = "Restart to bootprogram failled!";

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSysInfo>
 #include <cerrno>
@@ -94,7 +95,33 @@ QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin) {
     o.insert(QStringLiteral("serial"), orNull(!origin.serial.isEmpty(), origin.serial));
     o.insert(QStringLiteral("serial_address"),
              orNull(!origin.serialAddress.isEmpty(), origin.serialAddress));
+    o.insert(QStringLiteral("boot"), bootObject(run.boot));
+    o.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(run.warnings));
+    o.insert(QStringLiteral("adapter"), adapterObject(origin.adapter));
     return o;
+}
+
+QJsonValue bootObject(const std::optional<BootCheck> &boot) {
+    if (!boot)
+        return QJsonValue();
+    QJsonObject groups;
+    for (auto it = boot->groups.cbegin(); it != boot->groups.cend(); ++it)
+        groups.insert(it.key(), it.value());
+    return QJsonObject{{QStringLiteral("result"), boot->word()},
+                       {QStringLiteral("expected"), boot->expected},
+                       {QStringLiteral("line"), orNull(!boot->line.isEmpty(), boot->line)},
+                       {QStringLiteral("groups"), groups},
+                       {QStringLiteral("seconds"), std::round(boot->seconds * 1000.0) / 1000.0}};
+}
+
+QJsonValue adapterObject(const std::optional<AdapterIdentity> &adapter) {
+    if (!adapter)
+        return QJsonValue();
+    const auto text = [](const QString &value) { return orNull(!value.isEmpty(), value); };
+    return QJsonObject{{QStringLiteral("vendor_id"), text(adapter->vendorId)},
+                       {QStringLiteral("product_id"), text(adapter->productId)},
+                       {QStringLiteral("serial"), text(adapter->serial)},
+                       {QStringLiteral("by_path"), text(adapter->byPath)}};
 }
 
 QString RunHistory::defaultPath() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/SerialDevices.h"
 #include "session/RunSummary.h"
 
 #include <QJsonObject>
@@ -11,18 +12,20 @@
 struct RunOrigin {
     QString program; // "tarnix-pellora" (the window) or "tarnix-pellora-cli"
     QString version;
-    QString device;              // the device path opened
-    int portNumber = 0;          // 0 when the device was not given by number
-    std::optional<int> exitCode; // the command line's
-    QString serial;              // the board's own number, if it was given one
-    QString serialAddress;       // where it was written
+    QString device;                         // the device path opened
+    int portNumber = 0;                     // 0 when the device was not given by number
+    std::optional<int> exitCode;            // the command line's
+    QString serial;                         // the board's own number, if it was given one
+    QString serialAddress;                  // where it was written
+    std::optional<AdapterIdentity> adapter; // the port's USB adapter, where the kernel knows it
 };
 
 // The line the history keeps for an ended run: start, end, program, version, host, device, port,
 // file, format, file_size, sha256 (of the file), sent_sha256 (of what was sent: the file's bytes,
 // or the S-records made from them), records, lines_sent, lines_total, bytes_sent, result,
-// exit_code, seconds, serial, serial_address. What the run never learnt (a port number, the
-// window's exit code, a serial number) is null.
+// exit_code, seconds, serial, serial_address, boot (with --expect: result, expected, line, groups,
+// seconds), warnings, adapter (vendor_id, product_id, serial, by_path). What the run never learnt
+// (a port number, the window's exit code, a serial number, an adapter) is null.
 QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin);
 
 // The run history: one JSON object per line in a file both front ends append to. Each line goes out
@@ -61,3 +64,9 @@ private:
     QString warning_;
     bool failedOnce_ = false;
 };
+
+// The boot check as the JSON result and the history hold it: result ("booted", "fault",
+// "silent"), expected, line, groups, seconds; null without one.
+QJsonValue bootObject(const std::optional<BootCheck> &boot);
+// The adapter: vendor_id, product_id, serial, by_path (null where unknown); null without one.
+QJsonValue adapterObject(const std::optional<AdapterIdentity> &adapter);

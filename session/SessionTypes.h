@@ -29,6 +29,8 @@ QString toString(RunResult result);
 // what the operator is shown (see session/RunEnd.h).
 enum class EndCause {
     Programmed,        // "P" after the last line
+    Booted,            // then the application's greeting
+    NotBooted,         // then a fault from the application, or no greeting in time
     AckTimeout,        // no "." for 3 s
     NoBootPrompt,      // no ">" before the countdown ran out
     Cancelled,         // CANCEL

@@ -179,4 +179,20 @@ QList<UnreadableLine> unreadableLines() {
     return lines;
 }
 
+std::optional<int> ReadGeneralNumber(const QString &name, int low, int high, QString *problem) {
+    const auto text = ReadRegString(HKEY_LOCAL_MACHINE, QString::fromLatin1(SettingsPath), name);
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const int value = text->trimmed().toInt(&ok);
+    if (ok && value >= low && value <= high)
+        return value;
+    if (problem)
+        *problem = QStringLiteral("%1=%2 in %3 is not a number from %4 to %5")
+                       .arg(name, *text, settingsFile())
+                       .arg(low)
+                       .arg(high);
+    return std::nullopt;
+}
+
 } // namespace ModuleReg

@@ -30,6 +30,12 @@ QString settingsFile();
 // The text ends at its first NUL character.
 std::optional<QString> ReadRegString(RootKey root, const QString &path, const QString &name);
 
+// A whole number of the settings file's [General] group from `low` to `high`: nothing when the key
+// is missing or unusable, and then `problem` (when given) says what is wrong with a value that is
+// there ("FinalWait=abc in FILE is not a number from 1 to 3600").
+std::optional<int> ReadGeneralNumber(const QString &name, int low, int high,
+                                     QString *problem = nullptr);
+
 // Stores `text`, creating the file and its folders when missing and keeping every other byte of
 // the file. Reports nothing: a file that cannot be read or written is left as it was.
 void WriteRegString(RootKey root, const QString &path, const QString &name, const QString &text);

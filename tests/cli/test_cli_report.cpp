@@ -2,6 +2,7 @@
 // its JSON object, and the run history as a table that fits the terminal.
 #include "cli/Report.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -29,6 +30,9 @@ BoardResult failedBoard() {
     r.seconds = 12.345;
     r.serial = QStringLiteral("1003");
     r.serialAddress = QStringLiteral("0x0800FFF0");
+    r.adapter =
+        AdapterIdentity{QStringLiteral("0403"), QStringLiteral("6001"), QStringLiteral("A1B2C3"),
+                        QStringLiteral("/dev/serial/by-path/usb-0:2:1.0")};
     return r;
 }
 
@@ -39,16 +43,18 @@ TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
     const QStringList table = resultTable({board}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(table.size(), 2);
     const QStringList header = table[0].split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    EXPECT_EQ(header, QStringList({"Board", "Device", "Result", "Exit", "Lines", "Bytes", "Seconds",
-                                   "Start", "End", "Format", "SHA-256", "Sent-SHA-256", "Serial",
-                                   "Serial-Address", "Version", "File", "Note"}));
+    EXPECT_EQ(header, QStringList({"Board",   "Device",  "Result",       "Boot",   "Exit",
+                                   "Lines",   "Bytes",   "Seconds",      "Start",  "End",
+                                   "Format",  "SHA-256", "Sent-SHA-256", "Serial", "Serial-Address",
+                                   "Adapter", "Socket",  "Version",      "File",   "Note"}));
     const QStringList row = table[1].split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    ASSERT_GE(row.size(), 17) << table[1].toStdString();
-    EXPECT_EQ(row.mid(0, 16),
-              QStringList({"7", "/dev/ttyUSB0", "ack-timeout", "4", "100/770", "4321", "12.3",
+    ASSERT_GE(row.size(), 20) << table[1].toStdString();
+    EXPECT_EQ(row.mid(0, 19),
+              QStringList({"7", "/dev/ttyUSB0", "ack-timeout", "-", "4", "100/770", "4321", "12.3",
                            "2030-01-02T03:04:05.250Z", "2030-01-02T03:04:17.595Z", "intel-hex",
-                           board.sha256, board.sentSha256, "1003", "0x0800FFF0",
-                           QStringLiteral(PELLORA_VERSION), "/builds/app.hex"}));
+                           board.sha256, board.sentSha256, "1003", "0x0800FFF0", "0403:6001:A1B2C3",
+                           "/dev/serial/by-path/usb-0:2:1.0", QStringLiteral(PELLORA_VERSION),
+                           "/builds/app.hex"}));
     EXPECT_TRUE(table[1].endsWith(board.error));
 
     const QJsonObject o = resultObject(board);
@@ -72,6 +78,12 @@ TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
         {"version", PELLORA_VERSION},
         {"serial", "1003"},
         {"serial_address", "0x0800FFF0"},
+        {"boot", QJsonValue()},
+        {"warnings", QJsonArray()},
+        {"adapter", QJsonObject{{"vendor_id", "0403"},
+                                {"product_id", "6001"},
+                                {"serial", "A1B2C3"},
+                                {"by_path", "/dev/serial/by-path/usb-0:2:1.0"}}},
     };
     EXPECT_EQ(o, expected);
 
@@ -86,7 +98,7 @@ TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
         EXPECT_TRUE(none.value(QLatin1String(key)).isNull()) << key;
     EXPECT_EQ(none.value(QStringLiteral("result")).toString(), QStringLiteral("port-error"));
     const QString unreadRow = resultTable({unread}).section(QLatin1Char('\n'), 1, 1);
-    EXPECT_EQ(unreadRow.count(QStringLiteral(" - ")), 8) << unreadRow.toStdString();
+    EXPECT_EQ(unreadRow.count(QStringLiteral(" - ")), 11) << unreadRow.toStdString();
     // A programmed board's note is null.
     BoardResult programmed = failedBoard();
     programmed.exitCode = 0;

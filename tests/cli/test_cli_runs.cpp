@@ -453,7 +453,7 @@ TEST_F(CliParallel, eightBoardsAtOnceFromOneProcess) {
         EXPECT_TRUE(log.readAll().contains("Programmed successfully!"));
         // One table row per board.
         const QRegularExpression row(
-            QStringLiteral("\n%1 +%2 +programmed +0 ")
+            QStringLiteral("\n%1 +%2 +programmed +- +0 ")
                 .arg(i + 1)
                 .arg(QRegularExpression::escape(sims[static_cast<std::size_t>(i)]->slavePath())));
         EXPECT_TRUE(QString::fromLocal8Bit(cli.err).contains(row)) << cli.err.toStdString();

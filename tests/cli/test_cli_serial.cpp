@@ -35,12 +35,13 @@ TEST_F(CliSerial, eachBoardGetsTheNextNumberAndAFailedBoardsNumberGoesToTheNext)
         SCOPED_TRACE(c.name);
         const QString counter = path(QStringLiteral("counter-%1").arg(&c - cases));
         for (const Step &step : c.steps) {
-            QStringList arguments = {QStringLiteral("--file"), file, QStringLiteral("--speed"),
-                                     QStringLiteral("auto"), QStringLiteral("--json"),
-                                     QStringLiteral("--no-history"), QStringLiteral("--serial"),
-                                     QStringLiteral("0x1010:le:4"),
-                                     QStringLiteral("--serial-counter"), counter,
-                                     QStringLiteral("--serial-start"), QStringLiteral("1000")};
+            QStringList arguments = {
+                QStringLiteral("--file"),           file,
+                QStringLiteral("--speed"),          QStringLiteral("auto"),
+                QStringLiteral("--json"),           QStringLiteral("--no-history"),
+                QStringLiteral("--serial"),         QStringLiteral("0x1010:le:4"),
+                QStringLiteral("--serial-counter"), counter,
+                QStringLiteral("--serial-start"),   QStringLiteral("1000")};
             std::vector<SimProcess *> boards;
             for (const QStringList &options : step.boards) {
                 boards.push_back(&startSim(options));

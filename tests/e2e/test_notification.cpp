@@ -84,6 +84,10 @@ TEST_F(NotificationTest, eachEndSaysHowTheRunEndedAndReplacesTheNotificationBefo
     const QString file = QStringLiteral("app.srec");
     const QList<End> ends = {
         {EndCause::Programmed, QString(), QStringLiteral("PROGRAMMED"), file, false},
+        // A warning, which the operator looking elsewhere must read too.
+        {EndCause::Programmed, QStringLiteral("It still owed 28 answers: it may have restarted"),
+         QStringLiteral("PROGRAMMED"),
+         file + QStringLiteral("\nIt still owed 28 answers: it may have restarted"), false},
         {EndCause::AckTimeout, QStringLiteral("The device answered 3 of 9 lines"),
          QStringLiteral("Programming FAILLED"), file + QStringLiteral("\nError: DOT Timeout"),
          true},

@@ -48,9 +48,10 @@ TEST(SerialPatch, theNumberIsWhereSrecCatPutsItAndNoOtherLineChanges) {
         bool countChanged;
         const char *intel = nullptr; // the file as Intel HEX instead, made by srec_cat from `file`
     } cases[] = {
-        {"le inside one record", srec, "0x1004:le:4", quint64{1003}, QByteArray::fromHex("EB030000"), 1, 0,
-         false},
-        {"be across two records", srec, "0x100F:be:2", quint64{0x1234}, QByteArray::fromHex("1234"), 2, 0, false},
+        {"le inside one record", srec, "0x1004:le:4", quint64{1003},
+         QByteArray::fromHex("EB030000"), 1, 0, false},
+        {"be across two records", srec, "0x100F:be:2", quint64{0x1234}, QByteArray::fromHex("1234"),
+         2, 0, false},
         {"ascii partly past the data", srec, "0x103D:ascii:6", quint64{42}, "000042", 1, 1, false},
         {"hex outside, with a count record", SRecordWriter::file(data, 0x1000, withCount),
          "0x2000:hex:8", quint64{0xBEEF}, "0000BEEF", 0, 1, true},
@@ -60,8 +61,8 @@ TEST(SerialPatch, theNumberIsWhereSrecCatPutsItAndNoOtherLineChanges) {
          QByteArray::fromHex("0100000000000000"), 0, 1, false},
         {"bytes from a list", srec, "0x1010:bytes:6", QByteArray::fromHex("70B3D5001234"),
          QByteArray::fromHex("70B3D5001234"), 1, 0, false},
-        {"Intel HEX: set in the image", srec, "0x103E:le:4", quint64{1003}, QByteArray::fromHex("EB030000"), 1,
-         1, false, "-intel"},
+        {"Intel HEX: set in the image", srec, "0x103E:le:4", quint64{1003},
+         QByteArray::fromHex("EB030000"), 1, 1, false, "-intel"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,8 +73,8 @@ TEST(SerialPatch, theNumberIsWhereSrecCatPutsItAndNoOtherLineChanges) {
         QString original = folder.writeFile(c.file, QStringLiteral("original.srec"));
         if (c.intel) {
             const QString hex = folder.path(QStringLiteral("original.hex"));
-            ASSERT_EQ(run(QStringLiteral("srec_cat"), {original, QStringLiteral("-o"), hex,
-                                                        QStringLiteral("-intel")}),
+            ASSERT_EQ(run(QStringLiteral("srec_cat"),
+                          {original, QStringLiteral("-o"), hex, QStringLiteral("-intel")}),
                       0);
             original = hex;
         }
@@ -105,7 +106,8 @@ TEST(SerialPatch, theNumberIsWhereSrecCatPutsItAndNoOtherLineChanges) {
                           QStringList{QStringLiteral("-o"), theirs}),
                   0);
         EXPECT_EQ(run(QStringLiteral("srec_cmp"), {ours, theirs}), 0)
-            << "ours:\n" << readFile(ours).toStdString() << "theirs:\n"
+            << "ours:\n"
+            << readFile(ours).toStdString() << "theirs:\n"
             << readFile(theirs).toStdString();
 
         // An S-record file: every other line byte for byte.
@@ -116,9 +118,9 @@ TEST(SerialPatch, theNumberIsWhereSrecCatPutsItAndNoOtherLineChanges) {
         for (const qint64 line : patched.lines.changed)
             before[line - 1] = after[line - 1];
         if (const qint64 count = patched.lines.countLine; count > 0)
-            before[count - 1 - std::count_if(patched.lines.added.begin(), patched.lines.added.end(),
-                                             [&](qint64 added) { return added < count; })] =
-                after[count - 1];
+            before[count - 1 -
+                   std::count_if(patched.lines.added.begin(), patched.lines.added.end(),
+                                 [&](qint64 added) { return added < count; })] = after[count - 1];
         for (auto it = patched.lines.added.rbegin(); it != patched.lines.added.rend(); ++it)
             after.removeAt(*it - 1);
         if (before.last().isEmpty() != after.last().isEmpty())

@@ -51,8 +51,8 @@ TEST(NumberStore, aNumberIsGivenOnceAndOneGivenBackGoesToTheNextBoard) {
     EXPECT_EQ(std::get<Reservation>(store.peek()).text, QStringLiteral("1006"));
 
     // A list gives its values in order, each once; the values used are kept beside it.
-    const QString list =
-        folder.writeFile("# MAC addresses\n70:B3:D5:00:12:34\n70b3d5001235\n", QStringLiteral("macs"));
+    const QString list = folder.writeFile("# MAC addresses\n70:B3:D5:00:12:34\n70b3d5001235\n",
+                                          QStringLiteral("macs"));
     NumberStore macs = NumberStore::list(list, true);
     const auto mac = std::get<Reservation>(macs.reserve({}));
     EXPECT_EQ(mac.text, QStringLiteral("70:B3:D5:00:12:34"));

@@ -7,7 +7,9 @@
 #include "session/ProgrammingSession.h"
 
 #include <QList>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -34,6 +36,24 @@ protected:
     // Then lets the whole transfer run.
     void runToTheEnd();
 
+    // A device that answers the lines it is sent, in virtual time.
+    using Timeline = std::multimap<std::int64_t, QByteArray>; // ms -> text; Unplug, PlugIn: events
+    static inline const QByteArray Unplug = "\x01unplug";
+    static inline const QByteArray PlugIn = "\x01plug";
+    struct Device {
+        int lines; // of the file, the last one its termination record
+        // What the device says to line n (from 1) and how much later; what it says after the last
+        // line, and from the start of the transfer, on its own.
+        std::function<QByteArray(int n, const QByteArray &line)> answer;
+        int answerDelayMs = 0;
+        Timeline afterLastLine = {}, fromTransferStart = {};
+    };
+    // Starts a run of a file of `device.lines` lines at `speedIndex` and plays the device, a
+    // millisecond at a time, until the run ends or `limitMs` pass. When the last line went out, or
+    // -1.
+    std::int64_t playDevice(const Device &device, int speedIndex, std::int64_t limitMs = 200'000);
+    int linesTaken = 0; // by the device, in the last playDevice
+
     // Nothing the run armed is left: no timer due, whatever time passes.
     bool nothingArmed() const { return clock.nextDeadline() < 0; }
     int count(char c) const { return static_cast<int>(control.written.count(c)); }
@@ -50,6 +70,9 @@ protected:
     std::vector<Write> writes; // from the transfer's start
     std::int64_t transferStart = 0;
 };
+
+// Data record n of an image: 16 bytes at 16 * n.
+QByteArray dataRecord(int n);
 
 // A well-formed two-line image: one data record and its termination record.
 inline constexpr char TwoLineImage[] = "S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";

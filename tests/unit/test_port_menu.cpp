@@ -111,6 +111,40 @@ protected:
 
 } // namespace
 
+// Which board a record is of: the USB adapter behind a node or a link, found up the tty's sysfs
+// device folders, and the socket it is plugged into (its by-path link); nothing for a port the
+// kernel knows no adapter of.
+TEST(SerialDevices, theAdapterIsWhatSysfsKnowsOfTheUsbDeviceBehindTheTty) {
+    ScratchMachine machine;
+    const QString usb = QStringLiteral("sys/devices/pci0000:00/usb1/1-2");
+    machine.file(usb + QStringLiteral("/idVendor"), "0403\n");
+    machine.file(usb + QStringLiteral("/idProduct"), "6001\n");
+    machine.file(usb + QStringLiteral("/serial"), "A1B2C3\n");
+    machine.file(usb + QStringLiteral("/1-2:1.0/ttyUSB0/uevent"));
+    QDir().mkpath(machine.sys() + QStringLiteral("/class/tty/ttyUSB0"));
+    QFile::link(machine.dir.filePath(usb + QStringLiteral("/1-2:1.0/ttyUSB0")),
+                machine.sys() + QStringLiteral("/class/tty/ttyUSB0/device"));
+    machine.add(QStringLiteral("ttyUSB0"));
+    machine.add(QStringLiteral("serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"),
+                machine.dev(QStringLiteral("ttyUSB0")));
+    machine.add(QStringLiteral("serial/by-id/usb-FTDI_A1B2C3-if00-port0"),
+                machine.dev(QStringLiteral("ttyUSB0")));
+    machine.add(QStringLiteral("pts5"));
+    const AdapterIdentity ftdi{QStringLiteral("0403"), QStringLiteral("6001"),
+                               QStringLiteral("A1B2C3"),
+                               machine.dev(QStringLiteral("serial/by-path/"
+                                                          "pci-0000:00:14.0-usb-0:2:1.0-port0"))};
+    EXPECT_EQ(adapterIdentity(machine.dev(QStringLiteral("ttyUSB0")), machine.dev(), machine.sys()),
+              ftdi);
+    EXPECT_EQ(
+        adapterIdentity(machine.dev(QStringLiteral("serial/by-id/usb-FTDI_A1B2C3-if00-port0")),
+                        machine.dev(), machine.sys()),
+        ftdi)
+        << "a link leads to its node's adapter";
+    EXPECT_EQ(adapterIdentity(machine.dev(QStringLiteral("pts5")), machine.dev(), machine.sys()),
+              std::nullopt);
+}
+
 TEST_F(PortMenuTest, pickingADeviceMapsTheBoxNumberKeepsTheRestAndTheNextConnectOpensIt) {
     {
         QSettings ini(settingsFile(), QSettings::IniFormat);

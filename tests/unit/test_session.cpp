@@ -405,12 +405,6 @@ TEST_F(SessionTest, aRunStartedFromTheEndReportOfTheLastOneIsSafe) {
     EXPECT_EQ(lastEnd(), RunResult::AckTimeout);
 }
 
-namespace {
-QByteArray dataRecord(int n) {
-    return SRecordWriter::record('1', static_cast<quint32>(16 * n), QByteArray(16, 'x'));
-}
-} // namespace
-
 // The verdict: "P" ends a run well only once every line of the file has gone out, the termination
 // record last when there is one; before that it is device text, logged and nothing more.
 TEST_F(SessionTest, aPEndsTheRunOnlyAfterTheLastLine) {
@@ -514,7 +508,6 @@ TEST_F(SessionTest, aFileThatCannotProgramTheDeviceIsRefusedAtStart) {
 // "P" came after that; otherwise the failure, with a note that says how far the device got. Every
 // "." counts, wherever it stands; it answers the oldest line not yet answered, or none.
 TEST_F(SessionTest, theVerdictFollowsWhatTheDeviceSaysNotHowItSaysIt) {
-    using Timeline = std::multimap<std::int64_t, QByteArray>;
     const QByteArray end = "Programmed successfully! Restarting device....\r\n";
     const QByteArray banner = "\r\nBoot 1.2. Power ok. Press any key...\r\n";
     const auto every = [](std::int64_t period, std::int64_t from, std::int64_t until,
@@ -527,8 +520,6 @@ TEST_F(SessionTest, theVerdictFollowsWhatTheDeviceSaysNotHowItSaysIt) {
         const char *device;
         int lines; // the last one the termination record
         int speedIndex;
-        // What the device says to line n (from 1) and how much later; what it says after the last
-        // line, and from the start of the transfer, on its own.
         std::function<QByteArray(int n, const QByteArray &line)> answer;
         int answerDelayMs = 0;
         Timeline afterLastLine = {}, fromTransferStart = {};
@@ -581,37 +572,10 @@ TEST_F(SessionTest, theVerdictFollowsWhatTheDeviceSaysNotHowItSaysIt) {
     // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(c.device);
-        QByteArray file;
-        for (int n = 0; n < c.lines - 1; ++n)
-            file += dataRecord(n) + "\n";
-        session->abort();
-        view = RecordingView{};
-        ends.clear();
-        useFile(file + "S9030000FC\n");
-        speed(c.speedIndex);
-        toSendingFile();
-        // The device, in steps of 1 ms: it answers each line once the line is whole.
-        Timeline due;
-        for (const auto &[at, text] : c.fromTransferStart)
-            due.emplace(transferStart + at, text);
-        qsizetype taken = 0, lineStart = 0;
-        std::int64_t lastLineAt = -1;
-        while (session->running() && clock.now() < 200'000) {
-            for (qsizetype lf; (lf = control.written.indexOf('\n', lineStart)) >= 0;
-                 lineStart = lf + 1) {
-                const int n = static_cast<int>(++taken);
-                due.emplace(clock.now() + c.answerDelayMs,
-                            c.answer(n, control.written.sliced(lineStart, lf - lineStart)));
-                if (n == c.lines) {
-                    lastLineAt = clock.now();
-                    for (const auto &[at, text] : c.afterLastLine)
-                        due.emplace(lastLineAt + at, text);
-                }
-            }
-            for (; !due.empty() && due.begin()->first <= clock.now(); due.erase(due.begin()))
-                control.feed(due.begin()->second);
-            clock.advance(1);
-        }
+        const std::int64_t lastLineAt =
+            playDevice({c.lines, c.answer, c.answerDelayMs, c.afterLastLine, c.fromTransferStart},
+                       c.speedIndex);
+        const int taken = linesTaken;
         ASSERT_EQ(ends.size(), 1);
         EXPECT_EQ(lastEnd(), c.result) << view.log.right(300).toStdString();
         EXPECT_EQ(taken, c.lines) << "every line went out, once";
@@ -624,4 +588,101 @@ TEST_F(SessionTest, theVerdictFollowsWhatTheDeviceSaysNotHowItSaysIt) {
             EXPECT_NEAR(clock.now() - lastLineAt, c.endsAfterLastLineMs, 100);
         }
     }
+}
+
+// After "P" a run with an expectation reads on until the application says what it should, reports
+// a fault, or stays silent for the bound: the image went in either way, and only the greeting
+// makes the board booted. A "P" said while two or more answers were owed is a warning. The final
+// wait bounds a slow write after the last line.
+TEST_F(SessionTest, theApplicationsGreetingProvesTheBoardBoots) {
+    const QByteArray end = "Programmed successfully! Restarting device....\r\n";
+    const QByteArray banner = "\r\nBoot 1.2. Power ok. Press any key...\r\n";
+    const BootExpectation app{
+        // A half-read greeting would match too, with half a version.
+        QRegularExpression(QStringLiteral("^App (?<version>\\S+)( uid=(?<uid>[0-9A-F]+))?")),
+        QRegularExpression(QStringLiteral("HardFault|panic")), 15};
+    const BootExpectation prompt{QRegularExpression(QStringLiteral("^app>$")), {}, 15};
+    const auto every = [](std::int64_t period, std::int64_t from, std::int64_t until,
+                          const QByteArray &text, Timeline out = {}) {
+        for (std::int64_t at = from; at <= until; at += period)
+            out.emplace(at, text);
+        return out;
+    };
+    using Verdict = BootCheck::Verdict;
+    const QMap<QString, QString> greeted{{QStringLiteral("version"), QStringLiteral("2.4.1")},
+                                         {QStringLiteral("uid"), QStringLiteral("0042A1")}};
+    struct Case {
+        const char *device;
+        int lines;
+        std::function<QByteArray(int n, const QByteArray &line)> answer;
+        Timeline afterLastLine;
+        std::optional<BootExpectation> expect;
+        RunResult result;
+        std::optional<Verdict> boot;
+        const char *note = "";
+        bool warned = false;
+        int answerDelayMs = 0;
+        Timeline fromTransferStart = {};
+        int finalWaitSeconds = 30;
+    };
+    const auto dots = [&](int upTo) {
+        return [=](int n, const QByteArray &) { return QByteArray(n < upTo ? "." : ""); };
+    };
+    const auto answers = [&](int lines) {
+        return [=](int n, const QByteArray &) { return n == lines ? end : QByteArray("."); };
+    };
+    const RunResult Programmed = RunResult::Programmed;
+    // clang-format off
+    const Case cases[] = {
+        {"greets 0.8 s after P", 21, answers(21), {{800, "App 2.4.1 uid=0042A1\r\n"}}, app,
+         Programmed, Verdict::Booted, "The application said \"App 2.4.1 uid=0042A1\" 0.8 s after"},
+        {"greets in two reads", 21, answers(21), {{800, "App 2."}, {900, "4.1 uid=0042A1\r\n"}}, app,
+         Programmed, Verdict::Booted},
+        {"greets once its port is back", 21, answers(21),
+         {{100, Unplug}, {1100, PlugIn}, {1500, "App 2.4.1 uid=0042A1\r\n"}}, app, Programmed,
+         Verdict::Booted},
+        {"prompts without a line end", 21, answers(21), {{500, "app> "}}, prompt, Programmed,
+         Verdict::Booted},
+        {"reports a fault", 21, answers(21), {{500, "HardFault at 0x08001234\r\n"}}, app, Programmed,
+         Verdict::Fault, "the application reported a fault: \"HardFault at 0x08001234\""},
+        {"says nothing more", 21, answers(21), {}, app, Programmed, Verdict::Silent,
+         "said nothing that matched within 15 s; the last line it said: \"Programmed successfully! "
+         "Restarting device....\""},
+        {"restarts 20 lines before the end into a banner that never stops, without expectation",
+         515, dots(495), {}, std::nullopt, Programmed, std::nullopt,
+         "said \"P\" while it still owed 17 answers: it may have restarted", true, 0,
+         every(700, 9'900, 200'000, banner)},
+        {"the same, with the greeting expected", 515, dots(495), {}, app, Programmed,
+         Verdict::Silent, "Boot 1.2. Power ok. Press any key...", true, 0,
+         every(700, 9'900, 200'000, banner)},
+        {"says P in its text while it is behind", 21, answers(21), {{50, "Power ok.\r\n"}},
+         std::nullopt, Programmed, std::nullopt, "still owed", true, 200},
+        {"writes its flash for 40 s, a dot a second, within a final wait of 30 s", 21,
+         answers(20), every(1000, 1000, 39'000, ".", {{40'000, end}}), std::nullopt,
+         RunResult::AckTimeout, std::nullopt, "kept talking for 30 s after the last one"},
+        {"the same within 60 s", 21, answers(20), every(1000, 1000, 39'000, ".", {{40'000, end}}),
+         std::nullopt, Programmed, std::nullopt, "", false, 0, {}, 60},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.device);
+        session->setBootExpectation(c.expect);
+        session->setFinalWait(c.finalWaitSeconds);
+        playDevice({c.lines, c.answer, c.answerDelayMs, c.afterLastLine, c.fromTransferStart}, 0);
+        ASSERT_EQ(ends.size(), 1);
+        const RunSummary &run = ends.constLast();
+        EXPECT_EQ(run.result, c.result) << view.log.right(300).toStdString();
+        EXPECT_EQ(run.boot.has_value(), c.boot.has_value());
+        if (run.boot && c.boot) {
+            EXPECT_EQ(run.boot->verdict, *c.boot) << run.boot->line.toStdString();
+            const bool byApp = c.expect->expect.pattern() == app.expect.pattern();
+            const QMap<QString, QString> groups =
+                *c.boot == Verdict::Booted && byApp ? greeted : QMap<QString, QString>();
+            EXPECT_EQ(run.boot->groups, groups);
+        }
+        EXPECT_EQ(!run.warnings.isEmpty(), c.warned) << run.warnings.join('\n').toStdString();
+        EXPECT_TRUE(view.log.contains(QString::fromUtf8(c.note)))
+            << view.log.right(400).toStdString();
+    }
+    session->setBootExpectation(std::nullopt);
 }
