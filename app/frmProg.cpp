@@ -5,6 +5,7 @@
 #include "app/WindowLayout.h"
 #include "app/WindowWords.h"
 #include "clock/QtTimers.h"
+#include "platform/SystemJournal.h"
 #include "serial/PortDiagnosis.h"
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
@@ -87,13 +88,21 @@ void frmProg::recordRun(const RunSummary &run) {
                            .device = link_.devicePath(),
                            .portNumber = link_.PortNumber(),
                            .exitCode = std::nullopt,
+                           .board = std::nullopt,
                            .serial = {},
                            .serialAddress = {},
                            .adapter = adapter_};
     notification_.runEnded(run.cause, QFileInfo(run.file).fileName(), run.note);
-    history_.append(historyLine(run, origin));
+    const QJsonObject line = historyLine(run, origin);
+    history_.append(line);
     if (const QString warning = history_.takeWarning(); !warning.isEmpty())
         view_->appendNote(QStringLiteral("The run history cannot be written: %1").arg(warning));
+    // The same run for a fleet's collector, unless the settings file turns it off.
+    if (ModuleReg::ReadSettingSwitch(QStringLiteral("History"), QStringLiteral("Journal"), true)) {
+        journal_.record(line);
+        if (const QString warning = journal_.takeWarning(); !warning.isEmpty())
+            view_->appendNote(QStringLiteral("The system journal takes no entry: %1").arg(warning));
+    }
 }
 
 frmProg::~frmProg() {

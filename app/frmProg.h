@@ -5,9 +5,11 @@
 #include "app/WindowBuilder.h"
 #include "app/WindowView.h"
 #include "devnotify/ModuleUsbNotification.h"
+#include "platform/SystemJournal.h"
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
 #include "session/RunHistory.h"
+#include "session/RunJournal.h"
 
 #include <QSet>
 #include <QVariant>
@@ -107,5 +109,6 @@ private:
     bool shutDown_ = false;
     std::optional<AdapterIdentity> adapter_;
     RunHistory history_{RunHistory::defaultPath()};
+    RunJournal journal_{systemJournal()};
     RunNotification notification_;
 };

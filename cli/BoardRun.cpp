@@ -258,21 +258,32 @@ void BoardRun::onRunEnded(const RunSummary &run) {
 }
 
 void BoardRun::recordRun(const RunSummary &run) {
-    if (!settings_.history)
+    if (!settings_.history && !settings_.journal)
         return;
     const RunOrigin origin{.program = QStringLiteral("tarnix-pellora-cli"),
                            .version = QStringLiteral(PELLORA_VERSION),
                            .device = result_.device,
                            .portNumber = result_.portNumber,
                            .exitCode = result_.exitCode,
+                           .board = result_.number,
                            .serial = result_.serial,
                            .serialAddress = result_.serialAddress,
                            .adapter = result_.adapter};
-    settings_.history->append(historyLine(run, origin));
-    // Once per history, however many boards share it.
-    if (const QString warning = settings_.history->takeWarning(); !warning.isEmpty())
-        console_.message(
-            QStringLiteral("warning: the run history cannot be written: %1").arg(warning));
+    const QJsonObject line = historyLine(run, origin);
+    // Once per history and journal, however many boards share them.
+    if (settings_.history) {
+        settings_.history->append(line);
+        if (const QString warning = settings_.history->takeWarning(); !warning.isEmpty())
+            console_.message(
+                QStringLiteral("warning: the run history cannot be written: %1").arg(warning));
+    }
+    // The same run for a fleet's collector, where the host keeps a journal.
+    if (settings_.journal) {
+        settings_.journal->record(line);
+        if (const QString warning = settings_.journal->takeWarning(); !warning.isEmpty())
+            console_.message(
+                QStringLiteral("warning: the system journal takes no entry: %1").arg(warning));
+    }
 }
 
 void BoardRun::waitForLastWords() {

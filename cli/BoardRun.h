@@ -7,6 +7,7 @@
 #include "serial/SerialLink.h"
 #include "session/ProgrammingSession.h"
 #include "session/RunHistory.h"
+#include "session/RunJournal.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -22,6 +23,7 @@ struct RunSettings {
     int bootTimeoutSeconds = ProgrammingSession::DefaultBootTimeoutSeconds;
     ResetLine reset = ResetLine::None;
     RunHistory *history = nullptr; // where each run's end is recorded; none when null
+    RunJournal *journal = nullptr; // and where it is sent with the history; none when null
     bool waitForDevice = false;    // --wait: a device not there yet is waited for
     // --on-plug: after the run the port stays open and followed, so that the station learns from
     // it of the board going away and the next one coming.

@@ -59,6 +59,9 @@ constexpr CliOption Options[] = {
      "the run history to append to (and --history to read) instead of\n"
      "$XDG_STATE_HOME/tarnix-pellora/history.jsonl"},
     {Group::Run, "no-history", nullptr, Takes::Nothing, nullptr, false, "write no run history"},
+    {Group::Run, "no-journal", nullptr, Takes::Nothing, nullptr, false,
+     "send no entry to the system journal (also Journal=false in the\n"
+     "settings file's [History] group)"},
     {Group::Run, "final-wait", nullptr, Takes::Value, "SECONDS", false,
      "how long the device has to say P after the last line, for a\n"
      "bootloader that writes its flash then (default 30, or FinalWait= in\n"
@@ -389,6 +392,7 @@ QString takeRunSettings(const QCommandLineParser &parser, CliOptions &options) {
     options.waitForDevice = parser.isSet(QStringLiteral("wait")) || options.onPlug;
     if (parser.isSet(QStringLiteral("no-history")))
         options.historyPath.clear();
+    options.noJournal = parser.isSet(QStringLiteral("no-journal"));
     return {};
 }
 

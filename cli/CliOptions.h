@@ -35,6 +35,8 @@ struct CliOptions {
     // The run history every run appends to (and --history reads); empty: none is written.
     QString historyPath;
     int historyCount = 20; // --history [N]
+    // No entry in the system journal (--no-journal).
+    bool noJournal = false;
     // Station mode: after each board the operator confirms the next one on the same ports.
     bool repeat = false;
     // A device not there yet is waited for within the boot timeout (--wait).

@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
+#include "platform/SystemJournal.h"
 #include "serial/QtSerialControl.h"
 #include "session/FileSnapshot.h"
 #include "settings/ModuleReg.h"
@@ -27,6 +28,9 @@ Programmer::Programmer(const CliOptions &options, Console &console, TimerFactory
     if (!options.historyPath.isEmpty())
         history_ = std::make_unique<RunHistory>(options.historyPath);
     serials_ = numberStoreFor(options);
+    if (!options.noJournal &&
+        ModuleReg::ReadSettingSwitch(QStringLiteral("History"), QStringLiteral("Journal"), true))
+        journal_ = std::make_unique<RunJournal>(systemJournal());
     if (!makeControl)
         makeControl = realPort;
     for (const BoardTarget &target : options_.boards) {
@@ -43,6 +47,7 @@ void Programmer::makeBoards() {
                                .bootTimeoutSeconds = options_.bootTimeoutSeconds,
                                .reset = options_.reset,
                                .history = history_.get(),
+                               .journal = journal_.get(),
                                .waitForDevice = options_.waitForDevice,
                                .keepPortFollowed = options_.repeat && options_.onPlug,
                                .boot = options_.boot,

@@ -70,8 +70,9 @@ private:
     Console &console_;
     TimerFactory &timers_;
     std::unique_ptr<RunHistory> history_;
-    std::optional<NumberStore> serials_; // --serial: where the boards' numbers come from
-    std::vector<Port> ports_;            // one per board; outlives the boards' runs
+    std::unique_ptr<RunJournal> journal_; // none with --no-journal or Journal=false
+    std::optional<NumberStore> serials_;  // --serial: where the boards' numbers come from
+    std::vector<Port> ports_;             // one per board; outlives the boards' runs
     std::vector<std::unique_ptr<BoardRun>> boards_;
     bool started_ = false;
     bool pluggedIn_ = false;

@@ -53,7 +53,8 @@ bool BootGreeting::match(const QByteArray &bytes) {
     lastLine_ = line;
     // A fault outranks a greeting on the same line.
     if (!expectation_.reject.pattern().isEmpty())
-        if (const QRegularExpressionMatch fault = expectation_.reject.match(line); fault.hasMatch()) {
+        if (const QRegularExpressionMatch fault = expectation_.reject.match(line);
+            fault.hasMatch()) {
             end(BootCheck::Verdict::Fault, line, fault);
             return true;
         }

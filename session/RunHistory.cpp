@@ -1,5 +1,7 @@
 #include "session/RunHistory.h"
 
+#include "session/RunEnd.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -92,6 +94,9 @@ QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin) {
     o.insert(QStringLiteral("exit_code"),
              orNull(origin.exitCode.has_value(), origin.exitCode.value_or(0)));
     o.insert(QStringLiteral("seconds"), std::round(run.seconds() * 1000.0) / 1000.0);
+    o.insert(QStringLiteral("board"), orNull(origin.board.has_value(), origin.board.value_or(0)));
+    const QString note = runEnd(run.cause).note(run.note).simplified();
+    o.insert(QStringLiteral("note"), orNull(!note.isEmpty(), note));
     o.insert(QStringLiteral("serial"), orNull(!origin.serial.isEmpty(), origin.serial));
     o.insert(QStringLiteral("serial_address"),
              orNull(!origin.serialAddress.isEmpty(), origin.serialAddress));

@@ -8,13 +8,15 @@
 #include <QString>
 #include <optional>
 
-// Where a run was made: the program that ran it and the port it ran on.
+// Where a run was made: the program that ran it, the port it ran on, and what the front end knows
+// of the board.
 struct RunOrigin {
     QString program; // "tarnix-pellora" (the window) or "tarnix-pellora-cli"
     QString version;
     QString device;                         // the device path opened
     int portNumber = 0;                     // 0 when the device was not given by number
     std::optional<int> exitCode;            // the command line's
+    std::optional<int> board;               // the command line's board number
     QString serial;                         // the board's own number, if it was given one
     QString serialAddress;                  // where it was written
     std::optional<AdapterIdentity> adapter; // the port's USB adapter, where the kernel knows it
@@ -23,7 +25,8 @@ struct RunOrigin {
 // The line the history keeps for an ended run: start, end, program, version, host, device, port,
 // file, format, file_size, sha256 (of the file), sent_sha256 (of what was sent: the file's bytes,
 // or the S-records made from them), records, lines_sent, lines_total, bytes_sent, result,
-// exit_code, seconds, serial, serial_address, boot (with --expect: result, expected, line, groups,
+// exit_code, seconds, board, note (what the end told the operator, in plain text), serial,
+// serial_address, boot (with --expect: result, expected, line, groups,
 // seconds), warnings, adapter (vendor_id, product_id, serial, by_path). What the run never learnt
 // (a port number, the window's exit code, a serial number, an adapter) is null.
 QJsonObject historyLine(const RunSummary &run, const RunOrigin &origin);

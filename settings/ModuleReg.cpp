@@ -179,6 +179,26 @@ QList<UnreadableLine> unreadableLines() {
     return lines;
 }
 
+bool ReadSettingSwitch(const QString &group, const QString &name, bool fallback, QString *problem) {
+    const Loaded loaded = load(settingsFile());
+    if (!loaded.ini)
+        return fallback;
+    const std::optional<QString> text = loaded.ini->value(group, name);
+    if (!text)
+        return fallback;
+    const QString word = text->trimmed().toLower();
+    if (word == QLatin1String("true") || word == QLatin1String("yes") ||
+        word == QLatin1String("on") || word == QLatin1String("1"))
+        return true;
+    if (word == QLatin1String("false") || word == QLatin1String("no") ||
+        word == QLatin1String("off") || word == QLatin1String("0"))
+        return false;
+    if (problem)
+        *problem = QStringLiteral("%1=%2 in the [%3] group of %4 is neither true nor false")
+                       .arg(name, *text, group, settingsFile());
+    return fallback;
+}
+
 std::optional<int> ReadGeneralNumber(const QString &name, int low, int high, QString *problem) {
     const auto text = ReadRegString(HKEY_LOCAL_MACHINE, QString::fromLatin1(SettingsPath), name);
     if (!text)

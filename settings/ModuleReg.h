@@ -36,6 +36,12 @@ std::optional<QString> ReadRegString(RootKey root, const QString &path, const QS
 std::optional<int> ReadGeneralNumber(const QString &name, int low, int high,
                                      QString *problem = nullptr);
 
+// A switch of the settings file: `name` in `group` ("Journal" in [History]) as true/false, yes/no,
+// on/off or 1/0; `fallback` when it is missing or unusable, and then `problem` (when given) says
+// what is wrong with a value that is there.
+bool ReadSettingSwitch(const QString &group, const QString &name, bool fallback,
+                       QString *problem = nullptr);
+
 // Stores `text`, creating the file and its folders when missing and keeping every other byte of
 // the file. Reports nothing: a file that cannot be read or written is left as it was.
 void WriteRegString(RootKey root, const QString &path, const QString &name, const QString &text);

@@ -42,6 +42,8 @@ void WindowRig::TearDown() {
 void WindowRig::mapPort(const QString &device) {
     removeSettings();
     ::mapPort(Port, device);
+    // The tests' runs stay out of the host's journal.
+    storeSetting(QStringLiteral("History/Journal"), QStringLiteral("false"));
 }
 
 void WindowRig::startDevice(QStringList arguments) {

@@ -1,0 +1,6 @@
+#include "platform/SystemJournal.h"
+
+// Built without libsystemd: no journal to send to.
+std::unique_ptr<JournalSink> systemJournal() {
+    return nullptr;
+}
