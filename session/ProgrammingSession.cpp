@@ -32,6 +32,8 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
         tryOut_->outputDrained();
     });
     connect(&link_, &SerialLink::portLost, this, &ProgrammingSession::onPortLost);
+    // Connected before any front end's slot, so that they word their note by what the run did.
+    connect(&link_, &SerialLink::portAway, this, &ProgrammingSession::onPortAway);
     // Connected before any front end's slot, so that the probe goes out before they note it.
     connect(&link_, &SerialLink::portBack, this, [this] {
         if (run_)
@@ -182,9 +184,14 @@ bool ProgrammingSession::startWith(std::shared_ptr<const FileSnapshot> file, boo
                 if (state != SessionState::Idle)
                     Q_EMIT stateChanged(state);
             },
-        .lineSent = [this](qint64 line, qint64 total,
-                           qint64 bytes) { Q_EMIT lineSent(line, total, bytes); },
-        .ended = [this](const RunSummary &run) { runFinished(run); }};
+        .lineSent =
+            [this](qint64 line, qint64 total, qint64 bytes) {
+                if (line == 1) // from here on a lost port has lost part of the file
+                    updateFollowing();
+                Q_EMIT lineSent(line, total, bytes);
+            },
+        .ended = [this](const RunSummary &run) { runFinished(run); },
+    };
     run_ = std::make_unique<ProgrammingRun>(link_, timers_, view_, std::move(settings),
                                             std::move(events));
     run_->begin();
@@ -204,15 +211,20 @@ void ProgrammingSession::connectionChanged() {
 }
 
 void ProgrammingSession::updateFollowing() {
-    const SessionState s = state();
-    link_.setFollowPort(s != SessionState::WaitFileRequest && s != SessionState::SendingFile);
+    const bool lineOut =
+        run_ && run_->state() != SessionState::Idle && run_->summary().linesSent > 0;
+    link_.setFollowPort(!lineOut);
+}
+
+void ProgrammingSession::onPortAway() {
+    awayBeforeFirstLine_ = run_ && run_->portAway();
 }
 
 void ProgrammingSession::onPortLost(const SerialStatus &failure) {
     QString note = failure.ok()
                        ? QStringLiteral("%1: the device disappeared").arg(link_.devicePath())
                        : failure.description();
-    // Lost while the file was asked for or sent: how far the board got, and what to do.
+    // Lost once the file was going out: how far the board got, and what to do.
     if (run_ && run_->state() != SessionState::WaitBootPrompt)
         note += QStringLiteral("; the board got %1 of %2 lines: plug it back in and program it "
                                "again")
