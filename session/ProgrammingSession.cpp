@@ -94,10 +94,16 @@ void ProgrammingSession::runFinished(const RunSummary &run) {
     if (ended_.size() == 1)
         QMetaObject::invokeMethod(
             this, [this] { ended_.clear(); }, Qt::QueuedConnection);
+    // A prompt or answers that never came may have gone to another program reading the port: it
+    // is named, so that the board is not blamed for them.
+    RunSummary shown = run;
+    if (run.cause == EndCause::NoBootPrompt || run.cause == EndCause::AckTimeout)
+        if (const QString others = link_.otherReadersNote(); !others.isEmpty())
+            shown.note = shown.note.isEmpty() ? others : shown.note + QLatin1Char('\n') + others;
     if (draining_)
-        endInDrain_ = run;
+        endInDrain_ = shown;
     else
-        reportEnd(run);
+        reportEnd(shown);
 }
 
 void ProgrammingSession::reportEnd(const RunSummary &run) {

@@ -353,6 +353,26 @@ TEST_F(SessionTest, aPortThatGoesAwayBeforeTheFirstLineIsFollowed) {
     }
 }
 
+// A prompt or answers that never came may have gone to another program reading the port: the end's
+// note names it, so that the board is not blamed.
+TEST_F(SessionTest, anEndWithoutPromptOrAnswersNamesAnotherReaderOfThePort) {
+    control.otherReaders = QStringLiteral("cat (pid 7) also has /dev/fake0 open: it will take part "
+                                          "of what the board sends; close it");
+    const std::pair<const char *, std::function<void()>> cases[] = {
+        {"no prompt", [&] { clock.advance(61'000); }},
+        {"no answer", [&] { control.feed(">"), clock.advance(3000); }},
+    };
+    for (const auto &[name, fail] : cases) {
+        SCOPED_TRACE(name);
+        press();
+        fail();
+        ASSERT_FALSE(session->running());
+        EXPECT_TRUE(view.log.endsWith(QStringLiteral("\r\n") + control.otherReaders))
+            << view.log.toStdString();
+        EXPECT_TRUE(ends.constLast().note.endsWith(control.otherReaders));
+    }
+}
+
 TEST_F(SessionTest, startingWithoutPortOrFileDisablesTheButtonOnly) {
     (void)control.setPortOpen(false);
     view.startEnabled = true;
