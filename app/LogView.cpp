@@ -36,6 +36,11 @@ void LogView::setFrameTimer(std::unique_ptr<Timer> timer) {
 }
 
 void LogView::appendReceived(const QByteArray &latin1) {
+    if (latin1.isEmpty())
+        return;
+    // The device's text after a note goes on a line of its own ("…is back" and a ">").
+    if (std::exchange(noteLineOpen_, false) && latin1.front() != '\r' && latin1.front() != '\n')
+        addPending(u"\n");
     addPending(QString::fromLatin1(latin1));
     if (pending_.size() >= PendingLimit)
         flush();
@@ -46,6 +51,7 @@ void LogView::appendReceived(const QByteArray &latin1) {
 void LogView::appendText(const QString &text) {
     addPending(text);
     flush();
+    noteLineOpen_ = !text.isEmpty() && !text.endsWith(QLatin1Char('\n'));
 }
 
 void LogView::addPending(QStringView text) {
@@ -150,6 +156,7 @@ void LogView::prependText(const QString &text) {
 }
 
 void LogView::clearLog() {
+    noteLineOpen_ = false;
     pending_.clear();
     frame_->setEnabled(false);
     clear();

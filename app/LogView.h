@@ -16,8 +16,9 @@
 // cut does not show.
 //
 // Received bytes are Latin-1 characters; CR, LF and CR LF each make one line break, also when CR
-// and LF arrive in separate appends. The log keeps at most CharacterLimit characters, dropping the
-// oldest text first.
+// and LF arrive in separate appends. A note keeps its line to itself: text received after it starts
+// on the next line. The log keeps at most CharacterLimit characters, dropping the oldest text
+// first.
 class LogView : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -69,5 +70,6 @@ private:
 
     QString pending_;
     bool pendingCarriageReturn_ = false;
+    bool noteLineOpen_ = false; // the last text added is a note that ends without a line break
     std::unique_ptr<Timer> frame_;
 };
