@@ -9,6 +9,11 @@ class QTime;
 
 // The caption's progress text ("progress: 33.3%", in the user's locale).
 QString progressText(double percent);
+// The window's own statuses, so that the caption never shows the last run's end or progress
+// while it is no longer true: START, CANCEL, and a followed port that is away.
+QString waitingRestartStatus();
+QString cancelledStatus();
+QString portAwayStatus();
 // Texts of the speed list, in order.
 QStringList speedListItems();
 // The caption's time of day: the locale's long time form without a time zone.

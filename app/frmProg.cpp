@@ -6,9 +6,11 @@
 #include "app/WindowWords.h"
 #include "clock/QtTimers.h"
 #include "serial/PortDiagnosis.h"
+#include "serial/PortResolver.h"
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
 #include "session/Protocol.h"
+#include "session/RunEnd.h"
 #include "settings/ModuleReg.h"
 
 #include <QCloseEvent>
@@ -21,6 +23,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTime>
 #include <algorithm>
 #include <cmath>
@@ -63,17 +66,45 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
     portBox_ = new PortBox(
         *controls_.txtComPort, [this](const QString &text) { view_->appendNote(text); }, this);
     session_ = std::make_unique<ProgrammingSession>(link_, *timers_, *view_);
+    // The caption says what is true now: the countdown or the port it waits for once a run has
+    // started, "Cancelled" after CANCEL, a failed restart when that is how the run ended.
+    connect(session_.get(), &ProgrammingSession::runStarted, this, [this] {
+        endShown_ = false;
+        showWaitStatus();
+    });
+    connect(session_.get(), &ProgrammingSession::runEnded, this, [this](const RunSummary &run) {
+        if (run.cause == EndCause::Cancelled)
+            view_->showStatus(cancelledStatus());
+        else if (run.cause == EndCause::NoBootPrompt)
+            view_->showStatus(QString::fromLatin1(RunEnd::NoBootPromptText));
+        endShown_ = runEnd(run.cause).stage.has_value() || run.cause == EndCause::NoBootPrompt;
+    });
+    connect(session_.get(), &ProgrammingSession::startRefused, this, [this] { endShown_ = true; });
     connect(session_.get(), &ProgrammingSession::runEnded, this, &frmProg::recordRun);
     connect(&link_, &SerialLink::portLost, this, &frmProg::onPortLost);
     connect(&link_, &SerialLink::portAway, this, [this] {
         const QString device = link_.devicePath();
-        view_->note(portAwayNote(device, WindowWords, !advisedStableName_.contains(device)));
+        view_->note(portAwayNote(device, WindowWords, !advisedStableName_.contains(device),
+                                 session_->awayBeforeFirstLine()));
         advisedStableName_.insert(device);
+        // A board restarting after its verdict takes its port along: the verdict stays.
+        if (session_->running() || !endShown_)
+            view_->showStatus(portAwayStatus());
     });
     connect(&link_, &SerialLink::portBack, this, [this] {
         view_->note(portBackNote(link_.devicePath()));
+        if (session_->running())
+            showWaitStatus();
+        else if (!endShown_)
+            view_->showStatus(QStringLiteral("Connect: True"));
         noticeDue_ = true;
         noteNoticeWhenFree();
+    });
+    // The start button is disabled through the countdown: Escape is the keyboard's CANCEL there.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (session_->state() == SessionState::WaitBootPrompt)
+            session_->cancel();
     });
     connect(session_.get(), &ProgrammingSession::stateChanged, this, &frmProg::noteNoticeWhenFree);
     connectControls();
@@ -164,7 +195,32 @@ void frmProg::btnCon_Click() {
 }
 
 void frmProg::btnFlash_Click() {
+    prepareStart();
     session_->pressStart();
+}
+
+void frmProg::prepareStart() {
+    if (session_->running())
+        return; // the press is CANCEL
+    if (!link_.PortOpen()) {
+        const double wanted = std::nearbyint(leadingNumber(controls_.txtComPort->text()));
+        QString where;
+        if (wanted >= MinPortNumber && wanted <= MaxPortNumber) {
+            const int number = static_cast<int>(wanted);
+            const ResolvedPort port = resolvePortDevice(number);
+            where = port.ok() ? QStringLiteral(" (port %1 opens %2)").arg(number).arg(port.device)
+                              : QStringLiteral(" (port %1: %2)").arg(number).arg(port.problem);
+        }
+        return view_->note(QStringLiteral("Not connected: press Connect first") + where);
+    }
+    // Named at Connect already, but a reader started since would take the board's prompt unseen.
+    if (!link_.away())
+        if (const QString others = link_.otherReadersNote(); !others.isEmpty())
+            view_->note(others);
+}
+
+void frmProg::showWaitStatus() {
+    view_->showStatus(link_.away() ? portAwayStatus() : waitingRestartStatus());
 }
 
 void frmProg::SetupPort() {
@@ -181,6 +237,7 @@ void frmProg::TogglePort() {
         Connected = false;
         view_->showStatus(QStringLiteral("Connect:   Error ") + captionTime(QTime::currentTime()) +
                           description);
+        endShown_ = false;
     };
 
     if (!link_.PortOpen()) {
@@ -204,6 +261,7 @@ void frmProg::TogglePort() {
     }
     view_->showStatus(Connected ? QStringLiteral("Connect: True")
                                 : QStringLiteral("Connect: False"));
+    endShown_ = false;
 }
 
 void frmProg::noteNoticeWhenFree() {
@@ -224,6 +282,7 @@ void frmProg::onPortLost(const SerialStatus &failure) {
     Connected = false;
     controls_.btnCon->setText(QStringLiteral("Connect"));
     view_->showStatus(QStringLiteral("Connect: False"));
+    endShown_ = false;
 }
 
 void frmProg::noteOpenFailure(const SerialStatus &failure) {

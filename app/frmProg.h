@@ -74,6 +74,10 @@ protected:
 
 private:
     void connectControls();
+    // START: what the log should hear first (no connection, another reader on the port).
+    void prepareStart();
+    // The caption while a run waits for its board: its port away, or the restart.
+    void showWaitStatus();
     void SetupPort();
     void TogglePort();
     void onPortLost(const SerialStatus &failure);
@@ -94,6 +98,9 @@ private:
     std::unique_ptr<ProgrammingSession> session_;
     PortBox *portBox_ = nullptr;
     FileChooser chooseFile_ = chooseFileWithDialog;
+    // The caption shows how the last run ended (PROGRAMMED, a failure): a port that goes away
+    // afterwards (the board restarting) leaves it.
+    bool endShown_ = false;
     // The port number the next open asks for, as read from the port box.
     int portToOpen_ = 0;
     QSet<QString> namedSettingsLines_;

@@ -259,3 +259,121 @@ TEST_F(WindowTest, closingWithThePortClosedShowsNothing) {
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarnix Pellora"));
 }
+
+namespace {
+
+// A window on a fake port in virtual time, port box at 3, as one row of the table below sees it.
+struct Bench : ScratchFolder {
+    Bench() {
+        auto fake = std::make_unique<FakeSerialControl>();
+        control = fake.get();
+        auto virtualClock = std::make_unique<VirtualClock>();
+        clock = virtualClock.get();
+        window = std::make_unique<frmProg>(std::move(fake), std::move(virtualClock));
+        window->show();
+        window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->setText(QStringLiteral("3"));
+    }
+    QPushButton *button(const char *name) const {
+        return window->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+    QString caption() const { return window->windowTitle(); }
+    QString log() const { return window->log().text(); }
+    void connectPort() { button("btnCon")->click(); }
+    QString choose(const QString &path) {
+        window->setFileChooser([path](QWidget *) { return path; });
+        button("btnopenFile")->click();
+        return path;
+    }
+    QString chooseImage() {
+        return choose(writeFile("S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n"));
+    }
+
+    FakeSerialControl *control = nullptr;
+    VirtualClock *clock = nullptr;
+    std::unique_ptr<frmProg> window;
+};
+
+const QString Cancel = QStringLiteral("Ohjelmointi keskeytetty!");
+
+} // namespace
+
+// The window says what is true now and takes a file as a desktop program does. One row each.
+TEST_F(WindowTest, saysWhatIsTrueNowAndTakesFilesAsADesktopProgramDoes) {
+    const std::pair<const char *, std::function<void(Bench &)>> rows[] = {
+        {"the caption through START, a port away and back, the prompt and CANCEL",
+         [](Bench &r) {
+             r.connectPort();
+             r.chooseImage();
+             r.button("btnFlash")->click();
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, Waiting restart"));
+             r.control->loseDevice();
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, Waiting for the board's port"));
+             r.control->plugIn();
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, Waiting restart"));
+             r.control->feed(">");
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, Bootprogram started"));
+             r.button("btnFlash")->click();
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, Cancelled"));
+             r.control->loseDevice();
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, Waiting for the board's port"));
+             r.control->plugIn();
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, Connect: True"));
+         }},
+        {"a verdict stays while the board restarts; a failed restart is said",
+         [](Bench &r) {
+             r.connectPort();
+             r.chooseImage();
+             r.button("btnFlash")->click();
+             r.control->feed(">");
+             r.clock->advance(333);
+             r.control->feed("_");
+             r.clock->advance(1200);
+             r.control->feed("..P");
+             ASSERT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, PROGRAMMED"));
+             r.control->loseDevice();
+             r.control->plugIn();
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, PROGRAMMED"));
+             r.button("btnFlash")->click();
+             r.clock->advance(61'000);
+             EXPECT_EQ(r.caption(),
+                       QStringLiteral("Tarnix Pellora, Restart to bootprogram failled!"));
+         }},
+        {"START without a connection says what to do",
+         [](Bench &r) {
+             r.connectPort();
+             r.chooseImage();
+             r.connectPort(); // Disconnect: the button stays enabled
+             r.button("btnFlash")->click();
+             EXPECT_TRUE(r.log().endsWith(
+                 QStringLiteral("Not connected: press Connect first (port 3 opens /dev/ttyS2)")))
+                 << r.log().toStdString();
+             EXPECT_FALSE(r.button("btnFlash")->isEnabled());
+         }},
+        {"START names another reader",
+         [](Bench &r) {
+             r.control->otherReaders = QStringLiteral("cat (pid 7) also has /dev/fake3 open");
+             r.connectPort();
+             r.chooseImage();
+             r.button("btnFlash")->click();
+             EXPECT_TRUE(r.log().contains(r.control->otherReaders));
+         }},
+        {"Escape in the countdown cancels",
+         [](Bench &r) {
+             r.connectPort();
+             r.chooseImage();
+             r.window->activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(r.window.get()));
+             r.button("btnFlash")->click();
+             QTest::keyClick(r.window.get(), Qt::Key_Escape);
+             EXPECT_EQ(r.window->session().state(), SessionState::Idle);
+             EXPECT_TRUE(r.log().startsWith(Cancel));
+             EXPECT_EQ(r.caption(), QStringLiteral("Tarnix Pellora, Cancelled"));
+         }},
+    };
+    for (const auto &[name, row] : rows) {
+        SCOPED_TRACE(name);
+        removeSettings();
+        Bench r;
+        row(r);
+    }
+}
