@@ -14,6 +14,9 @@ QString progressText(double percent);
 QString waitingRestartStatus();
 QString cancelledStatus();
 QString portAwayStatus();
+// The entries of the file dialog's filter: every format the tool reads, the classic entry, all
+// files.
+QStringList firmwareFileFilters();
 // Texts of the speed list, in order.
 QStringList speedListItems();
 // The caption's time of day: the locale's long time form without a time zone.

@@ -16,12 +16,15 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTime>
@@ -38,10 +41,21 @@ namespace {
 const QString Title = QString::fromLatin1(WindowLayout::Title);
 const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
 const QString RegValue = QString::fromLatin1(ModuleReg::ComPortValue);
+const QString LastFolderValue = QStringLiteral("LastFolder");
+const QString RecordBytesValue = QStringLiteral("RecordBytes");
 
 const FrontEndWords WindowWords{
     .chooseDevice = QStringLiteral("Right-click the port number to choose a device."),
     .tryAgain = QStringLiteral("press Connect again")};
+
+// Where the file dialogs open: the folder of the last file chosen while it is there, else home.
+QString lastFolder() {
+    const auto stored =
+        ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, LastFolderValue);
+    if (stored && !stored->isEmpty() && QFileInfo(*stored).isDir())
+        return *stored;
+    return QDir::homePath();
+}
 
 QIcon applicationIcon() {
     QIcon icon;
@@ -106,6 +120,11 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
         if (session_->state() == SessionState::WaitBootPrompt)
             session_->cancel();
     });
+    // A file dropped on a text box is the window's to choose, not text to insert.
+    setAcceptDrops(true);
+    for (QWidget *child : findChildren<QWidget *>())
+        if (child->acceptDrops())
+            child->installEventFilter(this);
     connect(session_.get(), &ProgrammingSession::stateChanged, this, &frmProg::noteNoticeWhenFree);
     connectControls();
     Form_Load();
@@ -217,6 +236,31 @@ void frmProg::prepareStart() {
     if (!link_.away())
         if (const QString others = link_.otherReadersNote(); !others.isEmpty())
             view_->note(others);
+
+    firmware::ConversionOptions conversion;
+    const auto stored =
+        ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RecordBytesValue);
+    if (stored && !stored->trimmed().isEmpty()) {
+        bool ok = false;
+        const int bytes = stored->trimmed().toInt(&ok);
+        if (ok && bytes >= firmware::Encoding::MinRecordBytes &&
+            bytes <= firmware::Encoding::MaxRecordBytes) {
+            conversion.recordBytes = bytes;
+        } else {
+            const QString text =
+                QStringLiteral("%1: RecordBytes=%2 is not a number of data bytes from %3 to %4: "
+                               "converted files get %5 a record")
+                    .arg(ModuleReg::settingsFile(), *stored)
+                    .arg(firmware::Encoding::MinRecordBytes)
+                    .arg(firmware::Encoding::MaxRecordBytes)
+                    .arg(firmware::Encoding::DefaultRecordBytes);
+            if (!namedSettingsLines_.contains(text)) {
+                namedSettingsLines_.insert(text);
+                view_->note(text);
+            }
+        }
+    }
+    session_->setConversion(conversion);
 }
 
 void frmProg::showWaitStatus() {
@@ -316,28 +360,71 @@ void frmProg::SendPacket(quint8 cmd, const QVariant &data) {
 // ---- File choice ----
 
 QString frmProg::chooseFileWithDialog(QWidget *parent) {
-    static QString lastFolder;
-    QFileDialog dialog(parent, QStringLiteral("Open FLASH or EEPROM file"), lastFolder);
+    QFileDialog dialog(parent, QStringLiteral("Open FLASH or EEPROM file"), lastFolder());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("All Files (*.srec)"));
-    // ".SREC" and ".Srec" are S-record files too.
+    dialog.setNameFilters(firmwareFileFilters());
+    // ".SREC" and ".Hex" are firmware files too.
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    const QString path =
-        QDir::toNativeSeparators(QFileInfo(dialog.selectedFiles().first()).absoluteFilePath());
-    lastFolder = QFileInfo(path).absolutePath();
-    return path;
+    return QDir::toNativeSeparators(QFileInfo(dialog.selectedFiles().first()).absoluteFilePath());
 }
 
 void frmProg::btnopenFile_Click() {
     const QString path = chooseFile_(this);
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        takeFile(path);
+}
+
+void frmProg::takeFile(const QString &path) {
     controls_.lblFilename->setText(path);
     controls_.lblFilename->setToolTip(path);
     session_->chooseFile(path);
+    ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, LastFolderValue,
+                              QFileInfo(path).absolutePath());
+}
+
+bool frmProg::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::DragEnter &&
+        static_cast<QDragEnterEvent *>(event)->mimeData()->hasUrls()) {
+        event->ignore(); // on to the window
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmProg::dragEnterEvent(QDragEnterEvent *event) {
+    // Nothing is taken during a run: the pointer says so before the drop.
+    if (event->mimeData()->hasUrls() && !session_->running())
+        event->acceptProposedAction();
+}
+
+void frmProg::dropEvent(QDropEvent *event) {
+    if (!event->mimeData()->hasUrls())
+        return;
+    event->acceptProposedAction();
+    takeDropped(event->mimeData()->urls());
+}
+
+void frmProg::takeDropped(const QList<QUrl> &urls) {
+    if (session_->running())
+        return view_->note(QStringLiteral("A run is on: the dropped file is not taken"));
+    if (urls.size() != 1)
+        return view_->note(
+            QStringLiteral("%1 files were dropped: drop one firmware file").arg(urls.size()));
+    const QUrl &url = urls.first();
+    if (!url.isLocalFile())
+        return view_->note(QStringLiteral("%1 is not a file on this computer: save it here first, "
+                                          "then drop or browse it")
+                               .arg(url.toDisplayString()));
+    const QFileInfo info(url.toLocalFile());
+    if (info.isDir())
+        return view_->note(
+            QStringLiteral("%1 is a folder: drop a firmware file").arg(info.absoluteFilePath()));
+    if (!info.isFile())
+        return view_->note(QStringLiteral("%1 is not a file").arg(info.absoluteFilePath()));
+    takeFile(QDir::toNativeSeparators(info.absoluteFilePath()));
 }
 
 // ---- Operator commands ----

@@ -10,6 +10,7 @@
 #include "session/RunHistory.h"
 
 #include <QSet>
+#include <QUrl>
 #include <QVariant>
 #include <QWidget>
 #include <functional>
@@ -37,6 +38,7 @@ public:
     // Shown in a file chooser by "browse"; replaceable for tests. Returns the chosen path or "".
     using FileChooser = std::function<QString(QWidget *parent)>;
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+    // Opens in the folder of the last file chosen ([General] LastFolder), else the home folder.
     static QString chooseFileWithDialog(QWidget *parent);
 
     // The port box's device menu (see PortBox).
@@ -71,10 +73,19 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // A firmware file dropped anywhere on the window is chosen as "browse" chooses it.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void connectControls();
-    // START: what the log should hear first (no connection, another reader on the port).
+    // The chosen file, from "browse" or a drop: shown, handed to the session, its folder kept.
+    void takeFile(const QString &path);
+    // A drop's files: one local file, or a note saying why nothing was taken.
+    void takeDropped(const QList<QUrl> &urls);
+    // START: what the log should hear first (no connection, another reader on the port), and the
+    // record size of converted files from the settings file.
     void prepareStart();
     // The caption while a run waits for its board: its port away, or the restart.
     void showWaitStatus();

@@ -18,7 +18,7 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
             .failed = [this](const StreamFailure &failure) { view_.appendNote(failure.note); }});
     tryOutTimer_->onTick = [this] {
         tryOutTimer_->setEnabled(false);
-        const auto file = FileSnapshot::take(selectedFile_);
+        const auto file = FileSnapshot::take(selectedFile_, conversion_);
         if (const QString &why = file->report.error; !why.isEmpty())
             return view_.appendNote(why);
         tryOut_->setPacing(pacing_);
@@ -170,7 +170,7 @@ bool ProgrammingSession::startWith(std::shared_ptr<const FileSnapshot> file, boo
     // The file is read and judged now, whole, before the operator restarts the device; the run
     // sends exactly these bytes. Whoever takes the snapshot says what a converted file became.
     if (takenHere)
-        file = FileSnapshot::take(selectedFile_);
+        file = FileSnapshot::take(selectedFile_, conversion_);
     if (const QString &refusal = file->refusal(); !refusal.isEmpty()) {
         presentEnd(EndCause::FileError, refusal);
         Q_EMIT startRefused(refusal);

@@ -32,6 +32,8 @@ public:
     void setBootTimeout(int seconds);
     // The operator's choice of pacing; a running transfer takes it from its next line.
     void setPacing(const Pacing &pacing);
+    // How START makes a file of another format into S-records (the size of their records).
+    void setConversion(const firmware::ConversionOptions &options) { conversion_ = options; }
     // A file was chosen ("" changes nothing). Enables the start button when the port is open.
     void chooseFile(const QString &path);
     const QString &selectedFile() const { return selectedFile_; }
@@ -103,6 +105,7 @@ private:
     SessionView &view_;
     QString selectedFile_;
     Pacing pacing_;
+    firmware::ConversionOptions conversion_;
     int bootTimeoutSeconds_ = DefaultBootTimeoutSeconds;
     int countdown_ = DefaultBootTimeoutSeconds;
     std::unique_ptr<ProgrammingRun> run_;

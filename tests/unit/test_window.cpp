@@ -1,5 +1,6 @@
 // The window as the operator first sees it, start-up from the settings file, and shut-down.
 #include "FakeSerialControl.h"
+#include "FirmwareFiles.h"
 #include "SettingsFile.h"
 #include "VirtualClock.h"
 #include "app/LogView.h"
@@ -9,11 +10,17 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace {
@@ -287,6 +294,30 @@ struct Bench : ScratchFolder {
     QString chooseImage() {
         return choose(writeFile("S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n"));
     }
+    // Dragged over the log and dropped: true when the window took the drag.
+    bool drop(const QList<QUrl> &urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QWidget *log = window->log().viewport();
+        QDragEnterEvent enter({5, 5}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(log, &enter);
+        QDropEvent dropped({5, 5}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(log, &dropped);
+        return enter.isAccepted();
+    }
+    // The folder "browse" opens the dialog in.
+    QString dialogFolder() {
+        QString folder;
+        window->setFileChooser(frmProg::chooseFileWithDialog);
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            folder = dialog->directory().absolutePath();
+            dialog->reject();
+        });
+        button("btnopenFile")->click();
+        return folder;
+    }
 
     FakeSerialControl *control = nullptr;
     VirtualClock *clock = nullptr;
@@ -356,6 +387,56 @@ TEST_F(WindowTest, saysWhatIsTrueNowAndTakesFilesAsADesktopProgramDoes) {
              r.chooseImage();
              r.button("btnFlash")->click();
              EXPECT_TRUE(r.log().contains(r.control->otherReaders));
+         }},
+        {"RecordBytes in the settings file sizes a converted file's records",
+         [](Bench &r) {
+             storeSetting(QStringLiteral("RecordBytes"), QStringLiteral("32"));
+             r.connectPort();
+             QByteArray hex = FirmwareFiles::hexRecord(0, 0, QByteArray(32, 'a')) + "\n" +
+                              FirmwareFiles::hexRecord(0, 32, QByteArray(32, 'b')) + "\n" +
+                              FirmwareFiles::hexEnd() + "\n";
+             r.choose(r.writeFile(hex, QStringLiteral("app.hex")));
+             r.button("btnFlash")->click();
+             EXPECT_TRUE(r.log().contains(QStringLiteral("sent as 2 S1 records")))
+                 << r.log().toStdString();
+         }},
+        {"a dropped file is chosen as browse chooses it, and its folder kept",
+         [](Bench &r) {
+             const QString image = r.writeFile("S9030000FC\n");
+             EXPECT_TRUE(r.drop({QUrl::fromLocalFile(image)}));
+             EXPECT_EQ(r.window->session().selectedFile(), image);
+             EXPECT_EQ(r.window->findChild<QLabel *>(QStringLiteral("lblFilename"))->text(), image);
+             EXPECT_EQ(r.dialogFolder(), r.dir.path());
+         }},
+        {"several files, a folder or a web address are refused with a note",
+         [](Bench &r) {
+             const QString image = r.writeFile("S9030000FC\n");
+             const std::pair<QList<QUrl>, QString> refused[] = {
+                 {{QUrl::fromLocalFile(image), QUrl::fromLocalFile(image)},
+                  QStringLiteral("2 files were dropped: drop one firmware file")},
+                 {{QUrl::fromLocalFile(r.dir.path())},
+                  r.dir.path() + QStringLiteral(" is a folder: drop a firmware file")},
+                 {{QUrl(QStringLiteral("https://example.org/app.srec"))},
+                  QStringLiteral("https://example.org/app.srec is not a file on this computer")},
+             };
+             for (const auto &[urls, note] : refused) {
+                 r.drop(urls);
+                 EXPECT_TRUE(r.log().contains(note)) << r.log().toStdString();
+             }
+             EXPECT_TRUE(r.window->session().selectedFile().isEmpty());
+         }},
+        {"nothing is taken during a run",
+         [](Bench &r) {
+             r.connectPort();
+             const QString chosen = r.chooseImage();
+             r.button("btnFlash")->click();
+             EXPECT_FALSE(r.drop({QUrl::fromLocalFile(r.writeFile("S9030000FC\n", "b.srec"))}));
+             EXPECT_EQ(r.window->session().selectedFile(), chosen);
+         }},
+        {"the dialog opens at home when the last folder is gone",
+         [](Bench &r) {
+             storeSetting(QStringLiteral("LastFolder"), r.path(QStringLiteral("gone")));
+             EXPECT_EQ(r.dialogFolder(), QDir::homePath());
          }},
         {"Escape in the countdown cancels",
          [](Bench &r) {
