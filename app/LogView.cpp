@@ -3,6 +3,8 @@
 #include "clock/QtTimers.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -224,7 +226,17 @@ void LogView::keyPressEvent(QKeyEvent *event) {
     QPlainTextEdit::keyPressEvent(event);
 }
 
-void LogView::contextMenuEvent(QContextMenuEvent *event) {
+QMenu *LogView::createContextMenu(const QPoint &pos) {
     flush();
-    QPlainTextEdit::contextMenuEvent(event);
+    QMenu *menu = createStandardContextMenu(pos);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    QAction *save = menu->addAction(QStringLiteral("Save log…"), this, &LogView::saveRequested);
+    save->setObjectName(QStringLiteral("saveLog"));
+    return menu;
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent *event) {
+    // Shown without a nested event loop, as the text box's own menu is.
+    createContextMenu(event->pos())->popup(event->globalPos());
 }

@@ -19,6 +19,9 @@
 // and LF arrive in separate appends. A note keeps its line to itself: text received after it starts
 // on the next line. The log keeps at most CharacterLimit characters, dropping the oldest text
 // first.
+//
+// Its context menu offers "Save log…" besides the usual entries; what saving means is the window's
+// business (saveRequested).
 class LogView : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -53,6 +56,12 @@ public:
     QString text() const;
     // Characters in the widget, not counting pending text.
     qint64 characterCount() const;
+
+    // The context menu at `pos`: the usual entries and "Save log…". Deleted when closed.
+    QMenu *createContextMenu(const QPoint &pos);
+
+Q_SIGNALS:
+    void saveRequested();
 
 protected:
     QMimeData *createMimeDataFromSelection() const override;

@@ -2,6 +2,7 @@
 
 #include "app/LogView.h"
 #include "app/PortNumber.h"
+#include "app/SavedLog.h"
 #include "app/WindowLayout.h"
 #include "app/WindowWords.h"
 #include "clock/QtTimers.h"
@@ -15,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -57,6 +59,15 @@ QString lastFolder() {
     return QDir::homePath();
 }
 
+// The file's SHA-256 as it is on disk now, in hex; "" when it cannot be read.
+QString sha256Of(const QString &path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
+}
+
 QIcon applicationIcon() {
     QIcon icon;
     for (int size : {16, 32, 48, 64})
@@ -87,6 +98,7 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
         showWaitStatus();
     });
     connect(session_.get(), &ProgrammingSession::runEnded, this, [this](const RunSummary &run) {
+        lastRun_ = run;
         if (run.cause == EndCause::Cancelled)
             view_->showStatus(cancelledStatus());
         else if (run.cause == EndCause::NoBootPrompt)
@@ -114,6 +126,7 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
         noticeDue_ = true;
         noteNoticeWhenFree();
     });
+    connect(controls_.txtbuffer, &LogView::saveRequested, this, &frmProg::saveLog);
     // The start button is disabled through the countdown: Escape is the keyboard's CANCEL there.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
@@ -425,6 +438,51 @@ void frmProg::takeDropped(const QList<QUrl> &urls) {
     if (!info.isFile())
         return view_->note(QStringLiteral("%1 is not a file").arg(info.absoluteFilePath()));
     takeFile(QDir::toNativeSeparators(info.absoluteFilePath()));
+}
+
+// ---- The log kept ----
+
+QString frmProg::chooseSavePathWithDialog(QWidget *parent, const QString &suggested) {
+    QFileDialog dialog(parent, QStringLiteral("Save log"), QFileInfo(suggested).absolutePath());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(
+        {QStringLiteral("Log files (*.log *.txt)"), QStringLiteral("All files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("log"));
+    dialog.selectFile(QFileInfo(suggested).fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+void frmProg::saveLog() {
+    const QString suggested =
+        QDir(lastFolder())
+            .filePath(
+                QStringLiteral("tarnix-pellora-%1.log")
+                    .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString path = chooseSavePath_(this, suggested);
+    if (path.isEmpty())
+        return;
+    SavedLogHeader header{.saved = QDateTime::currentDateTime(),
+                          .version = QStringLiteral(PELLORA_VERSION),
+                          .portNumber = link_.PortOpen() ? link_.PortNumber() : 0,
+                          .device = link_.devicePath(),
+                          .file = session_->selectedFile(),
+                          .fileSha256 = {},
+                          .lastRun = lastRun_};
+    // The last run's file as it sent it; else the chosen file as it is now.
+    if (lastRun_ && lastRun_->facts) {
+        header.file = lastRun_->file;
+        header.fileSha256 = QString::fromLatin1(lastRun_->facts->sha256.toHex());
+    } else if (!header.file.isEmpty()) {
+        header.fileSha256 = sha256Of(header.file);
+    }
+    const QString error = writeTextFile(path, savedLogText(header, log().text()));
+    if (!error.isEmpty())
+        view_->note(QStringLiteral("The log cannot be saved to %1: %2. Nothing is lost from the "
+                                   "log: save it somewhere else.")
+                        .arg(path, error));
 }
 
 // ---- Operator commands ----

@@ -15,6 +15,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The one window: a serial terminal between runs and the front end of the programming session. It
 // holds the window's event handlers; its controls come from WindowBuilder, the session's view is a
@@ -40,6 +41,10 @@ public:
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     // Opens in the folder of the last file chosen ([General] LastFolder), else the home folder.
     static QString chooseFileWithDialog(QWidget *parent);
+    // Where "Save log…" writes, asked with `suggested` filled in; "" saves nothing.
+    using SaveChooser = std::function<QString(QWidget *parent, const QString &suggested)>;
+    void setSaveChooser(SaveChooser chooser) { chooseSavePath_ = std::move(chooser); }
+    static QString chooseSavePathWithDialog(QWidget *parent, const QString &suggested);
 
     // The port box's device menu (see PortBox).
     void setDeviceLister(PortBox::DeviceLister lister) {
@@ -70,6 +75,9 @@ public:
     bool shutDown() const { return shutDown_; }
     // The selected index of the speed list; -1 when its text matches no item.
     int speedIndex() const;
+
+    // "Save log…": the log with a header (see SavedLog) to a file the operator picks.
+    void saveLog();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -109,6 +117,9 @@ private:
     std::unique_ptr<ProgrammingSession> session_;
     PortBox *portBox_ = nullptr;
     FileChooser chooseFile_ = chooseFileWithDialog;
+    SaveChooser chooseSavePath_ = chooseSavePathWithDialog;
+    // The last run, for a saved log's header.
+    std::optional<RunSummary> lastRun_;
     // The caption shows how the last run ended (PROGRAMMED, a failure): a port that goes away
     // afterwards (the board restarting) leaves it.
     bool endShown_ = false;

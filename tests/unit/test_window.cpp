@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -318,6 +319,13 @@ struct Bench : ScratchFolder {
         button("btnopenFile")->click();
         return folder;
     }
+    QString saveLogTo(const QString &path) {
+        window->setSaveChooser([path](QWidget *, const QString &) { return path; });
+        QMenu *menu = window->log().createContextMenu({0, 0});
+        menu->findChild<QAction *>(QStringLiteral("saveLog"))->trigger();
+        delete menu;
+        return QString::fromUtf8(readFile(path));
+    }
 
     FakeSerialControl *control = nullptr;
     VirtualClock *clock = nullptr;
@@ -437,6 +445,30 @@ TEST_F(WindowTest, saysWhatIsTrueNowAndTakesFilesAsADesktopProgramDoes) {
          [](Bench &r) {
              storeSetting(QStringLiteral("LastFolder"), r.path(QStringLiteral("gone")));
              EXPECT_EQ(r.dialogFolder(), QDir::homePath());
+         }},
+        {"Save log… writes a header and the log as it reads; an unwritable place is noted",
+         [](Bench &r) {
+             r.connectPort();
+             const QString image = r.chooseImage();
+             r.control->feed("hello\r\n");
+             r.button("btnFlash")->click();
+             r.control->feed(">");
+             r.button("btnFlash")->click(); // CANCEL
+             const QString log = r.log();
+             const QString saved = r.saveLogTo(r.path(QStringLiteral("kept.log")));
+             EXPECT_TRUE(saved.startsWith(QStringLiteral("Tarnix Pellora log, saved ")));
+             for (const QString &line :
+                  {QStringLiteral("\nPort: 3, /dev/fake3\n"),
+                   QStringLiteral("\nFile: %1\nSHA-256: %2\n").arg(image, sha256sum(image)),
+                   QStringLiteral("\nLast run: cancelled, 0 of 2 lines sent, ")})
+                 EXPECT_TRUE(saved.contains(line)) << saved.toStdString();
+             EXPECT_TRUE(saved.endsWith(QStringLiteral("\n\n") + log + QLatin1Char('\n')))
+                 << saved.toStdString();
+             r.saveLogTo(r.path(QStringLiteral("no/such/folder/kept.log")));
+             EXPECT_TRUE(r.log().startsWith(log));
+             EXPECT_TRUE(
+                 r.log().contains(QStringLiteral("The log cannot be saved to %1")
+                                      .arg(r.path(QStringLiteral("no/such/folder/kept.log")))));
          }},
         {"Escape in the countdown cancels",
          [](Bench &r) {
