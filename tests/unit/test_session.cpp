@@ -312,7 +312,6 @@ TEST_F(SessionTest, aPortThatGoesAwayBeforeTheFirstLineIsFollowed) {
             control.loseDevice();
         EXPECT_TRUE(link.away() && control.watching);
         EXPECT_EQ(session->awayBeforeFirstLine(), !said.isEmpty());
-        EXPECT_EQ(state(), SessionState::WaitBootPrompt);
         if (!said.isEmpty()) {
             EXPECT_EQ(view.startCaption, QStringLiteral("Waiting restart: 59"));
         }
@@ -356,20 +355,14 @@ TEST_F(SessionTest, aPortThatGoesAwayBeforeTheFirstLineIsFollowed) {
 // A prompt or answers that never came may have gone to another program reading the port: the end's
 // note names it, so that the board is not blamed.
 TEST_F(SessionTest, anEndWithoutPromptOrAnswersNamesAnotherReaderOfThePort) {
-    control.otherReaders = QStringLiteral("cat (pid 7) also has /dev/fake0 open: it will take part "
-                                          "of what the board sends; close it");
-    const std::pair<const char *, std::function<void()>> cases[] = {
-        {"no prompt", [&] { clock.advance(61'000); }},
-        {"no answer", [&] { control.feed(">"), clock.advance(3000); }},
-    };
-    for (const auto &[name, fail] : cases) {
-        SCOPED_TRACE(name);
+    control.otherReaders = QStringLiteral("cat (pid 7) also has /dev/fake0 open");
+    for (const std::function<void()> &fail :
+         {std::function<void()>([&] { clock.advance(61'000); }),
+          std::function<void()>([&] { control.feed(">"), clock.advance(3000); })}) {
         press();
         fail();
-        ASSERT_FALSE(session->running());
-        EXPECT_TRUE(view.log.endsWith(QStringLiteral("\r\n") + control.otherReaders))
-            << view.log.toStdString();
-        EXPECT_TRUE(ends.constLast().note.endsWith(control.otherReaders));
+        EXPECT_TRUE(!session->running() && ends.constLast().note.endsWith(control.otherReaders));
+        EXPECT_TRUE(view.log.endsWith(control.otherReaders)) << view.log.toStdString();
     }
 }
 
