@@ -13,11 +13,16 @@ QString utc(const QDateTime &time) {
 
 QString savedLogText(const SavedLogHeader &header, const QString &log) {
     QStringList lines;
-    lines << QStringLiteral("Tarnix Pellora log, saved %1").arg(header.saved.toString(Qt::ISODate));
+    // With its offset, also where local time is UTC.
+    const QDateTime saved = header.saved.toOffsetFromUtc(header.saved.offsetFromUtc());
+    lines << QStringLiteral("Tarnix Pellora log, saved %1").arg(saved.toString(Qt::ISODate));
     lines << QStringLiteral("Version: %1").arg(header.version);
     lines << (header.portNumber == 0
-                  ? QStringLiteral("Port: not connected")
-                  : QStringLiteral("Port: %1, %2").arg(header.portNumber).arg(header.device));
+                  ? QStringLiteral("Port: none")
+                  : QStringLiteral("Port: %1, %2%3")
+                        .arg(header.portNumber)
+                        .arg(header.device,
+                             header.connected ? QString() : QStringLiteral(" (closed)")));
     lines << QStringLiteral("File: %1")
                  .arg(header.file.isEmpty() ? QStringLiteral("none") : header.file);
     if (!header.file.isEmpty())

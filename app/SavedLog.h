@@ -12,8 +12,9 @@
 struct SavedLogHeader {
     QDateTime saved; // local time, with its offset
     QString version;
-    int portNumber = 0; // 0: never connected
+    int portNumber = 0; // the last one applied; 0: none yet
     QString device;
+    bool connected = false;
     QString file;       // the last run's file, else the chosen one; empty: none
     QString fileSha256; // hex; empty when it could not be read
     std::optional<RunSummary> lastRun;

@@ -466,8 +466,9 @@ void frmProg::saveLog() {
         return;
     SavedLogHeader header{.saved = QDateTime::currentDateTime(),
                           .version = QStringLiteral(PELLORA_VERSION),
-                          .portNumber = link_.PortOpen() ? link_.PortNumber() : 0,
+                          .portNumber = link_.PortNumber(),
                           .device = link_.devicePath(),
+                          .connected = link_.PortOpen(),
                           .file = session_->selectedFile(),
                           .fileSha256 = {},
                           .lastRun = lastRun_};
