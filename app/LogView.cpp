@@ -3,6 +3,8 @@
 #include "clock/QtTimers.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -36,6 +38,11 @@ void LogView::setFrameTimer(std::unique_ptr<Timer> timer) {
 }
 
 void LogView::appendReceived(const QByteArray &latin1) {
+    if (latin1.isEmpty())
+        return;
+    // The device's text after a note goes on a line of its own ("…is back" and a ">").
+    if (std::exchange(noteLineOpen_, false) && latin1.front() != '\r' && latin1.front() != '\n')
+        addPending(u"\n");
     addPending(QString::fromLatin1(latin1));
     if (pending_.size() >= PendingLimit)
         flush();
@@ -46,6 +53,7 @@ void LogView::appendReceived(const QByteArray &latin1) {
 void LogView::appendText(const QString &text) {
     addPending(text);
     flush();
+    noteLineOpen_ = !text.isEmpty() && !text.endsWith(QLatin1Char('\n'));
 }
 
 void LogView::addPending(QStringView text) {
@@ -150,6 +158,7 @@ void LogView::prependText(const QString &text) {
 }
 
 void LogView::clearLog() {
+    noteLineOpen_ = false;
     pending_.clear();
     frame_->setEnabled(false);
     clear();
@@ -217,7 +226,17 @@ void LogView::keyPressEvent(QKeyEvent *event) {
     QPlainTextEdit::keyPressEvent(event);
 }
 
-void LogView::contextMenuEvent(QContextMenuEvent *event) {
+QMenu *LogView::createContextMenu(const QPoint &pos) {
     flush();
-    QPlainTextEdit::contextMenuEvent(event);
+    QMenu *menu = createStandardContextMenu(pos);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    QAction *save = menu->addAction(QStringLiteral("Save log…"), this, &LogView::saveRequested);
+    save->setObjectName(QStringLiteral("saveLog"));
+    return menu;
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent *event) {
+    // Shown without a nested event loop, as the text box's own menu is.
+    createContextMenu(event->pos())->popup(event->globalPos());
 }

@@ -16,8 +16,12 @@
 // cut does not show.
 //
 // Received bytes are Latin-1 characters; CR, LF and CR LF each make one line break, also when CR
-// and LF arrive in separate appends. The log keeps at most CharacterLimit characters, dropping the
-// oldest text first.
+// and LF arrive in separate appends. A note keeps its line to itself: text received after it starts
+// on the next line. The log keeps at most CharacterLimit characters, dropping the oldest text
+// first.
+//
+// Its context menu offers "Save log…" besides the usual entries; what saving means is the window's
+// business (saveRequested).
 class LogView : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -53,6 +57,12 @@ public:
     // Characters in the widget, not counting pending text.
     qint64 characterCount() const;
 
+    // The context menu at `pos`: the usual entries and "Save log…". Deleted when closed.
+    QMenu *createContextMenu(const QPoint &pos);
+
+Q_SIGNALS:
+    void saveRequested();
+
 protected:
     QMimeData *createMimeDataFromSelection() const override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -69,5 +79,6 @@ private:
 
     QString pending_;
     bool pendingCarriageReturn_ = false;
+    bool noteLineOpen_ = false; // the last text added is a note that ends without a line break
     std::unique_ptr<Timer> frame_;
 };

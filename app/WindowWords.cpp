@@ -8,6 +8,24 @@ QString progressText(double percent) {
            QLocale().toString(percent, 'g', QLocale::FloatingPointShortest) + QLatin1Char('%');
 }
 
+QString waitingRestartStatus() {
+    return QStringLiteral("Waiting restart");
+}
+
+QString cancelledStatus() {
+    return QStringLiteral("Cancelled");
+}
+
+QString portAwayStatus() {
+    return QStringLiteral("Waiting for the board's port");
+}
+
+QStringList firmwareFileFilters() {
+    return {QStringLiteral("Firmware files (*.srec *.s19 *.s28 *.s37 *.mot *.hex *.ihex *.elf "
+                           "*.bin)"),
+            QStringLiteral("All Files (*.srec)"), QStringLiteral("All files (*)")};
+}
+
 QStringList speedListItems() {
     return {QStringLiteral("20  - fastest"), QStringLiteral("40"),
             QStringLiteral("60  - normal"),  QStringLiteral("80"),

@@ -2,26 +2,34 @@
 
 #include "app/LogView.h"
 #include "app/PortNumber.h"
+#include "app/SavedLog.h"
 #include "app/WindowLayout.h"
 #include "app/WindowWords.h"
 #include "clock/QtTimers.h"
 #include "platform/SystemJournal.h"
 #include "serial/PortDiagnosis.h"
+#include "serial/PortResolver.h"
 #include "serial/QtSerialControl.h"
 #include "session/Pacing.h"
 #include "session/Protocol.h"
+#include "session/RunEnd.h"
 #include "settings/ModuleReg.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTime>
 #include <algorithm>
 #include <cmath>
@@ -36,10 +44,30 @@ namespace {
 const QString Title = QString::fromLatin1(WindowLayout::Title);
 const QString RegPath = QString::fromLatin1(ModuleReg::SettingsPath);
 const QString RegValue = QString::fromLatin1(ModuleReg::ComPortValue);
+const QString LastFolderValue = QStringLiteral("LastFolder");
+const QString RecordBytesValue = QStringLiteral("RecordBytes");
 
 const FrontEndWords WindowWords{
     .chooseDevice = QStringLiteral("Right-click the port number to choose a device."),
     .tryAgain = QStringLiteral("press Connect again")};
+
+// Where the file dialogs open: the folder of the last file chosen while it is there, else home.
+QString lastFolder() {
+    const auto stored =
+        ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, LastFolderValue);
+    if (stored && !stored->isEmpty() && QFileInfo(*stored).isDir())
+        return *stored;
+    return QDir::homePath();
+}
+
+// The file's SHA-256 as it is on disk now, in hex; "" when it cannot be read.
+QString sha256Of(const QString &path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
+}
 
 QIcon applicationIcon() {
     QIcon icon;
@@ -64,19 +92,54 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
     portBox_ = new PortBox(
         *controls_.txtComPort, [this](const QString &text) { view_->appendNote(text); }, this);
     session_ = std::make_unique<ProgrammingSession>(link_, *timers_, *view_);
+    // The caption says what is true now: the countdown or the port it waits for once a run has
+    // started, "Cancelled" after CANCEL, a failed restart when that is how the run ended.
+    connect(session_.get(), &ProgrammingSession::runStarted, this, [this] {
+        endShown_ = false;
+        showWaitStatus();
+    });
+    connect(session_.get(), &ProgrammingSession::runEnded, this, [this](const RunSummary &run) {
+        lastRun_ = run;
+        if (run.cause == EndCause::Cancelled)
+            view_->showStatus(cancelledStatus());
+        else if (run.cause == EndCause::NoBootPrompt)
+            view_->showStatus(QString::fromLatin1(RunEnd::NoBootPromptText));
+        endShown_ = runEnd(run.cause).stage.has_value() || run.cause == EndCause::NoBootPrompt;
+    });
+    connect(session_.get(), &ProgrammingSession::startRefused, this, [this] { endShown_ = true; });
     connect(session_.get(), &ProgrammingSession::runEnded, this, &frmProg::recordRun);
     connect(&link_, &SerialLink::portLost, this, &frmProg::onPortLost);
     connect(&link_, &SerialLink::portAway, this, [this] {
         const QString device = link_.devicePath();
-        view_->note(portAwayNote(device, WindowWords, !advisedStableName_.contains(device)));
+        view_->note(portAwayNote(device, WindowWords, !advisedStableName_.contains(device),
+                                 session_->awayBeforeFirstLine()));
         advisedStableName_.insert(device);
+        // A board restarting after its verdict takes its port along: the verdict stays.
+        if (session_->running() || !endShown_)
+            view_->showStatus(portAwayStatus());
     });
     connect(&link_, &SerialLink::portBack, this, [this] {
         noteAdapter();
         view_->note(portBackNote(link_.devicePath()));
+        if (session_->running())
+            showWaitStatus();
+        else if (!endShown_)
+            view_->showStatus(QStringLiteral("Connect: True"));
         noticeDue_ = true;
         noteNoticeWhenFree();
     });
+    connect(controls_.txtbuffer, &LogView::saveRequested, this, &frmProg::saveLog);
+    // The start button is disabled through the countdown: Escape is the keyboard's CANCEL there.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (session_->state() == SessionState::WaitBootPrompt)
+            session_->cancel();
+    });
+    // A file dropped on a text box is the window's to choose, not text to insert.
+    setAcceptDrops(true);
+    for (QWidget *child : findChildren<QWidget *>())
+        if (child->acceptDrops())
+            child->installEventFilter(this);
     connect(session_.get(), &ProgrammingSession::stateChanged, this, &frmProg::noteNoticeWhenFree);
     connectControls();
     Form_Load();
@@ -178,7 +241,57 @@ void frmProg::btnCon_Click() {
 }
 
 void frmProg::btnFlash_Click() {
+    prepareStart();
     session_->pressStart();
+}
+
+void frmProg::prepareStart() {
+    if (session_->running())
+        return; // the press is CANCEL
+    if (!link_.PortOpen()) {
+        const double wanted = std::nearbyint(leadingNumber(controls_.txtComPort->text()));
+        QString where;
+        if (wanted >= MinPortNumber && wanted <= MaxPortNumber) {
+            const int number = static_cast<int>(wanted);
+            const ResolvedPort port = resolvePortDevice(number);
+            where = port.ok() ? QStringLiteral(" (port %1 opens %2)").arg(number).arg(port.device)
+                              : QStringLiteral(" (port %1: %2)").arg(number).arg(port.problem);
+        }
+        return view_->note(QStringLiteral("Not connected: press Connect first") + where);
+    }
+    // Named at Connect already, but a reader started since would take the board's prompt unseen.
+    if (!link_.away())
+        if (const QString others = link_.otherReadersNote(); !others.isEmpty())
+            view_->note(others);
+
+    firmware::ConversionOptions conversion;
+    const auto stored =
+        ModuleReg::ReadRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, RecordBytesValue);
+    if (stored && !stored->trimmed().isEmpty()) {
+        bool ok = false;
+        const int bytes = stored->trimmed().toInt(&ok);
+        if (ok && bytes >= firmware::Encoding::MinRecordBytes &&
+            bytes <= firmware::Encoding::MaxRecordBytes) {
+            conversion.recordBytes = bytes;
+        } else {
+            const QString text =
+                QStringLiteral("%1: RecordBytes=%2 is not a number of data bytes from %3 to %4: "
+                               "converted files get %5 a record")
+                    .arg(ModuleReg::settingsFile(), *stored)
+                    .arg(firmware::Encoding::MinRecordBytes)
+                    .arg(firmware::Encoding::MaxRecordBytes)
+                    .arg(firmware::Encoding::DefaultRecordBytes);
+            if (!namedSettingsLines_.contains(text)) {
+                namedSettingsLines_.insert(text);
+                view_->note(text);
+            }
+        }
+    }
+    session_->setConversion(conversion);
+}
+
+void frmProg::showWaitStatus() {
+    view_->showStatus(link_.away() ? portAwayStatus() : waitingRestartStatus());
 }
 
 void frmProg::SetupPort() {
@@ -195,6 +308,7 @@ void frmProg::TogglePort() {
         Connected = false;
         view_->showStatus(QStringLiteral("Connect:   Error ") + captionTime(QTime::currentTime()) +
                           description);
+        endShown_ = false;
     };
 
     if (!link_.PortOpen()) {
@@ -220,6 +334,7 @@ void frmProg::TogglePort() {
     }
     view_->showStatus(Connected ? QStringLiteral("Connect: True")
                                 : QStringLiteral("Connect: False"));
+    endShown_ = false;
 }
 
 void frmProg::noteAdapter() {
@@ -258,6 +373,7 @@ void frmProg::onPortLost(const SerialStatus &failure) {
     Connected = false;
     controls_.btnCon->setText(QStringLiteral("Connect"));
     view_->showStatus(QStringLiteral("Connect: False"));
+    endShown_ = false;
 }
 
 void frmProg::noteOpenFailure(const SerialStatus &failure) {
@@ -291,28 +407,117 @@ void frmProg::SendPacket(quint8 cmd, const QVariant &data) {
 // ---- File choice ----
 
 QString frmProg::chooseFileWithDialog(QWidget *parent) {
-    static QString lastFolder;
-    QFileDialog dialog(parent, QStringLiteral("Open FLASH or EEPROM file"), lastFolder);
+    QFileDialog dialog(parent, QStringLiteral("Open FLASH or EEPROM file"), lastFolder());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("All Files (*.srec)"));
-    // ".SREC" and ".Srec" are S-record files too.
+    dialog.setNameFilters(firmwareFileFilters());
+    // ".SREC" and ".Hex" are firmware files too.
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    const QString path =
-        QDir::toNativeSeparators(QFileInfo(dialog.selectedFiles().first()).absoluteFilePath());
-    lastFolder = QFileInfo(path).absolutePath();
-    return path;
+    return QDir::toNativeSeparators(QFileInfo(dialog.selectedFiles().first()).absoluteFilePath());
 }
 
 void frmProg::btnopenFile_Click() {
     const QString path = chooseFile_(this);
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        takeFile(path);
+}
+
+void frmProg::takeFile(const QString &path) {
     controls_.lblFilename->setText(path);
     controls_.lblFilename->setToolTip(path);
     session_->chooseFile(path);
+    ModuleReg::WriteRegString(ModuleReg::HKEY_LOCAL_MACHINE, RegPath, LastFolderValue,
+                              QFileInfo(path).absolutePath());
+}
+
+bool frmProg::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::DragEnter &&
+        static_cast<QDragEnterEvent *>(event)->mimeData()->hasUrls()) {
+        event->ignore(); // on to the window
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmProg::dragEnterEvent(QDragEnterEvent *event) {
+    // Nothing is taken during a run: the pointer says so before the drop.
+    if (event->mimeData()->hasUrls() && !session_->running())
+        event->acceptProposedAction();
+}
+
+void frmProg::dropEvent(QDropEvent *event) {
+    if (!event->mimeData()->hasUrls())
+        return;
+    event->acceptProposedAction();
+    takeDropped(event->mimeData()->urls());
+}
+
+void frmProg::takeDropped(const QList<QUrl> &urls) {
+    if (session_->running())
+        return view_->note(QStringLiteral("A run is on: the dropped file is not taken"));
+    if (urls.size() != 1)
+        return view_->note(
+            QStringLiteral("%1 files were dropped: drop one firmware file").arg(urls.size()));
+    const QUrl &url = urls.first();
+    if (!url.isLocalFile())
+        return view_->note(QStringLiteral("%1 is not a file on this computer: save it here first, "
+                                          "then drop or browse it")
+                               .arg(url.toDisplayString()));
+    const QFileInfo info(url.toLocalFile());
+    if (info.isDir())
+        return view_->note(
+            QStringLiteral("%1 is a folder: drop a firmware file").arg(info.absoluteFilePath()));
+    if (!info.isFile())
+        return view_->note(QStringLiteral("%1 is not a file").arg(info.absoluteFilePath()));
+    takeFile(QDir::toNativeSeparators(info.absoluteFilePath()));
+}
+
+// ---- The log kept ----
+
+QString frmProg::chooseSavePathWithDialog(QWidget *parent, const QString &suggested) {
+    QFileDialog dialog(parent, QStringLiteral("Save log"), QFileInfo(suggested).absolutePath());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(
+        {QStringLiteral("Log files (*.log *.txt)"), QStringLiteral("All files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("log"));
+    dialog.selectFile(QFileInfo(suggested).fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+void frmProg::saveLog() {
+    const QString suggested =
+        QDir(lastFolder())
+            .filePath(
+                QStringLiteral("tarnix-pellora-%1.log")
+                    .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString path = chooseSavePath_(this, suggested);
+    if (path.isEmpty())
+        return;
+    SavedLogHeader header{.saved = QDateTime::currentDateTime(),
+                          .version = QStringLiteral(PELLORA_VERSION),
+                          .portNumber = link_.PortNumber(),
+                          .device = link_.devicePath(),
+                          .connected = link_.PortOpen(),
+                          .file = session_->selectedFile(),
+                          .fileSha256 = {},
+                          .lastRun = lastRun_};
+    // The last run's file as it sent it; else the chosen file as it is now.
+    if (lastRun_ && lastRun_->facts) {
+        header.file = lastRun_->file;
+        header.fileSha256 = QString::fromLatin1(lastRun_->facts->sha256.toHex());
+    } else if (!header.file.isEmpty()) {
+        header.fileSha256 = sha256Of(header.file);
+    }
+    const QString error = writeTextFile(path, savedLogText(header, log().text()));
+    if (!error.isEmpty())
+        view_->note(QStringLiteral("The log cannot be saved to %1: %2. Nothing is lost from the "
+                                   "log: save it somewhere else.")
+                        .arg(path, error));
 }
 
 // ---- Operator commands ----

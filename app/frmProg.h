@@ -12,10 +12,12 @@
 #include "session/RunJournal.h"
 
 #include <QSet>
+#include <QUrl>
 #include <QVariant>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The one window: a serial terminal between runs and the front end of the programming session. It
 // holds the window's event handlers; its controls come from WindowBuilder, the session's view is a
@@ -39,7 +41,12 @@ public:
     // Shown in a file chooser by "browse"; replaceable for tests. Returns the chosen path or "".
     using FileChooser = std::function<QString(QWidget *parent)>;
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+    // Opens in the folder of the last file chosen ([General] LastFolder), else the home folder.
     static QString chooseFileWithDialog(QWidget *parent);
+    // Where "Save log…" writes, asked with `suggested` filled in; "" saves nothing.
+    using SaveChooser = std::function<QString(QWidget *parent, const QString &suggested)>;
+    void setSaveChooser(SaveChooser chooser) { chooseSavePath_ = std::move(chooser); }
+    static QString chooseSavePathWithDialog(QWidget *parent, const QString &suggested);
 
     // The port box's device menu (see PortBox).
     void setDeviceLister(PortBox::DeviceLister lister) {
@@ -71,11 +78,27 @@ public:
     // The selected index of the speed list; -1 when its text matches no item.
     int speedIndex() const;
 
+    // "Save log…": the log with a header (see SavedLog) to a file the operator picks.
+    void saveLog();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // A firmware file dropped anywhere on the window is chosen as "browse" chooses it.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void connectControls();
+    // The chosen file, from "browse" or a drop: shown, handed to the session, its folder kept.
+    void takeFile(const QString &path);
+    // A drop's files: one local file, or a note saying why nothing was taken.
+    void takeDropped(const QList<QUrl> &urls);
+    // START: what the log should hear first (no connection, another reader on the port), and the
+    // record size of converted files from the settings file.
+    void prepareStart();
+    // The caption while a run waits for its board: its port away, or the restart.
+    void showWaitStatus();
     void SetupPort();
     void TogglePort();
     void onPortLost(const SerialStatus &failure);
@@ -100,6 +123,12 @@ private:
     std::unique_ptr<ProgrammingSession> session_;
     PortBox *portBox_ = nullptr;
     FileChooser chooseFile_ = chooseFileWithDialog;
+    SaveChooser chooseSavePath_ = chooseSavePathWithDialog;
+    // The last run, for a saved log's header.
+    std::optional<RunSummary> lastRun_;
+    // The caption shows how the last run ended (PROGRAMMED, a failure): a port that goes away
+    // afterwards (the board restarting) leaves it.
+    bool endShown_ = false;
     // The port number the next open asks for, as read from the port box.
     int portToOpen_ = 0;
     QSet<QString> namedSettingsLines_;

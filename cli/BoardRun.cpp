@@ -66,7 +66,8 @@ BoardRun::BoardRun(int board, int number, const BoardTarget &target, const RunSe
     };
     // A board whose port goes with its power: followed outside a transfer, as in the window.
     connect(&link_, &SerialLink::portAway, this, [this, board] {
-        console_.message(board, portAwayNote(link_.devicePath(), CommandLineWords, !advised_));
+        console_.message(board, portAwayNote(link_.devicePath(), CommandLineWords, !advised_,
+                                             session_.awayBeforeFirstLine()));
         advised_ = true;
     });
     connect(&link_, &SerialLink::portBack, this, [this, board] {

@@ -255,8 +255,11 @@ QString sharedPortNote(const QString &device, const QList<PortOwner> &holders) {
     return notes.join(QLatin1Char('\n'));
 }
 
-QString portAwayNote(const QString &device, const FrontEndWords &words, bool firstTime) {
-    QString note = QStringLiteral("%1 went away: waiting for it to come back").arg(device);
+QString portAwayNote(const QString &device, const FrontEndWords &words, bool firstTime,
+                     bool beforeFirstLine) {
+    QString note =
+        QStringLiteral("%1 went away%2: waiting for it to come back")
+            .arg(device, beforeFirstLine ? QStringLiteral(" before any line was sent") : QString());
     if (firstTime && bareUsbNode(device))
         note += QStringLiteral(". A board that comes back under another name (the next ttyUSB or "
                                "ttyACM number) cannot be followed: use its stable name in "

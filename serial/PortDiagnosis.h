@@ -46,7 +46,9 @@ struct FrontEndWords {
 
 // A followed port: gone and waited for, and back. The first time a bare ttyUSB or ttyACM node
 // goes, the note says that a board that comes back under another name cannot be followed.
-QString portAwayNote(const QString &device, const FrontEndWords &words, bool firstTime);
+// `beforeFirstLine`: it went after the board's prompt but before any line of the file was sent.
+QString portAwayNote(const QString &device, const FrontEndWords &words, bool firstTime,
+                     bool beforeFirstLine = false);
 QString portBackNote(const QString &device);
 
 // The one note for a port that did not open: its cause and its fix. `portNumber` is 0 when the

@@ -179,10 +179,15 @@ QString QtSerialControl::takeNotice() {
     QStringList notices{std::exchange(notice_, QString())};
     // Another reader of the port would take part of what the board sends, unseen. Looked for only
     // now, off the path of the open: a board just plugged in is probed first.
-    if (port_.isOpen())
-        notices << sharedPortNote(openedPath_, otherHolders(openedPath_));
+    notices << otherReadersNote();
     notices.removeAll(QString());
     return notices.join(QLatin1Char('\n'));
+}
+
+QString QtSerialControl::otherReadersNote() {
+    if (!port_.isOpen())
+        return {};
+    return sharedPortNote(openedPath_, otherHolders(openedPath_));
 }
 
 void QtSerialControl::requestLowLatency() {

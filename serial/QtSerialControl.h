@@ -37,6 +37,7 @@ public:
     int commEvent() const override { return commEvent_; }
 
     QString takeNotice() override;
+    QString otherReadersNote() override;
 
     SerialStatus pulseModemLine(ModemLine line, int lowMs) override;
     void watchDevice(bool on) override;

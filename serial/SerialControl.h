@@ -87,6 +87,10 @@ public:
 
     // Something worth telling the operator once about the port just opened, or nothing.
     virtual QString takeNotice() { return {}; }
+    // The other programs that have the open port's device open now, each named with what it does
+    // to the line (see sharedPortNote), or nothing. Looks through /proc: not while a board is
+    // being probed.
+    virtual QString otherReadersNote() { return {}; }
 
     // A modem control line that can reset a board wired to it.
     enum class ModemLine { Dtr, Rts };

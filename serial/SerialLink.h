@@ -78,6 +78,8 @@ public:
     QString devicePath() const { return control_.devicePath(); }
     // What the last open found worth telling the operator once (a slow adapter), or nothing.
     QString takeNotice() { return control_.takeNotice(); }
+    // Other programs that have the device open now, named (see SerialControl), or nothing.
+    QString otherReadersNote() { return control_.otherReadersNote(); }
     // The line settings applied ("57600,n,8,1").
     QString lineSettings() const { return control_.settings(); }
     // A reset pulse on a modem line (see SerialControl::pulseModemLine).

@@ -119,6 +119,22 @@ void ProgrammingRun::portBack() {
         link_.Send(Protocol::RestartProbe, false);
 }
 
+bool ProgrammingRun::portAway() {
+    if (ended_ || transferStarted_ ||
+        (state_ != SessionState::WaitFileRequest && state_ != SessionState::SendingFile))
+        return false;
+    fileCommandTimer_->setEnabled(false);
+    watchdog_->setEnabled(false);
+    fileStartTimer_->setEnabled(false);
+    countdown_ = countdownAtPrompt_;
+    view_.setStartEnabled(false);
+    view_.showCountdown(countdown_);
+    countdownTimer_->setEnabled(true);
+    setState(SessionState::WaitBootPrompt);
+    probeTimer_->setEnabled(true);
+    return true;
+}
+
 void ProgrammingRun::fileCommandTick() {
     fileCommandTimer_->setEnabled(false);
     link_.Send(Protocol::FileCommand, false);
@@ -168,6 +184,7 @@ void ProgrammingRun::promptReceived() {
     countdownTimer_->setEnabled(false);
     view_.showStartAction(StartAction::Cancel);
     view_.setStartEnabled(true);
+    countdownAtPrompt_ = countdown_;
     countdown_ = settings_.bootTimeoutSeconds;
     probeTimer_->setEnabled(false);
     fileCommandTimer_->setEnabled(true);

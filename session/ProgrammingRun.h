@@ -89,6 +89,10 @@ public:
     // The port came back while the device was away: a board that has just been plugged in may
     // answer only briefly, so the first probe goes out now rather than at the next tick.
     void portBack();
+    // The port went away (and is followed). After the prompt but before the first line the board
+    // has received nothing of the file: the run waits for the prompt again, within what was left
+    // of the countdown when the prompt came. True when it went back so.
+    bool portAway();
 
     // Stops everything the run armed, records why and reports the end once; then inert.
     void finish(EndCause cause, const QString &note = {});
@@ -139,6 +143,7 @@ private:
     RunSummary summary_;
     SessionState state_ = SessionState::Idle;
     int countdown_ = 0;
+    int countdownAtPrompt_ = 0;
     qint64 linesToSend_ = 0;
     qint64 answerableLines_ = 0; // of the file: the lines that are not blank
     qint64 answerableSent_ = 0;  // of those, sent

@@ -18,7 +18,7 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
             .failed = [this](const StreamFailure &failure) { view_.appendNote(failure.note); }});
     tryOutTimer_->onTick = [this] {
         tryOutTimer_->setEnabled(false);
-        const auto file = FileSnapshot::take(selectedFile_);
+        const auto file = FileSnapshot::take(selectedFile_, conversion_);
         if (const QString &why = file->report.error; !why.isEmpty())
             return view_.appendNote(why);
         tryOut_->setPacing(pacing_);
@@ -32,6 +32,8 @@ ProgrammingSession::ProgrammingSession(SerialLink &link, TimerFactory &timers, S
         tryOut_->outputDrained();
     });
     connect(&link_, &SerialLink::portLost, this, &ProgrammingSession::onPortLost);
+    // Connected before any front end's slot, so that they word their note by what the run did.
+    connect(&link_, &SerialLink::portAway, this, &ProgrammingSession::onPortAway);
     // Connected before any front end's slot, so that the probe goes out before they note it.
     connect(&link_, &SerialLink::portBack, this, [this] {
         if (run_)
@@ -92,10 +94,16 @@ void ProgrammingSession::runFinished(const RunSummary &run) {
     if (ended_.size() == 1)
         QMetaObject::invokeMethod(
             this, [this] { ended_.clear(); }, Qt::QueuedConnection);
+    // A prompt or answers that never came may have gone to another program reading the port: it
+    // is named, so that the board is not blamed for them.
+    RunSummary shown = run;
+    if (run.cause == EndCause::NoBootPrompt || run.cause == EndCause::AckTimeout)
+        if (const QString others = link_.otherReadersNote(); !others.isEmpty())
+            shown.note = shown.note.isEmpty() ? others : shown.note + QLatin1Char('\n') + others;
     if (draining_)
-        endInDrain_ = run;
+        endInDrain_ = shown;
     else
-        reportEnd(run);
+        reportEnd(shown);
 }
 
 void ProgrammingSession::reportEnd(const RunSummary &run) {
@@ -162,7 +170,7 @@ bool ProgrammingSession::startWith(std::shared_ptr<const FileSnapshot> file, boo
     // The file is read and judged now, whole, before the operator restarts the device; the run
     // sends exactly these bytes. Whoever takes the snapshot says what a converted file became.
     if (takenHere)
-        file = FileSnapshot::take(selectedFile_);
+        file = FileSnapshot::take(selectedFile_, conversion_);
     if (const QString &refusal = file->refusal(); !refusal.isEmpty()) {
         presentEnd(EndCause::FileError, refusal);
         Q_EMIT startRefused(refusal);
@@ -184,9 +192,14 @@ bool ProgrammingSession::startWith(std::shared_ptr<const FileSnapshot> file, boo
                 if (state != SessionState::Idle)
                     Q_EMIT stateChanged(state);
             },
-        .lineSent = [this](qint64 line, qint64 total,
-                           qint64 bytes) { Q_EMIT lineSent(line, total, bytes); },
-        .ended = [this](const RunSummary &run) { runFinished(run); }};
+        .lineSent =
+            [this](qint64 line, qint64 total, qint64 bytes) {
+                if (line == 1) // from here on a lost port has lost part of the file
+                    updateFollowing();
+                Q_EMIT lineSent(line, total, bytes);
+            },
+        .ended = [this](const RunSummary &run) { runFinished(run); },
+    };
     run_ = std::make_unique<ProgrammingRun>(link_, timers_, view_, std::move(settings),
                                             std::move(events));
     run_->begin();
@@ -206,15 +219,20 @@ void ProgrammingSession::connectionChanged() {
 }
 
 void ProgrammingSession::updateFollowing() {
-    const SessionState s = state();
-    link_.setFollowPort(s != SessionState::WaitFileRequest && s != SessionState::SendingFile);
+    const bool lineOut =
+        run_ && run_->state() != SessionState::Idle && run_->summary().linesSent > 0;
+    link_.setFollowPort(!lineOut);
+}
+
+void ProgrammingSession::onPortAway() {
+    awayBeforeFirstLine_ = run_ && run_->portAway();
 }
 
 void ProgrammingSession::onPortLost(const SerialStatus &failure) {
     QString note = failure.ok()
                        ? QStringLiteral("%1: the device disappeared").arg(link_.devicePath())
                        : failure.description();
-    // Lost while the file was asked for or sent: how far the board got, and what to do.
+    // Lost once the file was going out: how far the board got, and what to do.
     if (run_ && (run_->state() == SessionState::WaitFileRequest ||
                  run_->state() == SessionState::SendingFile))
         note += QStringLiteral("; the board got %1 of %2 lines: plug it back in and program it "

@@ -38,6 +38,8 @@ public:
     void setBootExpectation(std::optional<BootExpectation> expectation) {
         bootExpectation_ = std::move(expectation);
     }
+    // How START makes a file of another format into S-records (the size of their records).
+    void setConversion(const firmware::ConversionOptions &options) { conversion_ = options; }
     // A file was chosen ("" changes nothing). Enables the start button when the port is open.
     void chooseFile(const QString &path);
     const QString &selectedFile() const { return selectedFile_; }
@@ -72,6 +74,9 @@ public:
     // The restart countdown's seconds: of the running run, else what the last one (or a connect)
     // left.
     int countdown() const { return run_ ? run_->countdown() : countdown_; }
+    // The port's last going away sent the run back to wait for the prompt: the board had prompted
+    // but had got no line yet. Front ends word their note of the port going away by it.
+    bool awayBeforeFirstLine() const { return awayBeforeFirstLine_; }
 
 Q_SIGNALS:
     void runStarted();
@@ -86,11 +91,12 @@ private:
     void onComm();
     void onRead(const QByteArray &read);
     void onPortLost(const SerialStatus &failure);
-    // A port that goes away is followed except while a file is asked for or sent: a board that
-    // loses it then has lost part of the file.
+    // A port that goes away is followed except once a line of the file has gone out: a board that
+    // loses it then has lost part of the file. Before that it has lost nothing.
     void updateFollowing();
     void runFinished(const RunSummary &run);
     void reportEnd(const RunSummary &run);
+    void onPortAway();
     // What the operator is shown of an end, by its cause: caption, start button, box and note.
     void presentEnd(EndCause cause, const QString &note);
     // Ends the running run (if any) with `cause`; false when none was running.
@@ -105,6 +111,7 @@ private:
     SessionView &view_;
     QString selectedFile_;
     Pacing pacing_;
+    firmware::ConversionOptions conversion_;
     int bootTimeoutSeconds_ = DefaultBootTimeoutSeconds;
     int finalWaitMs_ = ProgrammingRun::ProgrammedWaitMs;
     std::optional<BootExpectation> bootExpectation_;
@@ -113,6 +120,7 @@ private:
     // A run that ends on a read is reported once the drain's text is in the log, so that the log
     // shows what the device said before anything the end brings.
     bool draining_ = false;
+    bool awayBeforeFirstLine_ = false;
     std::optional<RunSummary> endInDrain_;
     // Ended runs wait here until the event loop has them deleted: a run may end from inside one of
     // its own timer ticks or callbacks, and a front end may start the next run from its report of

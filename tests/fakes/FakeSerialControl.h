@@ -29,6 +29,7 @@ public:
     qint64 bytesToWrite() const override { return pendingWrite; }
     int commEvent() const override { return commEvent_; }
     void watchDevice(bool on) override { watching = on; }
+    QString otherReadersNote() override { return open_ ? otherReaders : QString(); }
     SerialStatus pulseModemLine(ModemLine line, int lowMs) override {
         if (!open_)
             return SerialStatus::failure(QStringLiteral("%1: port is not open").arg(devicePath()));
@@ -58,6 +59,7 @@ public:
     int opens = 0;
     bool present = true; // false: opening fails as for a device that is not there
     bool watching = false;
+    QString otherReaders; // what otherReadersNote() says while the port is open
     QString failOpenWith; // non-empty: the next opens fail with this description
     PortFailure failOpenAs = PortFailure::Other; // and of this kind
     QString failCloseWith;  // non-empty: closing fails with this description, the port stays open

@@ -141,9 +141,9 @@ TEST_P(FaultSettings, theWindowOpensOnlyTheMappedDeviceAndKeepsTheFileAsWritten)
     if (!wasDir && GetParam().keepsTheFile) {
         EXPECT_EQ(readFile(file), before) << "the file is as it was";
     } else if (!wasDir && GetParam().mappingReadable) {
-        // The port number is remembered; every other byte stays.
-        EXPECT_EQ(readFile(file),
-                  before + "\n[General]\nComPort=" + QByteArray::number(Port) + '\n');
+        // The port number and the chosen file's folder are remembered; every other byte stays.
+        EXPECT_EQ(readFile(file), before + "\n[General]\nComPort=" + QByteArray::number(Port) +
+                                      "\nLastFolder=" + dir.path().toUtf8() + '\n');
     }
 
     if (!GetParam().mappingReadable) {

@@ -158,19 +158,21 @@ const struct Scene {
          r.control->feed("P");
          return heard;
      },
-     {Caption + "Connect: True", Caption + "Bootprogram started", Caption + "Sending File",
-      Caption + "progress: 5%", Caption + "progress: 10%", Caption + "progress: 20%",
-      Caption + "progress: 30%", Caption + "progress: 40%", Caption + "progress: 50%",
-      Caption + "progress: 60%", Caption + "progress: 70%", Caption + "progress: 80%",
-      Caption + "progress: 90%", Caption + "progress: 100%", Caption + "PROGRAMMED"}},
+     {Caption + "Connect: True", Caption + "Waiting restart", Caption + "Bootprogram started",
+      Caption + "Sending File", Caption + "progress: 5%", Caption + "progress: 10%",
+      Caption + "progress: 20%", Caption + "progress: 30%", Caption + "progress: 40%",
+      Caption + "progress: 50%", Caption + "progress: 60%", Caption + "progress: 70%",
+      Caption + "progress: 80%", Caption + "progress: 90%", Caption + "progress: 100%",
+      Caption + "PROGRAMMED"}},
     {"no answer: the failure and the DOT Timeout's note",
      [](Reader &r) {
          r.toFirstLine(2);
          r.clock->advance(3000);
          return heard;
      },
-     {Caption + "Connect: True", Caption + "Bootprogram started", Caption + "Sending File",
-      Caption + "progress: 50%", Caption + "progress: 100%", Caption + "Programming FAILLED",
+     {Caption + "Connect: True", Caption + "Waiting restart", Caption + "Bootprogram started",
+      Caption + "Sending File", Caption + "progress: 50%", Caption + "progress: 100%",
+      Caption + "Programming FAILLED",
       "note: The device answered 0 of 2 lines (2 sent), then fell silent: switch it off and on "
       "again, then program it once more."}},
     {"no boot prompt: the note, gone when the next run starts",
@@ -180,14 +182,17 @@ const struct Scene {
          r.window->btnFlash_Click();
          return heard;
      },
-     {Caption + "Connect: True", "note: Restart to bootprogram failled!", "note: "}},
+     {Caption + "Connect: True", Caption + "Waiting restart",
+      "note: Restart to bootprogram failled!", Caption + "Restart to bootprogram failled!",
+      "note: ", Caption + "Waiting restart"}},
     {"the adapter unplugged while sending: the note, then the connection",
      [](Reader &r) {
          r.toFirstLine(2);
          r.control->loseDevice();
          return heard;
      },
-     {Caption + "Connect: True", Caption + "Bootprogram started", Caption + "Sending File",
+     {Caption + "Connect: True", Caption + "Waiting restart", Caption + "Bootprogram started",
+      Caption + "Sending File",
       "note: /dev/fake3: the device disappeared; the board got 0 of 2 lines: plug it back in and "
       "program it again",
       Caption + "Connect: False"}},

@@ -153,7 +153,8 @@ TEST_F(CommandsTest, browseShowsTheDialogAndShowsTheChosenPath) {
     });
     button("btnopenFile")->click();
     EXPECT_EQ(title, QStringLiteral("Open FLASH or EEPROM file"));
-    EXPECT_EQ(filter, QStringLiteral("All Files (*.srec)"));
+    EXPECT_EQ(filter, QStringLiteral("Firmware files (*.srec *.s19 *.s28 *.s37 *.mot *.hex *.ihex "
+                                     "*.elf *.bin);All Files (*.srec);All files (*)"));
     listed.sort();
     EXPECT_EQ(listed, (QStringList{"UPPER.SREC", "image.srec"})) << "any letter case, nothing else";
     auto *label = window->findChild<QLabel *>(QStringLiteral("lblFilename"));

@@ -197,7 +197,8 @@ TEST_F(ConnectionTest, theDeviceDisappearingBetweenRunsIsFollowed) {
     EXPECT_EQ(events, 0);
     EXPECT_TRUE(window->Connected && window->PortOpen());
     EXPECT_EQ(btnCon->text(), QStringLiteral("Disconnect"));
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarnix Pellora, Connect: True"));
+    EXPECT_EQ(window->windowTitle(),
+              QStringLiteral("Tarnix Pellora, Waiting for the board's port"));
     EXPECT_TRUE(window->log().text().contains(
         QStringLiteral("%1 went away: waiting for it to come back").arg(pty.slavePath())));
     btnCon->click(); // the operator gives up: nothing is waited for any more

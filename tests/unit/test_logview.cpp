@@ -429,7 +429,7 @@ TEST(LogViewFrames, notesAndKeysPutPendingTextInFirst) {
     log.view.appendReceived("tail");
     log.view.prependText(QStringLiteral("Cancelled.\r\n"));
     EXPECT_EQ(log.shown(),
-              QStringLiteral("Cancelled.\nabc\n\nRestart to bootprogram failled!tail"));
+              QStringLiteral("Cancelled.\nabc\n\nRestart to bootprogram failled!\ntail"));
     EXPECT_FALSE(log.view.hasPending());
 
     // What arrived since the last frame is selected and copied too, and typing goes after it.

@@ -212,8 +212,9 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
     };
     for (const Stop stop : {Stop::Cancel, Stop::Connect, Stop::LosePort}) {
         for (const Reached &point : points) {
-            // A port lost while the device restarts is followed (see the following test).
-            if (stop == Stop::LosePort && &point == &points.front())
+            // A port lost before the first line is followed (see the following test); mid-transfer
+            // is right after the first line.
+            if (stop == Stop::LosePort && &point != &points.back())
                 continue;
             SCOPED_TRACE(std::string(point.name) + ", stop " +
                          std::to_string(static_cast<int>(stop)));
@@ -269,22 +270,26 @@ TEST_F(SessionTest, everyWayOfStoppingARunStopsEverythingItArmed) {
     }
 }
 
-// Outside a transfer a port that goes away is followed: no box, no end, the run's countdown goes
-// on, and the probes go out again once the device is back. Only a countdown that runs out while it
-// is away ends the run, saying so.
-TEST_F(SessionTest, aPortThatGoesAwayOutsideATransferIsFollowed) {
+// Before the first line a port that goes away is followed: no box, no end, the run's countdown
+// goes on (after the prompt, from where it stood when the prompt came), and the probes go out again
+// once the device is back. Only a countdown that runs out while it is away ends the run, saying so.
+TEST_F(SessionTest, aPortThatGoesAwayBeforeTheFirstLineIsFollowed) {
     const auto probes = [&] { return count('i'); };
     struct Case {
         const char *name;
         std::function<void()> before; // what happens before START, if anything
-        std::int64_t awayMs;          // from 1 s after START; -1: never back
+        const char *said;             // what the board said before its port went, 1 s after START
+        std::int64_t awayMs;          // -1: never back
         RunResult result;
     };
     const Case cases[] = {
-        {"in the countdown, back 1 s later", {}, 1000, RunResult::Programmed},
-        {"START while away, back 2 s later", [&] { control.loseDevice(); }, 2000,
+        {"in the countdown, back 1 s later", {}, "", 1000, RunResult::Programmed},
+        {"START while away, back 2 s later", [&] { control.loseDevice(); }, "", 2000,
          RunResult::Programmed},
-        {"in the countdown, never back", {}, -1, RunResult::NoBootPrompt},
+        {"in the countdown, never back", {}, "", -1, RunResult::NoBootPrompt},
+        {"after the prompt, back 1.5 s later", {}, ">", 1500, RunResult::Programmed},
+        {"after the file request, back 1.5 s later", {}, ">_", 1500, RunResult::Programmed},
+        {"after the prompt, never back", {}, ">", -1, RunResult::NoBootPrompt},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -298,12 +303,22 @@ TEST_F(SessionTest, aPortThatGoesAwayOutsideATransferIsFollowed) {
         press();
         ASSERT_EQ(state(), SessionState::WaitBootPrompt) << "a port away is still connected";
         clock.advance(1000);
+        const QByteArray said(c.said);
+        if (said.contains('>'))
+            control.feed(">"), clock.advance(100);
+        if (said.contains('_'))
+            clock.advance(233), control.feed("_"), clock.advance(500);
         if (!c.before)
             control.loseDevice();
         EXPECT_TRUE(link.away() && control.watching);
+        EXPECT_EQ(session->awayBeforeFirstLine(), !said.isEmpty());
+        if (!said.isEmpty()) {
+            EXPECT_EQ(view.startCaption, QStringLiteral("Waiting restart: 59"));
+        }
+        const QByteArray writtenAway = control.written;
         const int probesAway = probes();
         clock.advance(c.awayMs < 0 ? 70'000 : c.awayMs);
-        EXPECT_EQ(probes(), probesAway) << "nothing is sent while the port is away";
+        EXPECT_EQ(control.written, writtenAway) << "nothing is sent while the port is away";
         EXPECT_TRUE(view.boxes.isEmpty());
         if (c.awayMs < 0) {
             ASSERT_EQ(ends.size(), 1);
@@ -334,6 +349,20 @@ TEST_F(SessionTest, aPortThatGoesAwayOutsideATransferIsFollowed) {
         EXPECT_EQ(view.caption, QStringLiteral("Tarnix Pellora, PROGRAMMED"));
         control.plugIn();
         EXPECT_TRUE(control.portOpen());
+    }
+}
+
+// A prompt or answers that never came may have gone to another program reading the port: the end's
+// note names it, so that the board is not blamed.
+TEST_F(SessionTest, anEndWithoutPromptOrAnswersNamesAnotherReaderOfThePort) {
+    control.otherReaders = QStringLiteral("cat (pid 7) also has /dev/fake0 open");
+    for (const std::function<void()> &fail :
+         {std::function<void()>([&] { clock.advance(61'000); }),
+          std::function<void()>([&] { control.feed(">"), clock.advance(3000); })}) {
+        press();
+        fail();
+        EXPECT_TRUE(!session->running() && ends.constLast().note.endsWith(control.otherReaders));
+        EXPECT_TRUE(view.log.endsWith(control.otherReaders)) << view.log.toStdString();
     }
 }
 

@@ -1,5 +1,6 @@
 // The window as the operator first sees it, start-up from the settings file, and shut-down.
 #include "FakeSerialControl.h"
+#include "FirmwareFiles.h"
 #include "SettingsFile.h"
 #include "VirtualClock.h"
 #include "app/LogView.h"
@@ -9,20 +10,31 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace {
 
-std::unique_ptr<frmProg> makeWindow(FakeSerialControl **control = nullptr) {
+std::unique_ptr<frmProg> makeWindow(FakeSerialControl **control = nullptr,
+                                    VirtualClock **clock = nullptr) {
     auto fake = std::make_unique<FakeSerialControl>();
+    auto virtualClock = std::make_unique<VirtualClock>();
     if (control)
         *control = fake.get();
-    return std::make_unique<frmProg>(std::move(fake), std::make_unique<VirtualClock>());
+    if (clock)
+        *clock = virtualClock.get();
+    return std::make_unique<frmProg>(std::move(fake), std::move(virtualClock));
 }
 
 // The layout as drawn: twips, 15 to the pixel.
@@ -258,4 +270,171 @@ TEST_F(WindowTest, closingWithThePortClosedShowsNothing) {
     EXPECT_TRUE(window->close());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarnix Pellora"));
+}
+
+namespace {
+
+// A window on a fake port in virtual time, connected or not, with port 3 typed in.
+struct Bench : ScratchFolder {
+    FakeSerialControl *control = nullptr;
+    VirtualClock *clock = nullptr;
+    std::unique_ptr<frmProg> window = makeWindow(&control, &clock);
+    Bench() {
+        window->show();
+        window->findChild<QLineEdit *>(QStringLiteral("txtComPort"))->setText(QStringLiteral("3"));
+    }
+    QPushButton *button(const char *name) const {
+        return window->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+    QString caption() const { return window->windowTitle().mid(16); } // after "Tarnix Pellora, "
+    QString log() const { return window->log().text(); }
+    QString choose(const QString &path) {
+        window->setFileChooser([path](QWidget *) { return path; });
+        button("btnopenFile")->click();
+        return path;
+    }
+    // Connected, an image chosen, START pressed.
+    QString start() {
+        button("btnCon")->click();
+        const QString image = choose(writeFile(TwoLines));
+        button("btnFlash")->click();
+        return image;
+    }
+    // Dragged over the log and dropped there: true when the window took the drag.
+    bool drop(const QList<QUrl> &urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter({5, 5}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window->log().viewport(), &enter);
+        QDropEvent dropped({5, 5}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window->log().viewport(), &dropped);
+        return enter.isAccepted();
+    }
+    QString dialogFolder() {
+        QString folder;
+        window->setFileChooser(frmProg::chooseFileWithDialog);
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            folder = dialog->directory().absolutePath();
+            dialog->reject();
+        });
+        button("btnopenFile")->click();
+        return folder;
+    }
+    static constexpr char TwoLines[] = "S1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
+};
+
+} // namespace
+
+// The window says what is true now and takes a file as a desktop program does. One row each.
+TEST_F(WindowTest, saysWhatIsTrueNowAndTakesFilesAsADesktopProgramDoes) {
+    const std::pair<const char *, std::function<void(Bench &)>> rows[] = {
+        {"the caption through START, a port away and back, the prompt, CANCEL, away when idle",
+         [](Bench &r) {
+             QStringList seen;
+             const auto step = [&](const std::function<void()> &act) {
+                 act(), seen << r.caption();
+             };
+             r.start();
+             seen << r.caption();
+             step([&] { r.control->loseDevice(); });
+             step([&] { r.control->plugIn(); });
+             step([&] { r.control->feed(">"); });
+             step([&] { r.button("btnFlash")->click(); });
+             step([&] { r.control->loseDevice(); });
+             step([&] { r.control->plugIn(); });
+             EXPECT_EQ(seen, (QStringList{"Waiting restart", "Waiting for the board's port",
+                                          "Waiting restart", "Bootprogram started", "Cancelled",
+                                          "Waiting for the board's port", "Connect: True"}));
+         }},
+        {"a verdict stays while the board restarts",
+         [](Bench &r) {
+             r.start();
+             r.control->feed(">"), r.clock->advance(333), r.control->feed("_");
+             r.clock->advance(1200), r.control->feed("..P");
+             r.control->loseDevice(), r.control->plugIn();
+             EXPECT_EQ(r.caption(), QStringLiteral("PROGRAMMED"));
+         }},
+        {"START without a connection says what to do",
+         [](Bench &r) {
+             r.button("btnCon")->click();
+             r.choose(r.writeFile(Bench::TwoLines));
+             r.button("btnCon")->click(); // Disconnect: the button stays enabled
+             r.button("btnFlash")->click();
+             EXPECT_TRUE(r.log().endsWith(
+                 QStringLiteral("Not connected: press Connect first (port 3 opens /dev/ttyS2)")));
+         }},
+        {"RecordBytes in the settings file sizes a converted file's records",
+         [](Bench &r) {
+             storeSetting(QStringLiteral("RecordBytes"), QStringLiteral("32"));
+             r.button("btnCon")->click();
+             r.choose(r.writeFile(FirmwareFiles::hexRecord(0, 0, QByteArray(64, 'a')) + "\n" +
+                                      FirmwareFiles::hexEnd() + "\n",
+                                  QStringLiteral("app.hex")));
+             r.button("btnFlash")->click();
+             EXPECT_TRUE(r.log().contains(QStringLiteral("sent as 2 S1 records")));
+         }},
+        {"a dropped file is chosen and its folder is where the dialog opens next",
+         [](Bench &r) {
+             const QString image = r.writeFile(Bench::TwoLines);
+             EXPECT_TRUE(r.drop({QUrl::fromLocalFile(image)}));
+             EXPECT_EQ(r.window->session().selectedFile(), image);
+             EXPECT_EQ(r.dialogFolder(), r.dir.path());
+             storeSetting(QStringLiteral("LastFolder"), r.path(QStringLiteral("gone")));
+             EXPECT_EQ(r.dialogFolder(), QDir::homePath());
+         }},
+        {"several files, a folder, a web address are refused; nothing is taken during a run",
+         [](Bench &r) {
+             const QUrl file = QUrl::fromLocalFile(r.writeFile(Bench::TwoLines, "b.srec"));
+             r.drop({file, file});
+             r.drop({QUrl::fromLocalFile(r.dir.path())});
+             r.drop({QUrl(QStringLiteral("https://example.org/app.srec"))});
+             for (const QString &note :
+                  {QStringLiteral("2 files were dropped"), r.dir.path() + " is a folder",
+                   QStringLiteral("https://example.org/app.srec is not a file on this computer")})
+                 EXPECT_TRUE(r.log().contains(note)) << note.toStdString();
+             const QString chosen = r.start();
+             EXPECT_FALSE(r.drop({file}));
+             EXPECT_EQ(r.window->session().selectedFile(), chosen);
+         }},
+        {"Save log… writes a header and the log as it reads; an unwritable place is noted",
+         [](Bench &r) {
+             const QString image = r.start();
+             r.control->feed(">"), r.button("btnFlash")->click(); // CANCEL
+             const QString log = r.log();
+             const auto save = [&](const QString &path) {
+                 r.window->setSaveChooser([path](QWidget *, const QString &) { return path; });
+                 std::unique_ptr<QMenu> menu(r.window->log().createContextMenu({0, 0}));
+                 menu->findChild<QAction *>(QStringLiteral("saveLog"))->trigger();
+                 return QString::fromUtf8(readFile(path));
+             };
+             const QString saved = save(r.path(QStringLiteral("kept.log")));
+             EXPECT_TRUE(saved.startsWith(QStringLiteral("Tarnix Pellora log, saved ")));
+             for (const QString &part :
+                  {QStringLiteral("\nPort: 3, /dev/fake3\nFile: %1\nSHA-256: %2\n")
+                       .arg(image, sha256sum(image)),
+                   QStringLiteral("\nLast run: cancelled, 0 of 2 lines sent, "),
+                   QStringLiteral("\n\n") + log + QLatin1Char('\n')})
+                 EXPECT_TRUE(saved.contains(part)) << saved.toStdString();
+             save(QStringLiteral("/no/such/folder/kept.log"));
+             EXPECT_TRUE(r.log().startsWith(log));
+             EXPECT_TRUE(r.log().contains(
+                 QStringLiteral("The log cannot be saved to /no/such/folder/kept.log")));
+         }},
+        {"Escape in the countdown cancels",
+         [](Bench &r) {
+             r.window->activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(r.window.get()));
+             r.start();
+             QTest::keyClick(r.window.get(), Qt::Key_Escape);
+             EXPECT_EQ(r.window->session().state(), SessionState::Idle);
+             EXPECT_TRUE(r.log().startsWith(QStringLiteral("Ohjelmointi keskeytetty!")));
+         }},
+    };
+    for (const auto &[name, row] : rows) {
+        SCOPED_TRACE(name);
+        removeSettings();
+        Bench r;
+        row(r);
+    }
 }
