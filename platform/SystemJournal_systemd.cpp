@@ -24,7 +24,8 @@ public:
         std::vector<iovec> vectors;
         for (const JournalField &field : entry.fields) {
             fields.push_back(field.first + '=' + field.second);
-            vectors.push_back({fields.back().data(), static_cast<std::size_t>(fields.back().size())});
+            vectors.push_back(
+                {fields.back().data(), static_cast<std::size_t>(fields.back().size())});
         }
         const int result = sd_journal_sendv(vectors.data(), static_cast<int>(vectors.size()));
         if (result < 0)

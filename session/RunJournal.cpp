@@ -10,7 +10,8 @@ namespace {
 // "exit_code" -> "PELLORA_EXIT", "sent_sha256" -> "PELLORA_SENT_SHA256", a group "fw-version" ->
 // "PELLORA_BOOT_FW_VERSION": the journal takes upper-case letters, digits and underscores.
 QByteArray fieldName(const QString &prefix, const QString &key) {
-    static const QHash<QString, QString> Renamed = {{QStringLiteral("exit_code"), QStringLiteral("exit")}};
+    static const QHash<QString, QString> Renamed = {
+        {QStringLiteral("exit_code"), QStringLiteral("exit")}};
     QByteArray name = (prefix + Renamed.value(key, key)).toUpper().toLatin1();
     for (char &c : name)
         if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
@@ -25,8 +26,9 @@ QByteArray text(const QJsonValue &value) {
         return value.toBool() ? "true" : "false";
     if (value.isDouble()) {
         const double d = value.toDouble();
-        return d == static_cast<double>(static_cast<qint64>(d)) ? QByteArray::number(static_cast<qint64>(d))
-                                                                 : QByteArray::number(d, 'f', 3);
+        return d == static_cast<double>(static_cast<qint64>(d))
+                   ? QByteArray::number(static_cast<qint64>(d))
+                   : QByteArray::number(d, 'f', 3);
     }
     return {};
 }
@@ -57,7 +59,7 @@ void addFields(QList<JournalField> &fields, const QString &prefix, const QJsonOb
 struct Kind {
     const char *messageId;
     int priority;
-    const char *words;   // what the MESSAGE starts with
+    const char *words;    // what the MESSAGE starts with
     bool withNote = true; // the MESSAGE ends with the run's note
 };
 
@@ -68,8 +70,10 @@ QString result(const QJsonObject &line) {
 Kind kindOf(const QJsonObject &line) {
     const QString result = ::result(line);
     if (result == QLatin1String("programmed")) {
-        const QString boot =
-            line.value(QStringLiteral("boot")).toObject().value(QStringLiteral("result")).toString();
+        const QString boot = line.value(QStringLiteral("boot"))
+                                 .toObject()
+                                 .value(QStringLiteral("result"))
+                                 .toString();
         const bool proven = (boot.isEmpty() || boot == QLatin1String("booted")) &&
                             line.value(QStringLiteral("exit_code")).toInt() != 7;
         return proven ? Kind{JournalMessageId::Programmed, 5, RunEnd::ProgrammedText, false}
@@ -115,10 +119,11 @@ JournalEntry journalEntry(const QJsonObject &line) {
                        .arg(line.value(QStringLiteral("seconds")).toDouble(), 0, 'f', 1);
 
     JournalEntry entry;
-    entry.fields = {{"MESSAGE", message.toUtf8()},
-                    {"MESSAGE_ID", kind.messageId},
-                    {"PRIORITY", QByteArray::number(kind.priority)},
-                    {"SYSLOG_IDENTIFIER", line.value(QStringLiteral("program")).toString().toUtf8()}};
+    entry.fields = {
+        {"MESSAGE", message.toUtf8()},
+        {"MESSAGE_ID", kind.messageId},
+        {"PRIORITY", QByteArray::number(kind.priority)},
+        {"SYSLOG_IDENTIFIER", line.value(QStringLiteral("program")).toString().toUtf8()}};
     addFields(entry.fields, QStringLiteral("PELLORA_"), line);
     return entry;
 }

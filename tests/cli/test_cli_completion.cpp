@@ -96,7 +96,7 @@ TEST(BashCompletion, offersEveryOptionTheProgramTakesAndNoOther) {
               QSet<QString>({"--history", "--history-file"}));
     // After a flag, the next option; after a finished value too.
     EXPECT_EQ(asSet(complete({QStringLiteral("--json"), QStringLiteral("--no-")}).replies),
-              QSet<QString>({"--no-history"}));
+              QSet<QString>({"--no-history", "--no-journal"}));
     EXPECT_EQ(
         asSet(complete({QStringLiteral("--speed"), QStringLiteral("auto"), QStringLiteral("--j")})
                   .replies),

@@ -27,16 +27,17 @@ TEST(RunJournal, eachKindOfEndHasItsWordsIdAndPriorityAndTheHistorysFacts) {
     run.started = QDateTime::fromString(QStringLiteral("2030-01-02T03:04:05Z"), Qt::ISODate);
     run.ended = run.started.addMSecs(41'200);
     run.linesSent = 515;
-    const RunOrigin cli{.program = QStringLiteral("tarnix-pellora-cli"),
-                        .version = QStringLiteral("0.1.0"),
-                        .device = QStringLiteral("/dev/ttyUSB0"),
-                        .portNumber = 0,
-                        .exitCode = 0,
-                        .board = 2,
-                        .serial = QStringLiteral("1003"),
-                        .serialAddress = QStringLiteral("0x0800FFF0"),
-                        .adapter = AdapterIdentity{QStringLiteral("0403"), QStringLiteral("6001"),
-                                                   QStringLiteral("A1B2"), {}}};
+    const RunOrigin cli{
+        .program = QStringLiteral("tarnix-pellora-cli"),
+        .version = QStringLiteral("0.1.0"),
+        .device = QStringLiteral("/dev/ttyUSB0"),
+        .portNumber = 0,
+        .exitCode = 0,
+        .board = 2,
+        .serial = QStringLiteral("1003"),
+        .serialAddress = QStringLiteral("0x0800FFF0"),
+        .adapter = AdapterIdentity{
+            QStringLiteral("0403"), QStringLiteral("6001"), QStringLiteral("A1B2"), {}}};
     BootCheck fault;
     fault.verdict = BootCheck::Verdict::Fault;
     fault.line = QStringLiteral("HardFault at 0x08001234");
@@ -52,30 +53,56 @@ TEST(RunJournal, eachKindOfEndHasItsWordsIdAndPriorityAndTheHistorysFacts) {
         const char *id;
         const char *priority;
     } cases[] = {
-        {EndCause::Booted, {}, 0, booted, "PROGRAMMED /dev/ttyUSB0 app.hex serial 1003 in 41.2 s",
-         JournalMessageId::Programmed, "5"},
+        {EndCause::Booted,
+         {},
+         0,
+         booted,
+         "PROGRAMMED /dev/ttyUSB0 app.hex serial 1003 in 41.2 s",
+         JournalMessageId::Programmed,
+         "5"},
         {EndCause::NotBooted, fault.note(), 7, fault,
          "PROGRAMMED, not proven to boot /dev/ttyUSB0 app.hex serial 1003: Programmed, but the "
          "application reported a fault: \"HardFault at 0x08001234\"",
          JournalMessageId::NotProvenToBoot, "4"},
         {EndCause::AckTimeout,
-         QStringLiteral("The device answered 99 of 515 lines (100 sent), then fell silent"), 4, {},
-         "Programming FAILLED /dev/ttyUSB0 app.hex serial 1003: The device answered 99 of 515 lines "
+         QStringLiteral("The device answered 99 of 515 lines (100 sent), then fell silent"),
+         4,
+         {},
+         "Programming FAILLED /dev/ttyUSB0 app.hex serial 1003: The device answered 99 of 515 "
+         "lines "
          "(100 sent), then fell silent",
-         JournalMessageId::AckTimeout, "3"},
-        {EndCause::NoBootPrompt, {}, 3, {},
+         JournalMessageId::AckTimeout,
+         "3"},
+        {EndCause::NoBootPrompt,
+         {},
+         3,
+         {},
          "Restart to bootprogram failled! /dev/ttyUSB0 app.hex serial 1003",
-         JournalMessageId::NoBootPrompt, "3"},
-        {EndCause::Aborted, {}, 130, {}, "Cancelled /dev/ttyUSB0 app.hex serial 1003",
-         JournalMessageId::Cancelled, "5"},
-        {EndCause::PortLost, QStringLiteral("/dev/ttyUSB0: the device disappeared"), 5, {},
+         JournalMessageId::NoBootPrompt,
+         "3"},
+        {EndCause::Aborted,
+         {},
+         130,
+         {},
+         "Cancelled /dev/ttyUSB0 app.hex serial 1003",
+         JournalMessageId::Cancelled,
+         "5"},
+        {EndCause::PortLost,
+         QStringLiteral("/dev/ttyUSB0: the device disappeared"),
+         5,
+         {},
          "Programming FAILLED /dev/ttyUSB0 app.hex serial 1003: /dev/ttyUSB0: the device "
          "disappeared",
-         JournalMessageId::PortError, "3"},
-        {EndCause::FileError, QStringLiteral("File refused: line 3 is not a valid S-record"), 6, {},
+         JournalMessageId::PortError,
+         "3"},
+        {EndCause::FileError,
+         QStringLiteral("File refused: line 3 is not a valid S-record"),
+         6,
+         {},
          "Programming FAILLED /dev/ttyUSB0 app.hex serial 1003: File refused: line 3 is not a "
          "valid S-record",
-         JournalMessageId::FileError, "3"},
+         JournalMessageId::FileError,
+         "3"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
