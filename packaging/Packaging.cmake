@@ -10,6 +10,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/tarnix-pellora.desktop
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/invalid.tarnix.pellora.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/70-tarnix-pellora.rules DESTINATION lib/udev/rules.d)
+# What journalctl -x says of each kind of run's entry in the system journal (systemd's package
+# trigger rebuilds the catalog's database when the package is installed).
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/tarnix-pellora.catalog DESTINATION lib/systemd/catalog)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion/tarnix-pellora-cli
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 foreach(size 16 32 48 64)
@@ -34,6 +37,8 @@ install(FILES ${PELLORA_GENERATED}/tarnix-pellora.1.gz ${PELLORA_GENERATED}/tarn
 # changelog is changelog.gz; its latest entry must name PROJECT_VERSION (the package test checks).
 install(FILES ${PELLORA_GENERATED}/copyright ${PELLORA_GENERATED}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnix-pellora)
+# How a fleet of stations collects the runs' journal entries (the manual page points to it).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/fleet.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnix-pellora)
 
 # Lintian counts a binary as unfortified when it calls none of the checked functions it knows of;
 # the override says why that is wrong for these programs, true only where fortifying was on.
@@ -68,6 +73,9 @@ else()
         "libqt6core6, libqt6gui6, libqt6widgets6, libqt6serialport6, libqt6dbus6, qt6-qpa-plugins")
     if(LIBUDEV_FOUND)
         string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libudev1")
+    endif()
+    if(LIBSYSTEMD_FOUND)
+        string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libsystemd0")
     endif()
 endif()
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/")

@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build git pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libudev-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libudev-dev libsystemd-dev
     libgtest-dev googletest fonts-dejavu-core
 )
 for option in "$@"; do
@@ -18,12 +18,14 @@ for option in "$@"; do
     # the desktop entry, the manual pages and the AppStream metainfo; a session bus of the tests'
     # own for the desktop notification; clang-format, which CI checks the tree with; Qt's private
     # headers, through which the accessibility test switches accessibility on, and the
-    # accessibility bus with a Python client that reads the window as a screen reader does.
+    # accessibility bus with a Python client that reads the window as a screen reader does; the
+    # journal's daemon, collector and uploader, through which the journal check carries runs.
     --test)
         packages+=(xvfb xauth xdotool imagemagick x11-apps x11-utils binutils srecord
             binutils-mips-linux-gnu
             file dpkg-dev lintian desktop-file-utils groff-base appstream dbus-daemon clang-format
-            qt6-base-private-dev at-spi2-core python3 python3-gi gir1.2-atspi-2.0)
+            qt6-base-private-dev at-spi2-core python3 python3-gi gir1.2-atspi-2.0
+            systemd systemd-journal-remote)
         ;;
     # The fuzzing toolchain: clang and its sanitizer and libFuzzer runtimes.
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
