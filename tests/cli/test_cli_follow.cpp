@@ -49,19 +49,21 @@ public:
 
 private:
     void take(const QByteArray &bytes) {
-        if (bytes == "i" && !prompted_) {
-            prompted_ = true;
-            answer(">");
-        } else if (bytes == "f") {
-            answer("_");
-        } else if (bytes == "\n") {
-            const bool last =
-                line_.startsWith("S7") || line_.startsWith("S8") || line_.startsWith("S9");
-            runs += last ? 1 : 0;
-            line_.clear();
-            answer(last ? "P" : ".");
-        } else if (bytes != "i") {
-            line_ += bytes;
+        for (const char c : bytes) {
+            if (c == 'i' && line_.isEmpty()) {
+                if (!std::exchange(prompted_, true))
+                    answer(">");
+            } else if (c == 'f' && line_.isEmpty()) {
+                answer("_");
+            } else if (c == '\n') {
+                const bool last = line_.startsWith("S7") || line_.startsWith("S8") ||
+                                  line_.startsWith("S9");
+                runs += last ? 1 : 0;
+                line_.clear();
+                answer(last ? "P" : ".");
+            } else {
+                line_ += c;
+            }
         }
     }
     void answer(const QByteArray &text) {
