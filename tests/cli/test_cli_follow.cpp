@@ -56,8 +56,8 @@ private:
             } else if (c == 'f' && line_.isEmpty()) {
                 answer("_");
             } else if (c == '\n') {
-                const bool last = line_.startsWith("S7") || line_.startsWith("S8") ||
-                                  line_.startsWith("S9");
+                const bool last =
+                    line_.startsWith("S7") || line_.startsWith("S8") || line_.startsWith("S9");
                 runs += last ? 1 : 0;
                 line_.clear();
                 answer(last ? "P" : ".");

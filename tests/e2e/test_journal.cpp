@@ -34,7 +34,8 @@ std::optional<QByteArray> output(const QString &program, const QStringList &argu
 // The entries of a journal (the system's, or the file `file`) that name `firmware`.
 QList<QJsonObject> entries(const QString &firmware, const QString &file = {}) {
     QStringList arguments = {QStringLiteral("-o"), QStringLiteral("json"),
-                             QStringLiteral("--no-pager"), QStringLiteral("PELLORA_FILE=") + firmware};
+                             QStringLiteral("--no-pager"),
+                             QStringLiteral("PELLORA_FILE=") + firmware};
     if (!file.isEmpty())
         arguments.prepend(QStringLiteral("--file=") + file);
     QList<QJsonObject> found;
@@ -52,8 +53,7 @@ bool journalListens() {
     address.sun_family = AF_UNIX;
     const QByteArray path = JournalSocket.toLocal8Bit();
     std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
-    const bool listens =
-        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    const bool listens = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return listens;
 }
@@ -76,7 +76,8 @@ class Journal : public WindowRig {
 protected:
     void SetUp() override {
         WindowRig::SetUp();
-        for (const char *tool : {"systemd-journald", "systemd-journal-remote", "systemd-journal-upload"})
+        for (const char *tool :
+             {"systemd-journald", "systemd-journal-remote", "systemd-journal-upload"})
             if (!QFileInfo::exists(Systemd + QString::fromLatin1(tool)))
                 GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh --test)";
         if (!journalListens()) {
@@ -98,7 +99,8 @@ protected:
         // that runs.
         if (startedJournal)
             for (const char *socket : {"socket", "stdout", "dev-log"})
-                QFile::remove(QStringLiteral("/run/systemd/journal/") + QString::fromLatin1(socket));
+                QFile::remove(QStringLiteral("/run/systemd/journal/") +
+                              QString::fromLatin1(socket));
         WindowRig::TearDown();
     }
 
@@ -113,23 +115,23 @@ TEST_F(Journal, bothProgramsRunsReachTheJournalAndACollectorWithTheirFields) {
     storeSetting(QStringLiteral("History/Journal"), QStringLiteral("true"));
     const QString firmware = writeFile(srec(randomData(512, 51)), QStringLiteral("fleet.srec"));
     // Where the collector takes over: after what the journal held before these runs.
-    const QByteArray before = output(QStringLiteral("journalctl"),
-                                     {QStringLiteral("-n"), QStringLiteral("1"),
-                                      QStringLiteral("-o"), QStringLiteral("json")})
-                                  .value_or(QByteArray());
+    const QByteArray before =
+        output(QStringLiteral("journalctl"), {QStringLiteral("-n"), QStringLiteral("1"),
+                                              QStringLiteral("-o"), QStringLiteral("json")})
+            .value_or(QByteArray());
     const QString cursor = QJsonDocument::fromJson(before.trimmed())
                                .object()
                                .value(QStringLiteral("__CURSOR"))
                                .toString();
 
     // The command line: one board programmed, one that stops answering.
-    for (const QStringList &board : {QStringList{}, QStringList{QStringLiteral("--stop-ack-after"),
-                                                                QStringLiteral("5")}}) {
+    for (const QStringList &board :
+         {QStringList{}, QStringList{QStringLiteral("--stop-ack-after"), QStringLiteral("5")}}) {
         SimProcess device;
         ASSERT_TRUE(device.start(board));
-        QStringList arguments = {QStringLiteral("--device"), device.slavePath(),
-                                 QStringLiteral("--file"),   firmware,
-                                 QStringLiteral("--speed"),  QStringLiteral("auto"),
+        QStringList arguments = {QStringLiteral("--device"),    device.slavePath(),
+                                 QStringLiteral("--file"),      firmware,
+                                 QStringLiteral("--speed"),     QStringLiteral("auto"),
                                  QStringLiteral("--no-history")};
         if (board.isEmpty()) // the programmed board gets serial 1003
             arguments << QStringLiteral("--serial") << QStringLiteral("0x08000000:le:4")
@@ -169,8 +171,10 @@ TEST_F(Journal, bothProgramsRunsReachTheJournalAndACollectorWithTheirFields) {
         EXPECT_TRUE(field("MESSAGE").contains(QStringLiteral("fleet.srec")))
             << field("MESSAGE").toStdString();
     }
-    EXPECT_TRUE(sent[1].value(QStringLiteral("PELLORA_NOTE")).toString().contains(
-        QStringLiteral("then fell silent")));
+    EXPECT_TRUE(sent[1]
+                    .value(QStringLiteral("PELLORA_NOTE"))
+                    .toString()
+                    .contains(QStringLiteral("then fell silent")));
 
     // The collector on the loopback, and the station's uploader pointed at it.
     const int port = freePort();
@@ -194,7 +198,10 @@ TEST_F(Journal, bothProgramsRunsReachTheJournalAndACollectorWithTheirFields) {
         10'000));
     QList<QJsonObject> arrived;
     ASSERT_TRUE(waitUntil(
-        [&] { return QFileInfo::exists(collected) && (arrived = entries(firmware, collected)).size() == 3; },
+        [&] {
+            return QFileInfo::exists(collected) &&
+                   (arrived = entries(firmware, collected)).size() == 3;
+        },
         30'000))
         << arrived.size() << " entries at the collector";
     for (qsizetype i = 0; i < 3; ++i) {
@@ -221,26 +228,29 @@ TEST_F(Journal, bothProgramsRunsReachTheJournalAndACollectorWithTheirFields) {
                      sent[0].value(QStringLiteral("PELLORA_SHA256")).toString()}),
               3)
         << "every run of one file";
-    EXPECT_EQ(count({QStringLiteral("PELLORA_FILE=") + firmware, QStringLiteral("PELLORA_SERIAL=1003")}),
-              1)
+    EXPECT_EQ(
+        count({QStringLiteral("PELLORA_FILE=") + firmware, QStringLiteral("PELLORA_SERIAL=1003")}),
+        1)
         << "the board that got serial 1003";
-    EXPECT_EQ(count({QStringLiteral("PELLORA_FILE=") + firmware,
-                     QStringLiteral("_HOSTNAME=") + sent[0].value(QStringLiteral("_HOSTNAME")).toString(),
-                     QStringLiteral("MESSAGE_ID=") + QString::fromLatin1(JournalMessageId::Programmed)}),
-              2)
+    EXPECT_EQ(
+        count({QStringLiteral("PELLORA_FILE=") + firmware,
+               QStringLiteral("_HOSTNAME=") + sent[0].value(QStringLiteral("_HOSTNAME")).toString(),
+               QStringLiteral("MESSAGE_ID=") + QString::fromLatin1(JournalMessageId::Programmed)}),
+        2)
         << "this station's programmed runs";
 
     // The catalog explains each kind of entry.
     const QString root = path(QStringLiteral("root"));
     QDir().mkpath(root + QStringLiteral("/usr/lib/systemd/catalog"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(PELLORA_CATALOG_PATH),
-                            root + QStringLiteral("/usr/lib/systemd/catalog/tarnix-pellora.catalog")));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(PELLORA_CATALOG_PATH),
+                    root + QStringLiteral("/usr/lib/systemd/catalog/tarnix-pellora.catalog")));
     ASSERT_TRUE(output(QStringLiteral("journalctl"),
                        {QStringLiteral("--root=") + root, QStringLiteral("--update-catalog")}));
-    for (const char *id : {JournalMessageId::Programmed, JournalMessageId::NotProvenToBoot,
-                           JournalMessageId::AckTimeout, JournalMessageId::NoBootPrompt,
-                           JournalMessageId::Cancelled, JournalMessageId::PortError,
-                           JournalMessageId::FileError})
+    for (const char *id :
+         {JournalMessageId::Programmed, JournalMessageId::NotProvenToBoot,
+          JournalMessageId::AckTimeout, JournalMessageId::NoBootPrompt, JournalMessageId::Cancelled,
+          JournalMessageId::PortError, JournalMessageId::FileError})
         EXPECT_TRUE(output(QStringLiteral("journalctl"),
                            {QStringLiteral("--root=") + root, QStringLiteral("--dump-catalog"),
                             QString::fromLatin1(id)})
