@@ -4,8 +4,7 @@
 
 namespace firmware {
 
-CheckedFile checkFile(QByteArray file, const QString &fileName,
-                      const ConversionOptions &options) {
+CheckedFile checkFile(QByteArray file, const QString &fileName, const ConversionOptions &options) {
     CheckedFile checked;
     CheckedFile::Source &source = checked.source;
     source.size = file.size();
