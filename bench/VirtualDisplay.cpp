@@ -51,8 +51,8 @@ bool VirtualDisplay::start(const char *windowManager) {
     int pipe[2];
     if (::pipe(pipe) != 0)
         return false;
-    const char *const server[] = {"Xvfb",        "-displayfd", "3",      "-screen", "0",
-                                  "1280x1024x24", "-nolisten",  "tcp",    nullptr};
+    const char *const server[] = {"Xvfb",         "-displayfd", "3",   "-screen", "0",
+                                  "1280x1024x24", "-nolisten",  "tcp", nullptr};
     server_ = spawn(server, pipe[1]);
     ::close(pipe[1]);
     QByteArray number;

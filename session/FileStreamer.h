@@ -20,10 +20,10 @@ struct StreamFailure {
     QString note;
 };
 
-// Sends one file line by line on a link, each line followed by one line feed, paced as its owner
-// says. It runs on the event loop: between lines it returns to the loop, so the receive handler,
-// the timers and the operator's clicks run meanwhile. It knows nothing of its owner: values come in
-// through its methods, events go out through its callbacks.
+// Sends one file line by line on a link, each line followed by one line feed in the same write,
+// paced as its owner says. It runs on the event loop: between lines it returns to the loop, so the
+// receive handler, the timers and the operator's clicks run meanwhile. It knows nothing of its
+// owner: values come in through its methods, events go out through its callbacks.
 class FileStreamer {
 public:
     struct Events {
@@ -67,8 +67,11 @@ private:
     enum class Wait { None, Drain, Pause, Ack, NextLine };
 
     void sendNextLine();
+    QByteArray withLineEnd(QByteArrayView line);
     void startPause();
-    void finishLine();
+    // Shows the progress of the line just done; true while the transfer goes on.
+    bool finishLine();
+    void stepToNextLine();
     void continueAfterLine();
     void stop();
     void fail(RunResult result, const QString &note);
@@ -87,4 +90,5 @@ private:
     qint64 lineLimit_ = 0;
     bool acked_ = false;
     bool ackedInDrain_ = false;
+    QByteArray joined_; // a line that is not followed by its line feed in the file, joined to one
 };
