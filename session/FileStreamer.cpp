@@ -7,11 +7,15 @@
 
 FileStreamer::FileStreamer(SerialLink &link, TimerFactory &timers, Events events)
     : link_(link), events_(std::move(events)), pauseTimer_(timers.createTimer(Pacing::PauseStepMs)),
-      stepTimer_(timers.createTimer(0)) {
+      stepTimer_(timers.createTimer(0)), ackWait_(timers, Pacing::AckWaitLimitMs) {
     // Both are one-shots; the tick says what the transfer was waiting for.
     pauseTimer_->onTick = [this] {
         pauseTimer_->setEnabled(false);
-        if (wait_ == Wait::Pause || wait_ == Wait::Ack)
+        if (wait_ == Wait::Pause)
+            continueAfterLine();
+    };
+    ackWait_.onExpiry = [this] {
+        if (wait_ == Wait::Ack)
             continueAfterLine();
     };
     stepTimer_->onTick = [this] {
@@ -96,7 +100,9 @@ void FileStreamer::startPause() {
             acked_ = false;
             return stepToNextLine();
         }
-        return arm(*pauseTimer_, pacing_.milliseconds, Wait::Ack);
+        wait_ = Wait::Ack;
+        ackWait_.setLimit(pacing_.milliseconds);
+        return ackWait_.start();
     case Pacing::Mode::FixedPause:
         return arm(*pauseTimer_, pacing_.milliseconds, Wait::Pause);
     case Pacing::Mode::NoPause:
@@ -122,7 +128,7 @@ void FileStreamer::receiveHandled() {
         return;
     ackedInDrain_ = false;
     if (wait_ == Wait::Ack) {
-        pauseTimer_->setEnabled(false);
+        ackWait_.met();
         continueAfterLine();
     }
 }
@@ -150,6 +156,7 @@ void FileStreamer::stop() {
     ackedInDrain_ = false;
     pauseTimer_->setEnabled(false);
     stepTimer_->setEnabled(false);
+    ackWait_.stop();
     lines_.reset();
     snapshot_.reset();
 }

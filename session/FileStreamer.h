@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock/Deadline.h"
 #include "clock/Timer.h"
 #include "firmware/TextLines.h"
 #include "serial/SerialLink.h"
@@ -81,6 +82,8 @@ private:
     Events events_;
     std::unique_ptr<Timer> pauseTimer_;
     std::unique_ptr<Timer> stepTimer_;
+    // "Auto - fast": the wait for each line's "." (see startPause).
+    Deadline ackWait_;
     std::shared_ptr<const FileSnapshot> snapshot_;
     std::optional<firmware::TextLines> lines_;
     Pacing pacing_;

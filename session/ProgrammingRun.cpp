@@ -8,8 +8,7 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     : link_(link), view_(view), settings_(std::move(settings)), events_(std::move(events)),
       countdownTimer_(timers.createTimer(CountdownTickMs)),
       probeTimer_(timers.createTimer(ProbeIntervalMs)),
-      fileCommandTimer_(timers.createTimer(FileCommandDelayMs)),
-      watchdog_(timers.createTimer(DotTimeoutMs)),
+      fileCommandTimer_(timers.createTimer(FileCommandDelayMs)), watchdog_(timers, DotTimeoutMs),
       fileStartTimer_(timers.createTimer(FileStartDelayMs)),
       verdictTimer_(timers.createTimer(ProgrammedWaitMs)),
       streamer_(link, timers,
@@ -25,7 +24,7 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     countdownTimer_->onTick = [this] { countdownTick(); };
     probeTimer_->onTick = [this] { probeTick(); };
     fileCommandTimer_->onTick = [this] { fileCommandTick(); };
-    watchdog_->onTick = [this] { finish(EndCause::AckTimeout, silenceNote()); };
+    watchdog_.onExpiry = [this] { finish(EndCause::AckTimeout, silenceNote()); };
     fileStartTimer_->onTick = [this] { startTransfer(); };
     verdictTimer_->onTick = [this] { finish(EndCause::AckTimeout, noVerdictNote()); };
     streamer_.setPacing(settings_.pacing);
@@ -64,8 +63,9 @@ void ProgrammingRun::finish(EndCause cause, const QString &note) {
     summary_.note = note;
     summary_.result = runEnd(cause).result;
     for (Timer *timer : {countdownTimer_.get(), probeTimer_.get(), fileCommandTimer_.get(),
-                         watchdog_.get(), fileStartTimer_.get(), verdictTimer_.get()})
+                         fileStartTimer_.get(), verdictTimer_.get()})
         timer->setEnabled(false);
+    watchdog_.stop();
     streamer_.abort();
     // An ended run holds no file: a large image is let go at once.
     settings_.file.reset();
@@ -154,7 +154,7 @@ void ProgrammingRun::promptReceived() {
     countdown_ = settings_.bootTimeoutSeconds;
     probeTimer_->setEnabled(false);
     fileCommandTimer_->setEnabled(true);
-    watchdog_->setEnabled(true);
+    watchdog_.start();
 }
 
 void ProgrammingRun::fileRequested() {
@@ -186,8 +186,7 @@ void ProgrammingRun::lineSent(qint64 line, qint64 total, qint64 bytes) {
 void ProgrammingRun::dotReceived() {
     if (answered_ < answerableSent_)
         ++answered_;
-    watchdog_->setEnabled(false);
-    watchdog_->setEnabled(true);
+    watchdog_.start(); // pushed back: DotTimeoutMs from this "."
     streamer_.lineAcknowledged();
 }
 
