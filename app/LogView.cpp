@@ -31,16 +31,28 @@ LogView::~LogView() = default;
 void LogView::setFrameTimer(std::unique_ptr<Timer> timer) {
     const bool waiting = frame_ && frame_->enabled();
     frame_ = std::move(timer);
-    frame_->onTick = [this] { flush(); };
+    frame_->onTick = [this] { frameTick(); };
     frame_->setEnabled(waiting);
 }
 
 void LogView::appendReceived(const QByteArray &latin1) {
     addPending(QString::fromLatin1(latin1));
-    if (pending_.size() >= PendingLimit)
+    if (pending_.size() >= PendingLimit) {
         flush();
-    else if (!pending_.isEmpty())
+    } else if (!pending_.isEmpty() && !frame_->enabled()) {
+        frame_->setInterval(FrameMs);
         frame_->setEnabled(true);
+    }
+}
+
+void LogView::frameTick() {
+    const bool flood = pending_.size() > FloodCharacters;
+    flush();
+    // The timer runs on as the next frame of the flood; a tick that finds nothing ends it.
+    if (flood) {
+        frame_->setInterval(FloodFrameMs);
+        frame_->setEnabled(true);
+    }
 }
 
 void LogView::appendText(const QString &text) {

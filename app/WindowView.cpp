@@ -22,7 +22,7 @@ const QString Title = QString::fromLatin1(WindowLayout::Title);
 WindowView::WindowView(QWidget &window, QPushButton &startButton, LogView &log,
                        TimerFactory &timers)
     : window_(window), startButton_(startButton), log_(log),
-      captionFrame_(timers.createTimer(LogView::FrameMs)) {
+      captionFrame_(timers.createTimer(LogView::FloodFrameMs)) {
     captionFrame_->onTick = [this] {
         captionFrame_->setEnabled(false);
         if (pendingPercent_)

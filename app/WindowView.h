@@ -18,11 +18,11 @@ class QWidget;
 //
 // What the caption and the log show reaches a screen reader too. The window's accessible name is
 // its caption; each new status raises the name-change event (progress once per tenth, so that
-// speech keeps up with the lines). Within a tenth the progress reaches the caption once a frame
-// (LogView::FrameMs), its latest value: a caption set for each line would have the window manager
-// redraw the title bar far more often than anyone can read it. Each note becomes the window's
-// accessible description, which raises its own event, until the next run starts. Where Qt has
-// announcements (6.8 on), both are announced as well.
+// speech keeps up with the lines). Within a tenth the progress reaches the caption ten times a
+// second (LogView::FloodFrameMs), its latest value: a caption set for each line would have the
+// window manager redraw the title bar far more often than anyone can read it. Each note becomes the
+// window's accessible description, which raises its own event, until the next run starts. Where Qt
+// has announcements (6.8 on), both are announced as well.
 class WindowView final : public SessionView {
 public:
     // `timers`: the window's clock, for the caption's frame.

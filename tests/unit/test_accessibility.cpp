@@ -4,6 +4,7 @@
 #include "SRecordWriter.h"
 #include "TestFiles.h"
 #include "VirtualClock.h"
+#include "app/LogView.h"
 #include "app/WindowLayout.h"
 #include "app/frmProg.h"
 
@@ -164,7 +165,7 @@ const struct Scene {
       Caption + "progress: 30%", Caption + "progress: 40%", Caption + "progress: 50%",
       Caption + "progress: 60%", Caption + "progress: 70%", Caption + "progress: 80%",
       Caption + "progress: 90%", Caption + "progress: 100%", Caption + "PROGRAMMED"}},
-    {"a long run: within a tenth the caption takes the latest progress once a frame",
+    {"a long run: within a tenth the caption takes the latest progress ten times a second",
      [](Reader &r) {
          r.window->findChild<QComboBox *>(QStringLiteral("Combospeed"))
              ->setCurrentIndex(Pacing::AutoSpeedIndex);
@@ -176,13 +177,13 @@ const struct Scene {
          QStringList captions;
          answer(5); // 0.1 % (a new tenth) to 0.5 %
          captions << r.window->windowTitle();
-         r.clock->advance(30);
+         r.clock->advance(LogView::FloodFrameMs);
          captions << r.window->windowTitle();
          answer(95); // to 10 %, a new tenth, then on within it
          answer(5);
          captions << r.window->windowTitle();
          r.control->loseDevice(); // a status after a progress still waiting for its frame
-         r.clock->advance(30);
+         r.clock->advance(LogView::FloodFrameMs);
          return captions << r.window->windowTitle();
      },
      {"Tarnix Pellora, progress: 0.1%", "Tarnix Pellora, progress: 0.5%",
