@@ -1,6 +1,7 @@
-// The window's transfer beside the command line's and a bare sender's, on the same image.
+// The window's transfer beside the command line's and two bare senders', on the same image: one
+// that blocks in read() for each ".", and one that waits in poll() first, as an event loop does.
 //
-//   bench_window [--x-display] [--only bare|cli|window] [repetitions]
+//   bench_window [--x-display] [--only bare|bare-poll|cli|window] [repetitions]
 //       default 3 runs of each on the 32,770-line image (1 MiB of data in 32-byte S3 records, an
 //       S0 and an S7), "Auto - fast"; --x-display: the window on an X display (Xvfb) with a window
 //       manager (openbox), as on a desktop, instead of the offscreen platform; --only: that sender
@@ -278,10 +279,11 @@ Run runCli(const QString &path, qint64 lines) {
     return run;
 }
 
-enum Sender { Bare, Cli, Window, Senders };
-constexpr std::array<const char *, Senders> Keys = {"bare", "cli", "window"};
-std::array<const char *, Senders> Names = {
-    "bare termios sender", "command line (tarnix-pellora-cli)", "window (frmProg, offscreen)"};
+enum Sender { Bare, BarePoll, Cli, Window, Senders };
+constexpr std::array<const char *, Senders> Keys = {"bare", "bare-poll", "cli", "window"};
+std::array<const char *, Senders> Names = {"bare termios sender", "bare sender, poll then read",
+                                           "command line (tarnix-pellora-cli)",
+                                           "window (frmProg, offscreen)"};
 
 struct Arguments {
     bool display = false;
@@ -325,7 +327,7 @@ QString spread(const std::vector<double> &values, const char *format) {
 int main(int argc, char **argv) {
     const Arguments arguments = parse(argc, argv);
     if (!arguments.ok) {
-        std::fprintf(stderr, "usage: bench_window [--x-display] [--only bare|cli|window] "
+        std::fprintf(stderr, "usage: bench_window [--x-display] [--only bare|bare-poll|cli|window] "
                              "[repetitions]\n");
         return 2;
     }
@@ -371,8 +373,9 @@ int main(int argc, char **argv) {
             if (arguments.only >= 0 && sender != arguments.only)
                 continue;
             Run run;
-            if (sender == Bare)
-                run.timing = runBareSender(lines, {});
+            if (sender == Bare || sender == BarePoll)
+                run.timing = runBareSender(
+                    lines, {}, sender == Bare ? BareWait::BlockingRead : BareWait::PollThenRead);
             else if (sender == Cli)
                 run = runCli(path, lineCount);
             else
@@ -429,6 +432,11 @@ int main(int argc, char **argv) {
             *std::min_element(summary[Bare].seconds.begin(), summary[Bare].seconds.end());
         std::printf("\nwindow / bare sender: %.2f, fastest runs %.2f (target <= %.2f): %s\n", ratio,
                     fastest, WindowTarget, ratio <= WindowTarget ? "target met" : "target missed");
+        // What a sender built on an event loop costs at the least, waiting in poll() before it
+        // reads.
+        if (const double poll = median(summary[BarePoll].seconds); poll > 0)
+            std::printf("window / bare sender that polls: %.2f; that sender / bare sender: %.2f\n",
+                        median(w.seconds) / poll, poll / bare);
     }
     if (!w.stallMs.empty()) {
         const double worst = *std::max_element(w.stallMs.begin(), w.stallMs.end());
