@@ -33,7 +33,7 @@ LogView::~LogView() = default;
 void LogView::setFrameTimer(std::unique_ptr<Timer> timer) {
     const bool waiting = frame_ && frame_->enabled();
     frame_ = std::move(timer);
-    frame_->onTick = [this] { flush(); };
+    frame_->onTick = [this] { frameTick(); };
     frame_->setEnabled(waiting);
 }
 
@@ -44,10 +44,22 @@ void LogView::appendReceived(const QByteArray &latin1) {
     if (std::exchange(noteLineOpen_, false) && latin1.front() != '\r' && latin1.front() != '\n')
         addPending(u"\n");
     addPending(QString::fromLatin1(latin1));
-    if (pending_.size() >= PendingLimit)
+    if (pending_.size() >= PendingLimit) {
         flush();
-    else if (!pending_.isEmpty())
+    } else if (!pending_.isEmpty() && !frame_->enabled()) {
+        frame_->setInterval(FrameMs);
         frame_->setEnabled(true);
+    }
+}
+
+void LogView::frameTick() {
+    const bool flood = pending_.size() > FloodCharacters;
+    flush();
+    // The timer runs on as the next frame of the flood; a tick that finds nothing ends it.
+    if (flood) {
+        frame_->setInterval(FloodFrameMs);
+        frame_->setEnabled(true);
+    }
 }
 
 void LogView::appendText(const QString &text) {
@@ -86,17 +98,25 @@ void LogView::flush() {
     }
     // All the way down (showing the caret's line may leave the view a part of a line short of the
     // end, which the next frame would take for the operator's scrolling), then the caret, which is
-    // in view there: one scroll.
+    // in view there: one scroll. A caret at the end without a selection has moved on with the text
+    // put in at it and is left alone: placing it works out its place in the row, which shapes the
+    // row's text again.
     bar->setValue(bar->maximum());
-    QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    setTextCursor(end);
+    const QTextCursor caret = textCursor();
+    const int end = document()->characterCount() - 1;
+    if (caret.position() == end && !caret.hasSelection())
+        return;
+    QTextCursor atEnd(document());
+    atEnd.setPosition(end);
+    setTextCursor(atEnd);
 }
 
 void LogView::insertAtEnd(QStringView text) {
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
+    // Moved inside the edit block, the cursor does not work out its place in the row, which would
+    // shape the row's text for nothing.
     cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
     qsizetype start = 0;
     while (start < text.size()) {
         const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), start);

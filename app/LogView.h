@@ -29,6 +29,12 @@ public:
     static constexpr qint64 CharacterLimit = 16 * 1024 * 1024;
     // A frame: often enough to look live, seldom enough that redrawing costs the line little.
     static constexpr int FrameMs = 30;
+    // A frame that puts in more than FloodCharacters (a transfer's dots, a device dumping its
+    // memory) is followed by frames FloodFrameMs apart while the text keeps coming: ten frames a
+    // second show a flood as well, for a third of the drawing, which a window system pays again
+    // in its server. The first text after a quiet frame is drawn FrameMs after it came.
+    static constexpr qsizetype FloodCharacters = 256;
+    static constexpr int FloodFrameMs = 100;
     // Pending text that goes in at once, without waiting for the frame: memory and the cost of one
     // flush stay bounded while the event loop is held up.
     static constexpr qsizetype PendingLimit = 16 * 1024;
@@ -49,7 +55,8 @@ public:
     // end, with the caret there.
     void flush();
     bool hasPending() const { return !pending_.isEmpty(); }
-    // Replaces the frame timer (one shot per frame, FrameMs); tests pass one in virtual time.
+    // Replaces the frame timer (one shot per frame, FrameMs or FloodFrameMs); tests pass one in
+    // virtual time.
     void setFrameTimer(std::unique_ptr<Timer> timer);
 
     // The whole text, pending text included, line breaks as "\n", continuation blocks joined.
@@ -70,6 +77,7 @@ protected:
 
 private:
     void addPending(QStringView text);
+    void frameTick();
     void insertAtEnd(QStringView text);
     // Starts a continuation block at the cursor's block's last wrapped row.
     void cutAtLastRow(QTextCursor &cursor);

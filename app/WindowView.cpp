@@ -19,8 +19,16 @@ namespace {
 const QString Title = QString::fromLatin1(WindowLayout::Title);
 } // namespace
 
-WindowView::WindowView(QWidget &window, QPushButton &startButton, LogView &log)
-    : window_(window), startButton_(startButton), log_(log) {}
+WindowView::WindowView(QWidget &window, QPushButton &startButton, LogView &log,
+                       TimerFactory &timers)
+    : window_(window), startButton_(startButton), log_(log),
+      captionFrame_(timers.createTimer(LogView::FloodFrameMs)) {
+    captionFrame_->onTick = [this] {
+        captionFrame_->setEnabled(false);
+        if (pendingPercent_)
+            showProgressNow(*std::exchange(pendingPercent_, std::nullopt));
+    };
+}
 
 bool WindowView::setCaption(const QString &status) {
     const QString caption = Title + QStringLiteral(", ") + status;
@@ -53,6 +61,9 @@ void WindowView::announceNote(const QString &text) {
 }
 
 void WindowView::showStatus(const QString &status) {
+    // A progress still waiting for its frame is older than this.
+    pendingPercent_.reset();
+    shownPercent_ = -1;
     if (!setCaption(status))
         return;
     announcedTenth_ = -1;
@@ -65,17 +76,27 @@ void WindowView::showStage(Stage stage) {
 
 void WindowView::showProgress(double percent) {
     // Most lines leave the shown tenth of a percent as it is: no text is formatted for them.
-    if (percent == shownPercent_ && window_.windowTitle() == shownProgressCaption_)
+    if (percent == shownPercent_)
         return;
+    shownPercent_ = percent;
+    // A new tenth is shown and told at once; within one, the latest progress waits for the frame.
+    if (static_cast<int>(std::floor(percent / 10)) != announcedTenth_) {
+        pendingPercent_.reset();
+        return showProgressNow(percent);
+    }
+    pendingPercent_ = percent;
+    captionFrame_->setEnabled(true);
+}
+
+void WindowView::showProgressNow(double percent) {
     const QString status = progressText(percent);
     const bool changed = setCaption(status);
-    shownPercent_ = percent;
-    shownProgressCaption_ = window_.windowTitle();
     const int tenth = static_cast<int>(std::floor(percent / 10));
-    if (changed && tenth != announcedTenth_) {
-        announcedTenth_ = tenth;
+    if (tenth == announcedTenth_)
+        return;
+    announcedTenth_ = tenth;
+    if (changed)
         announceStatus(status);
-    }
 }
 
 void WindowView::showCountdown(int seconds) {
@@ -86,6 +107,10 @@ void WindowView::showCountdown(int seconds) {
 }
 
 void WindowView::showStartAction(StartAction action) {
+    // Back at START the run is over: a progress still waiting for its frame is no news, and the
+    // caption stays as the operator saw it at the end (a cancel leaves it unchanged).
+    if (action == StartAction::Start)
+        pendingPercent_.reset();
     startButton_.setText(action == StartAction::Cancel ? QStringLiteral("CANCEL")
                                                        : QStringLiteral("START PROGRAMMING"));
 }

@@ -88,7 +88,8 @@ frmProg::frmProg(std::unique_ptr<SerialControl> control, std::unique_ptr<TimerFa
     setWindowIcon(applicationIcon());
     setFixedSize(WindowLayout::ClientWidth, WindowLayout::ClientHeight);
     controls_ = buildControls(*this);
-    view_ = std::make_unique<WindowView>(*this, *controls_.btnFlash, *controls_.txtbuffer);
+    view_ =
+        std::make_unique<WindowView>(*this, *controls_.btnFlash, *controls_.txtbuffer, *timers_);
     portBox_ = new PortBox(
         *controls_.txtComPort, [this](const QString &text) { view_->appendNote(text); }, this);
     session_ = std::make_unique<ProgrammingSession>(link_, *timers_, *view_);

@@ -82,7 +82,8 @@ bool waitForByte(int fd, char wanted, int timeoutMs) {
 
 } // namespace
 
-Timing runBareSender(const QList<QByteArray> &lines, const QStringList &simArguments) {
+Timing runBareSender(const QList<QByteArray> &lines, const QStringList &simArguments,
+                     BareWait wait) {
     Timing timing;
     SimProcess sim;
     if (!startSim(sim, simArguments))
@@ -129,6 +130,13 @@ Timing runBareSender(const QList<QByteArray> &lines, const QStringList &simArgum
         timing.lineNs.push_back(clock.nsecsElapsed());
         bool dot = false;
         while (!dot) {
+            if (wait == BareWait::PollThenRead) {
+                pollfd ready{fd, POLLIN, 0};
+                if (::poll(&ready, 1, -1) != 1) {
+                    ok = false;
+                    break;
+                }
+            }
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
             if (n <= 0) {
                 ok = false;

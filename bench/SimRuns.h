@@ -40,9 +40,18 @@ bool startSim(SimProcess &sim, QStringList arguments);
 // The device completed a run of exactly `lines` lines, none malformed.
 bool deviceHappy(SimProcess &sim, qint64 lines);
 
-// The reference: a bare sender on the raw tty of a fresh simulator, one write per line, a blocking
-// read for its ".". Timed from the first line written to the last "." read.
-Timing runBareSender(const QList<QByteArray> &lines, const QStringList &simArguments);
+// How the bare sender waits for a line's ".".
+enum class BareWait {
+    BlockingRead, // the reference: the least a sender can do
+    // poll() on the tty, then a read: what any program built on an event loop does, the least such
+    // a program can do
+    PollThenRead,
+};
+
+// The reference: a bare sender on the raw tty of a fresh simulator, one write per line, then a
+// wait for its ".". Timed from the first line written to the last "." read.
+Timing runBareSender(const QList<QByteArray> &lines, const QStringList &simArguments,
+                     BareWait wait = BareWait::BlockingRead);
 
 double median(std::vector<double> values);
 

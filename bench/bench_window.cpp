@@ -1,10 +1,14 @@
-// The window's transfer beside the command line's and a bare sender's, on the same image.
+// The window's transfer beside the command line's and two bare senders', on the same image: one
+// that blocks in read() for each ".", and one that waits in poll() first, as an event loop does.
 //
-//   bench_window [repetitions]   default 3 runs of each on the 32,770-line image (1 MiB of data in
-//                                32-byte S3 records, an S0 and an S7), "Auto - fast"
+//   bench_window [--x-display] [--only bare|bare-poll|cli|window] [repetitions]
+//       default 3 runs of each on the 32,770-line image (1 MiB of data in 32-byte S3 records, an
+//       S0 and an S7), "Auto - fast"; --x-display: the window on an X display (Xvfb) with a window
+//       manager (openbox), as on a desktop, instead of the offscreen platform; --only: that sender
+//       alone, for a profiler (perf record, strace -c)
 //
-// The window is the real frmProg on the offscreen platform, driven as the operator drives it: a
-// port number mapped to the simulator's pty, Connect, browse, "Auto - fast", START PROGRAMMING.
+// The window is the real frmProg, driven as the operator drives it: a port number mapped to the
+// simulator's pty, Connect, browse, "Auto - fast", START PROGRAMMING.
 // The command line is the built tarnix-pellora-cli, run as a process. Each takes its turn against
 // a fresh simulator, the order rotating from one repetition to the next so that none always meets
 // the same machine. Each is timed from its first line handed over to the device's answer to its
@@ -13,6 +17,7 @@
 //
 // Exits 1 when a run fails; a missed target is printed, not an error.
 #include "SimRuns.h"
+#include "VirtualDisplay.h"
 #include "app/frmProg.h"
 #include "session/Pacing.h"
 #include "settings/ModuleReg.h"
@@ -46,6 +51,9 @@ constexpr int Port = 4242;
 constexpr int RunLimitMs = 300'000;
 constexpr double WindowTarget = 1.15; // × the bare sender
 constexpr double StallTargetMs = 20;
+// The window manager of --x-display.
+constexpr const char *WindowManager = "openbox";
+constexpr int WindowManagerWaitMs = 5000;
 
 struct Run {
     Timing timing;
@@ -88,6 +96,17 @@ Run runWindow(const QString &path, qint64 lines) {
     }
     frmProg window;
     window.show();
+    // On a display, the run starts once the window manager has framed the window: its title bar
+    // is part of what a caption costs.
+    if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+        QElapsedTimer waited;
+        waited.start();
+        while (window.frameGeometry().size() == window.size() &&
+               waited.elapsed() < WindowManagerWaitMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (window.frameGeometry().size() == window.size())
+            std::fprintf(stderr, "window: no window manager framed the window\n");
+    }
     auto *portBox = control<QLineEdit>(window, "txtComPort");
     auto *connectButton = control<QPushButton>(window, "btnCon");
     auto *browse = control<QPushButton>(window, "btnopenFile");
@@ -260,9 +279,35 @@ Run runCli(const QString &path, qint64 lines) {
     return run;
 }
 
-enum Sender { Bare, Cli, Window, Senders };
-constexpr std::array<const char *, Senders> Names = {
-    "bare termios sender", "command line (tarnix-pellora-cli)", "window (frmProg, offscreen)"};
+enum Sender { Bare, BarePoll, Cli, Window, Senders };
+constexpr std::array<const char *, Senders> Keys = {"bare", "bare-poll", "cli", "window"};
+std::array<const char *, Senders> Names = {"bare termios sender", "bare sender, poll then read",
+                                           "command line (tarnix-pellora-cli)",
+                                           "window (frmProg, offscreen)"};
+
+struct Arguments {
+    bool display = false;
+    int only = -1; // a sender, or -1 for all of them
+    int repetitions = 3;
+    bool ok = true;
+};
+
+Arguments parse(int argc, char **argv) {
+    Arguments a;
+    for (int i = 1; i < argc && a.ok; ++i) {
+        const QByteArray arg = argv[i];
+        if (arg == "--x-display") {
+            a.display = true;
+        } else if (arg == "--only" && i + 1 < argc) {
+            const auto found = std::find(Keys.begin(), Keys.end(), QByteArray(argv[++i]));
+            a.only = found == Keys.end() ? -1 : static_cast<int>(found - Keys.begin());
+            a.ok = a.only >= 0;
+        } else {
+            a.repetitions = std::max(1, arg.toInt(&a.ok));
+        }
+    }
+    return a;
+}
 
 struct Summary {
     std::vector<double> seconds, cpuUsPerLine, medianGapMs, longestGapMs, stallMs, busyStallMs;
@@ -280,8 +325,21 @@ QString spread(const std::vector<double> &values, const char *format) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    const Arguments arguments = parse(argc, argv);
+    if (!arguments.ok) {
+        std::fprintf(stderr, "usage: bench_window [--x-display] [--only bare|bare-poll|cli|window] "
+                             "[repetitions]\n");
+        return 2;
+    }
+    // Goes after the application: the display outlives the window's connection to it.
+    VirtualDisplay display;
+    if (arguments.display) {
+        if (!display.start(WindowManager))
+            return 1;
+        Names[Window] = "window (frmProg, X display, openbox)";
+    } else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     // A settings folder of its own: the port mapping must not touch the user's real settings.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
@@ -289,8 +347,7 @@ int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
         qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     QApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    const int repetitions = args.isEmpty() ? 3 : std::max(1, args.first().toInt());
+    const int repetitions = arguments.repetitions;
 
     const QList<QByteArray> lines = makeLines(qint64{1024} * 1024, 32, true);
     QTemporaryDir dir;
@@ -313,9 +370,12 @@ int main(int argc, char **argv) {
     for (int r = 0; r < repetitions; ++r) {
         for (int turn = 0; turn < Senders; ++turn) {
             const auto sender = static_cast<Sender>((turn + r) % Senders);
+            if (arguments.only >= 0 && sender != arguments.only)
+                continue;
             Run run;
-            if (sender == Bare)
-                run.timing = runBareSender(lines, {});
+            if (sender == Bare || sender == BarePoll)
+                run.timing = runBareSender(
+                    lines, {}, sender == Bare ? BareWait::BlockingRead : BareWait::PollThenRead);
             else if (sender == Cli)
                 run = runCli(path, lineCount);
             else
@@ -372,6 +432,11 @@ int main(int argc, char **argv) {
             *std::min_element(summary[Bare].seconds.begin(), summary[Bare].seconds.end());
         std::printf("\nwindow / bare sender: %.2f, fastest runs %.2f (target <= %.2f): %s\n", ratio,
                     fastest, WindowTarget, ratio <= WindowTarget ? "target met" : "target missed");
+        // What a sender built on an event loop costs at the least, waiting in poll() before it
+        // reads.
+        if (const double poll = median(summary[BarePoll].seconds); poll > 0)
+            std::printf("window / bare sender that polls: %.2f; that sender / bare sender: %.2f\n",
+                        median(w.seconds) / poll, poll / bare);
     }
     if (!w.stallMs.empty()) {
         const double worst = *std::max_element(w.stallMs.begin(), w.stallMs.end());

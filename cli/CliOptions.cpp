@@ -47,6 +47,9 @@ constexpr CliOption Options[] = {
     {Group::Run, "json", nullptr, Takes::Nothing, nullptr, false,
      "print a JSON array with one result object per board on stdout\n"
      "(with --repeat: one object per line for each board run)"},
+    {Group::Run, "wide", nullptr, Takes::Nothing, nullptr, false,
+     "the full result table on a terminal too: every fact of a board run\n"
+     "on one line, as a file or a pipe gets it"},
     {Group::Run, "repeat", nullptr, Takes::Nothing, nullptr, false,
      "station mode: after each run show the tally and wait; Enter programs\n"
      "the next board on the same port(s) with the file read afresh, q or\n"
@@ -385,6 +388,7 @@ QString takeRunSettings(const QCommandLineParser &parser, CliOptions &options) {
     if (parser.isSet(QStringLiteral("log")) && options.logPath.isEmpty())
         return QStringLiteral("--log expects a file name");
     options.json = parser.isSet(QStringLiteral("json"));
+    options.wide = parser.isSet(QStringLiteral("wide"));
     options.repeat = parser.isSet(QStringLiteral("repeat"));
     options.onPlug = parser.isSet(QStringLiteral("on-plug"));
     if (options.onPlug && !options.repeat)

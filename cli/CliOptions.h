@@ -31,6 +31,8 @@ struct CliOptions {
     int bootTimeoutSeconds = ProgrammingSession::DefaultBootTimeoutSeconds;
     QString logPath;
     bool json = false;
+    // The full result table also when it goes to a terminal (--wide).
+    bool wide = false;
     ResetLine reset = ResetLine::None;
     // The run history every run appends to (and --history reads); empty: none is written.
     QString historyPath;

@@ -110,6 +110,137 @@ QString resultTable(const QList<BoardResult> &results) {
     return alignedTable(rows, 4, 8);
 }
 
+namespace {
+
+// "...uild/app.hex": the end of a path in `width` characters.
+QString shortenedFromTheLeft(const QString &path, qsizetype width) {
+    static const QString Ellipsis = QStringLiteral("...");
+    if (path.size() <= width)
+        return path;
+    if (width <= Ellipsis.size())
+        return path.right(width);
+    return Ellipsis + path.right(width - Ellipsis.size());
+}
+
+// `text` in lines of at most `width` characters, broken at blanks where it can be.
+QStringList wrapped(const QString &text, qsizetype width) {
+    QStringList lines;
+    QString line;
+    for (QString word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > width) {
+            lines << line;
+            line.clear();
+        }
+        for (; word.size() > width; word.remove(0, width))
+            lines << word.left(width);
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    if (!line.isEmpty())
+        lines << line;
+    return lines;
+}
+
+// A programmed board's word says whether its application was seen to start, where that was asked.
+QString terminalResultWord(const BoardResult &r) {
+    if (r.boot && r.exitCode == ExitCode::forResult(RunResult::Programmed))
+        return QStringLiteral("booted");
+    if (r.boot && r.exitCode == ExitCode::NotProvenToBoot)
+        return QStringLiteral("not-booted");
+    return resultWord(r);
+}
+
+// What a person reads below a board's row: why it failed or is not proven to boot, the warnings,
+// the serial number it got and the application's greeting.
+QStringList terminalNotes(const BoardResult &r) {
+    QStringList notes = r.warnings;
+    if (!r.error.isEmpty())
+        notes.prepend(r.error);
+    if (!r.serial.isEmpty())
+        notes << QStringLiteral("Serial %1 at %2%3.")
+                     .arg(r.serial, r.serialAddress,
+                          r.serialCommitted ? QString() : QStringLiteral(", given back"));
+    if (r.boot && r.boot->verdict == BootCheck::Verdict::Booted)
+        notes << QStringLiteral("The application said \"%1\".").arg(r.boot->line);
+    return notes;
+}
+
+// A column of the terminal's table. One that can give up room does so from the left of its text.
+struct TerminalColumn {
+    const char *header;
+    bool alignRight;
+    bool shrinks;
+    QString (*cell)(const BoardResult &);
+};
+
+const TerminalColumn TerminalColumns[] = {
+    {"Board", false, false, [](const BoardResult &r) { return QString::number(r.number); }},
+    {"Device", false, true, [](const BoardResult &r) { return r.device; }},
+    {"Result", false, false, [](const BoardResult &r) { return terminalResultWord(r); }},
+    {"Lines", true, false,
+     [](const BoardResult &r) { return QStringLiteral("%1/%2").arg(r.lines).arg(r.linesTotal); }},
+    {"Seconds", true, false,
+     [](const BoardResult &r) { return QString::number(r.seconds, 'f', 1); }},
+    {"SHA-256", false, false, [](const BoardResult &r) { return orUnknown(r.sha256.left(12)); }},
+};
+
+// A device keeps at least this much of its end, however narrow the terminal.
+constexpr qsizetype MinShrunkWidth = 12;
+// How far a note is indented below its row.
+constexpr qsizetype NoteIndent = 4;
+constexpr int TerminalTableWidth = 80;
+
+} // namespace
+
+QString terminalResultTable(const QList<BoardResult> &results, int width) {
+    QList<QStringList> rows = {{}};
+    for (const TerminalColumn &column : TerminalColumns)
+        rows.first() << QString::fromLatin1(column.header);
+    for (const BoardResult &r : results) {
+        QStringList row;
+        for (const TerminalColumn &column : TerminalColumns)
+            row << column.cell(r);
+        rows << row;
+    }
+    QList<qsizetype> widths(std::size(TerminalColumns), 0);
+    for (const QStringList &row : rows)
+        for (qsizetype c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], row[c].size());
+    qsizetype total = Separator.size() * (widths.size() - 1);
+    for (const qsizetype w : widths)
+        total += w;
+    for (qsizetype c = 0; c < widths.size() && total > width; ++c) {
+        if (!TerminalColumns[c].shrinks)
+            continue;
+        const qsizetype shrunk = std::max(MinShrunkWidth, widths[c] - (total - width));
+        total -= widths[c] - shrunk;
+        widths[c] = shrunk;
+    }
+
+    QString text;
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        QStringList cells;
+        for (qsizetype c = 0; c < widths.size(); ++c) {
+            const QString cell = shortenedFromTheLeft(rows[r][c], widths[c]);
+            cells << (TerminalColumns[c].alignRight ? cell.rightJustified(widths[c])
+                                                    : cell.leftJustified(widths[c]));
+        }
+        text += cells.join(Separator).trimmed() + QLatin1Char('\n');
+        if (r == 0)
+            continue;
+        const QString indent(NoteIndent, QLatin1Char(' '));
+        for (const QString &note : terminalNotes(results[r - 1]))
+            for (const QString &line : wrapped(note, width - NoteIndent))
+                text += indent + line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString resultTableFor(const QList<BoardResult> &results, int terminalWidth) {
+    if (terminalWidth <= 0)
+        return resultTable(results);
+    return terminalResultTable(results, std::min(terminalWidth, TerminalTableWidth));
+}
+
 QJsonObject resultObject(const BoardResult &r) {
     QJsonObject o;
     o.insert(QStringLiteral("board"), r.number);
@@ -143,20 +274,6 @@ QByteArray resultJson(const QList<BoardResult> &results) {
         array.append(resultObject(r));
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
-
-namespace {
-
-// "...uild/app.hex": the end of a path in `width` characters.
-QString shortenedFromTheLeft(const QString &path, qsizetype width) {
-    static const QString Ellipsis = QStringLiteral("...");
-    if (path.size() <= width)
-        return path;
-    if (width <= Ellipsis.size())
-        return path.right(width);
-    return Ellipsis + path.right(width - Ellipsis.size());
-}
-
-} // namespace
 
 QString historyTable(const QList<QJsonObject> &lines, int width) {
     // A path keeps at least this much of its end, however narrow the terminal.

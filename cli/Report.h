@@ -26,6 +26,16 @@ QString adapterText(const std::optional<AdapterIdentity> &adapter);
 // and the warnings).
 QString resultTable(const QList<BoardResult> &results);
 
+// The table as a person at a terminal reads it, in `width` columns: board, device, result (with
+// --expect "booted" or "not-booted" for a programmed board), lines sent/total, seconds and the
+// start of the file's SHA-256; a device that would not fit is shortened from the left, and a
+// board's notes (its failure, warnings, serial number and the application's greeting) follow its
+// row on lines of their own, indented and wrapped.
+QString terminalResultTable(const QList<BoardResult> &results, int width);
+// The table for where it goes: for a terminal of `terminalWidth` columns, at most 80 of them;
+// with 0 (a file, a pipe, or the full table asked for), every fact of a board run on one line.
+QString resultTableFor(const QList<BoardResult> &results, int terminalWidth);
+
 // One board run's object: board (counting on over a station's rounds), device, port (or null),
 // file, format, sha256 (of the file), sent_sha256 (of what was sent), lines, lines_total, bytes,
 // start, end (UTC, ISO 8601), seconds, result, exit_code, error (the failure in plain text, or

@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 Station::Station(Programmer &programmer, Console &console, TimerFactory &timers, int inputFd,
-                 Sink results, bool json, QObject *parent)
+                 Sink results, bool json, int tableWidth, QObject *parent)
     : QObject(parent), programmer_(programmer), console_(console), timers_(timers),
-      inputFd_(inputFd), results_(std::move(results)), json_(json) {
+      inputFd_(inputFd), results_(std::move(results)), json_(json), tableWidth_(tableWidth) {
     connect(&programmer_, &Programmer::finished, this, &Station::roundFinished);
     notifier_ = new QSocketNotifier(static_cast<qintptr>(inputFd_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &Station::readInput);
@@ -124,12 +124,12 @@ void Station::roundFinished() {
         }
     }
     // With the JSON on standard output the operator reads the table with the tally.
+    const QString table = resultTableFor(results, tableWidth_);
     if (json_) {
-        for (const QString &line :
-             resultTable(results).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        for (const QString &line : table.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
             console_.message(line);
     } else {
-        results_(resultTable(results).toLocal8Bit());
+        results_(table.toLocal8Bit());
     }
     console_.message(
         QStringLiteral("Tally: ") + tally() +

@@ -29,9 +29,10 @@ public:
 
     // `results` (standard output) gets each round's result table, or with `json` one compact JSON
     // object per board run, each on its own line, and the table goes to the console with the
-    // tally and the prompts.
+    // tally and the prompts. `tableWidth`: the columns of the terminal the table goes to, or 0 for
+    // the full table (see resultTableFor).
     Station(Programmer &programmer, Console &console, TimerFactory &timers, int inputFd,
-            Sink results, bool json, QObject *parent = nullptr);
+            Sink results, bool json, int tableWidth, QObject *parent = nullptr);
     ~Station() override;
 
     // How long a port must be away before its return counts as the next board.
@@ -74,6 +75,7 @@ private:
     int inputFd_;
     Sink results_;
     bool json_;
+    int tableWidth_;
     QSocketNotifier *notifier_ = nullptr;
     QByteArray pending_;
     QByteArray lastSha256_;

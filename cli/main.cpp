@@ -33,7 +33,8 @@ int terminalWidth(int fd) {
     struct winsize size {};
     if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
-    return qEnvironmentVariableIntValue("COLUMNS");
+    const int columns = qEnvironmentVariableIntValue("COLUMNS");
+    return columns > 0 ? columns : 80;
 }
 } // namespace
 
@@ -108,10 +109,13 @@ int main(int argc, char *argv[]) {
     // A closed terminal or a dropped ssh session (SIGHUP) ends a run as Ctrl-C does: nothing more
     // is sent, and the table, the JSON and the history are written.
     SignalWatcher interrupts({SIGINT, SIGTERM, SIGHUP});
+    // The table for the stream it goes to: on a terminal one a person reads there, unless --wide.
+    const int tableWidth =
+        options.wide ? 0 : terminalWidth(options.json ? STDERR_FILENO : STDOUT_FILENO);
     if (options.repeat) {
         Station station(
             programmer, console, timers, STDIN_FILENO,
-            [](const QByteArray &results) { print(stdout, results); }, options.json);
+            [](const QByteArray &results) { print(stdout, results); }, options.json, tableWidth);
         if (options.onPlug)
             station.startOnPlug();
         QObject::connect(&interrupts, &SignalWatcher::received, &station, &Station::interrupt);
@@ -126,7 +130,7 @@ int main(int argc, char *argv[]) {
 
     // The result alone on standard output, so that "> result.txt" keeps it; with the JSON there,
     // the operator reads the table with the progress.
-    const QByteArray table = resultTable(programmer.results()).toLocal8Bit();
+    const QByteArray table = resultTableFor(programmer.results(), tableWidth).toLocal8Bit();
     if (options.json) {
         print(stderr, table);
         print(stdout, resultJson(programmer.results()));

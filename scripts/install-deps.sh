@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs, only those missing. Safe to run again. Every
 # package is named here, nothing is left to "Recommends": a minimal Debian 12 with nothing but these
 # runs scripts/run.sh, scripts/test.sh and scripts/fuzz.sh (scripts/fresh-check.sh proves it).
-#   scripts/install-deps.sh [--test] [--fuzz] [--driver]
+#   scripts/install-deps.sh [--test] [--fuzz] [--driver] [--bench]
 set -euo pipefail
 
 packages=(
@@ -32,7 +32,9 @@ for option in "$@"; do
     # The driver check (scripts/driver-check.sh): the virtual machine, the tools that build its
     # Debian guest and turn it into a disk image, and xz for the kernel it boots uncompressed.
     --driver) packages+=(qemu-system-x86 debootstrap debian-archive-keyring e2fsprogs xz-utils) ;;
-    *) echo "usage: scripts/install-deps.sh [--test] [--fuzz] [--driver]" >&2; exit 2 ;;
+    # The benchmarks' window on an X display: the virtual display and a window manager on it.
+    --bench) packages+=(xvfb openbox) ;;
+    *) echo "usage: scripts/install-deps.sh [--test] [--fuzz] [--driver] [--bench]" >&2; exit 2 ;;
     esac
 done
 

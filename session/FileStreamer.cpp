@@ -2,15 +2,20 @@
 
 #include "session/Protocol.h"
 
+#include <algorithm>
 #include <cmath>
 
 FileStreamer::FileStreamer(SerialLink &link, TimerFactory &timers, Events events)
     : link_(link), events_(std::move(events)), pauseTimer_(timers.createTimer(Pacing::PauseStepMs)),
-      stepTimer_(timers.createTimer(0)) {
+      stepTimer_(timers.createTimer(0)), ackWait_(timers, Pacing::AckWaitLimitMs) {
     // Both are one-shots; the tick says what the transfer was waiting for.
     pauseTimer_->onTick = [this] {
         pauseTimer_->setEnabled(false);
-        if (wait_ == Wait::Pause || wait_ == Wait::Ack)
+        if (wait_ == Wait::Pause)
+            continueAfterLine();
+    };
+    ackWait_.onExpiry = [this] {
+        if (wait_ == Wait::Ack)
             continueAfterLine();
     };
     stepTimer_->onTick = [this] {
@@ -53,12 +58,8 @@ void FileStreamer::sendNextLine() {
     if (link_.PortError())
         return stop();
 
-    static const QByteArray lineEnd(1, Protocol::LineEnd);
-    // The snapshot outlives the writes: the line is handed over without a copy.
-    const QByteArray bytes = QByteArray::fromRawData(line->data(), line->size());
-    for (const QByteArray *part : {&bytes, &lineEnd})
-        if (const SerialStatus written = link_.Output(*part); !written)
-            return fail(RunResult::PortError, written.description());
+    if (const SerialStatus written = link_.Output(withLineEnd(*line)); !written)
+        return fail(RunResult::PortError, written.description());
     ++sent_;
     if (events_.lineSent)
         events_.lineSent(sent_, total_, line->size() + 1);
@@ -72,6 +73,21 @@ void FileStreamer::sendNextLine() {
         startPause();
 }
 
+QByteArray FileStreamer::withLineEnd(QByteArrayView line) {
+    // The line and its line feed in one write, so that the device is woken once per line, not a
+    // second time for its end. The snapshot outlives the write: where its own line feed follows
+    // the line, the line is handed over as it lies there; a line ended otherwise (CR LF, or not at
+    // all) is joined to its line feed in a buffer of its own.
+    const QByteArray &file = snapshot_->bytes;
+    const qsizetype end = line.data() - file.constData() + line.size();
+    if (end < file.size() && file.at(end) == Protocol::LineEnd)
+        return QByteArray::fromRawData(line.data(), line.size() + 1);
+    joined_.resize(line.size() + 1);
+    std::copy(line.begin(), line.end(), joined_.begin());
+    joined_[line.size()] = Protocol::LineEnd;
+    return joined_;
+}
+
 void FileStreamer::outputDrained() {
     if (wait_ == Wait::Drain)
         startPause();
@@ -82,14 +98,22 @@ void FileStreamer::startPause() {
     case Pacing::Mode::AwaitAck:
         if (acked_) {
             acked_ = false;
-            return finishLine();
+            return stepToNextLine();
         }
-        return arm(*pauseTimer_, pacing_.milliseconds, Wait::Ack);
+        wait_ = Wait::Ack;
+        ackWait_.setLimit(pacing_.milliseconds);
+        return ackWait_.start();
     case Pacing::Mode::FixedPause:
         return arm(*pauseTimer_, pacing_.milliseconds, Wait::Pause);
     case Pacing::Mode::NoPause:
-        return finishLine();
+        return stepToNextLine();
     }
+}
+
+void FileStreamer::stepToNextLine() {
+    // Called from sendNextLine(): the next line goes out from the event loop, one step later.
+    if (finishLine())
+        arm(*stepTimer_, 0, Wait::NextLine);
 }
 
 void FileStreamer::lineAcknowledged() {
@@ -104,12 +128,12 @@ void FileStreamer::receiveHandled() {
         return;
     ackedInDrain_ = false;
     if (wait_ == Wait::Ack) {
-        pauseTimer_->setEnabled(false);
+        ackWait_.met();
         continueAfterLine();
     }
 }
 
-void FileStreamer::finishLine() {
+bool FileStreamer::finishLine() {
     if (wait_ == Wait::Ack && acked_)
         acked_ = false;
     wait_ = Wait::None;
@@ -117,19 +141,14 @@ void FileStreamer::finishLine() {
         std::floor(static_cast<double>(sent_) * 1000.0 / static_cast<double>(total_)) / 10.0;
     if (events_.progress)
         events_.progress(percent);
-    if (!running())
-        return;
-    arm(*stepTimer_, 0, Wait::NextLine);
+    return running();
 }
 
 void FileStreamer::continueAfterLine() {
-    finishLine();
     // Called straight from the event loop (a tick, the end of a receive), never from
     // sendNextLine(): the next line goes out in this pass, not one more step later.
-    if (wait_ == Wait::NextLine) {
-        stepTimer_->setEnabled(false);
+    if (finishLine())
         sendNextLine();
-    }
 }
 
 void FileStreamer::stop() {
@@ -137,6 +156,7 @@ void FileStreamer::stop() {
     ackedInDrain_ = false;
     pauseTimer_->setEnabled(false);
     stepTimer_->setEnabled(false);
+    ackWait_.stop();
     lines_.reset();
     snapshot_.reset();
 }

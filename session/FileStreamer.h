@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock/Deadline.h"
 #include "clock/Timer.h"
 #include "serial/SerialLink.h"
 #include "session/FileSnapshot.h"
@@ -19,10 +20,10 @@ struct StreamFailure {
     QString note;
 };
 
-// Sends one file line by line on a link, each line followed by one line feed, paced as its owner
-// says. It runs on the event loop: between lines it returns to the loop, so the receive handler,
-// the timers and the operator's clicks run meanwhile. It knows nothing of its owner: values come in
-// through its methods, events go out through its callbacks.
+// Sends one file line by line on a link, each line followed by one line feed in the same write,
+// paced as its owner says. It runs on the event loop: between lines it returns to the loop, so the
+// receive handler, the timers and the operator's clicks run meanwhile. It knows nothing of its
+// owner: values come in through its methods, events go out through its callbacks.
 class FileStreamer {
 public:
     struct Events {
@@ -66,8 +67,11 @@ private:
     enum class Wait { None, Drain, Pause, Ack, NextLine };
 
     void sendNextLine();
+    QByteArray withLineEnd(QByteArrayView line);
     void startPause();
-    void finishLine();
+    // Shows the progress of the line just done; true while the transfer goes on.
+    bool finishLine();
+    void stepToNextLine();
     void continueAfterLine();
     void stop();
     void fail(RunResult result, const QString &note);
@@ -77,6 +81,8 @@ private:
     Events events_;
     std::unique_ptr<Timer> pauseTimer_;
     std::unique_ptr<Timer> stepTimer_;
+    // "Auto - fast": the wait for each line's "." (see startPause).
+    Deadline ackWait_;
     std::shared_ptr<const FileSnapshot> snapshot_;
     std::optional<firmware::TextLines> lines_;
     Pacing pacing_;
@@ -86,4 +92,5 @@ private:
     qint64 lineLimit_ = 0;
     bool acked_ = false;
     bool ackedInDrain_ = false;
+    QByteArray joined_; // a line that is not followed by its line feed in the file, joined to one
 };

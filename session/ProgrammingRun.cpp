@@ -8,8 +8,7 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     : link_(link), view_(view), settings_(std::move(settings)), events_(std::move(events)),
       countdownTimer_(timers.createTimer(CountdownTickMs)),
       probeTimer_(timers.createTimer(ProbeIntervalMs)),
-      fileCommandTimer_(timers.createTimer(FileCommandDelayMs)),
-      watchdog_(timers.createTimer(DotTimeoutMs)),
+      fileCommandTimer_(timers.createTimer(FileCommandDelayMs)), watchdog_(timers, DotTimeoutMs),
       fileStartTimer_(timers.createTimer(FileStartDelayMs)),
       verdictTimer_(timers.createTimer(settings_.finalWaitMs)),
       streamer_(link, timers,
@@ -25,7 +24,7 @@ ProgrammingRun::ProgrammingRun(SerialLink &link, TimerFactory &timers, SessionVi
     countdownTimer_->onTick = [this] { countdownTick(); };
     probeTimer_->onTick = [this] { probeTick(); };
     fileCommandTimer_->onTick = [this] { fileCommandTick(); };
-    watchdog_->onTick = [this] { finish(EndCause::AckTimeout, silenceNote()); };
+    watchdog_.onExpiry = [this] { finish(EndCause::AckTimeout, silenceNote()); };
     fileStartTimer_->onTick = [this] { startTransfer(); };
     verdictTimer_->onTick = [this] { finish(EndCause::AckTimeout, noVerdictNote()); };
     streamer_.setPacing(settings_.pacing);
@@ -77,8 +76,9 @@ void ProgrammingRun::finish(EndCause cause, const QString &note) {
     summary_.note = note;
     summary_.result = runEnd(cause).result;
     for (Timer *timer : {countdownTimer_.get(), probeTimer_.get(), fileCommandTimer_.get(),
-                         watchdog_.get(), fileStartTimer_.get(), verdictTimer_.get()})
+                         fileStartTimer_.get(), verdictTimer_.get()})
         timer->setEnabled(false);
+    watchdog_.stop();
     streamer_.abort();
     if (greeting_)
         greeting_->stop();
@@ -124,7 +124,7 @@ bool ProgrammingRun::portAway() {
         (state_ != SessionState::WaitFileRequest && state_ != SessionState::SendingFile))
         return false;
     fileCommandTimer_->setEnabled(false);
-    watchdog_->setEnabled(false);
+    watchdog_.stop();
     fileStartTimer_->setEnabled(false);
     countdown_ = countdownAtPrompt_;
     view_.setStartEnabled(false);
@@ -188,7 +188,7 @@ void ProgrammingRun::promptReceived() {
     countdown_ = settings_.bootTimeoutSeconds;
     probeTimer_->setEnabled(false);
     fileCommandTimer_->setEnabled(true);
-    watchdog_->setEnabled(true);
+    watchdog_.start();
 }
 
 void ProgrammingRun::fileRequested() {
@@ -220,8 +220,7 @@ void ProgrammingRun::lineSent(qint64 line, qint64 total, qint64 bytes) {
 void ProgrammingRun::dotReceived() {
     if (answered_ < answerableSent_)
         ++answered_;
-    watchdog_->setEnabled(false);
-    watchdog_->setEnabled(true);
+    watchdog_.start(); // pushed back: DotTimeoutMs from this "."
     streamer_.lineAcknowledged();
 }
 
@@ -253,7 +252,7 @@ void ProgrammingRun::noteEarlyVerdict() {
 void ProgrammingRun::awaitGreeting() {
     // The protocol is over: nothing it armed runs on, and the port is followed through the
     // board's restart.
-    watchdog_->setEnabled(false);
+    watchdog_.stop();
     verdictTimer_->setEnabled(false);
     streamer_.abort();
     view_.showStage(Stage::Programmed);

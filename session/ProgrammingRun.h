@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock/Deadline.h"
 #include "clock/Timer.h"
 #include "serial/SerialLink.h"
 #include "session/BootGreeting.h"
@@ -26,13 +27,13 @@
 // device text: a board that restarted mid-transfer stops answering, and the banner it prints may
 // well hold a "P".
 //
-// Every "." the device sends while the file goes out re-arms the watchdog and paces the streamer,
-// wherever it stands in the device's text ("OK.", an echo, a keep-alive while the device writes
-// its flash). It also answers the oldest line sent and not yet answered; when every line sent is
-// answered it answers nothing, since a line not yet sent cannot be answered. Blank lines need no
-// answer. Once the last line is out the device has the final wait (ProgrammedWaitMs unless the
-// front end sets another) to say "P", however much it talks meanwhile: no device text can hold a
-// run open for ever.
+// Every "." the device sends while the file goes out pushes the watchdog back and paces the
+// streamer, wherever it stands in the device's text ("OK.", an echo, a keep-alive while the device
+// writes its flash). It also answers the oldest line sent and not yet answered; when every line
+// sent is answered it answers nothing, since a line not yet sent cannot be answered. Blank lines
+// need no answer. Once the last line is out the device has the final wait (ProgrammedWaitMs unless
+// the front end sets another) to say "P", however much it talks meanwhile: no device text can hold
+// a run open for ever.
 //
 // What "P" proves, and what it cannot: a "." per line, which a device that restarted mid-transfer
 // into a banner of dots also gives, and a "P" at the end, which such a banner may hold too. A
@@ -135,7 +136,7 @@ private:
     std::unique_ptr<Timer> countdownTimer_;
     std::unique_ptr<Timer> probeTimer_;
     std::unique_ptr<Timer> fileCommandTimer_;
-    std::unique_ptr<Timer> watchdog_;
+    Deadline watchdog_; // no "." for DotTimeoutMs
     std::unique_ptr<Timer> fileStartTimer_;
     std::unique_ptr<Timer> verdictTimer_;
     FileStreamer streamer_;

@@ -38,9 +38,12 @@ inline QProcessEnvironment runEnvironment(const QString &term = QStringLiteral("
 class Cli {
 public:
     explicit Cli(const QStringList &arguments, const QString &stderrFile = {},
-                 const QProcessEnvironment &environment = runEnvironment()) {
+                 const QProcessEnvironment &environment = runEnvironment(),
+                 const QString &stdoutFile = {}) {
         if (!stderrFile.isEmpty())
             process_.setStandardErrorFile(stderrFile);
+        if (!stdoutFile.isEmpty())
+            process_.setStandardOutputFile(stdoutFile);
         process_.setProcessEnvironment(environment);
         process_.start(QStringLiteral(PELLORA_CLI_PATH), arguments);
         process_.waitForStarted(5000);

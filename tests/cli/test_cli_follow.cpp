@@ -201,7 +201,7 @@ TEST_F(CliFollow, onPlugTheNextBoardStartsWhenItIsPluggedIn) {
     QByteArray results;
     Station station(
         *programmer, console, clock, input[0], [&](const QByteArray &bytes) { results += bytes; },
-        false);
+        false, 0);
     station.startOnPlug();
     int finishedWith = -1;
     QObject::connect(&station, &Station::finished, [&](int code) { finishedWith = code; });

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStringList>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -104,6 +105,93 @@ TEST(ResultReport, aRowAndAnObjectCarryEveryFactOfABoardRun) {
     programmed.exitCode = 0;
     programmed.error.clear();
     EXPECT_TRUE(resultObject(programmed).value(QStringLiteral("error")).isNull());
+}
+
+TEST(ResultReport, onATerminalTheTableFitsItsWidthWithEachNoteBelowItsRow) {
+    BoardResult programmed = failedBoard();
+    programmed.number = 1;
+    programmed.exitCode = 0;
+    programmed.error.clear();
+    programmed.serial.clear();
+    programmed.lines = programmed.linesTotal = 770;
+    BoardResult failed = failedBoard();
+    failed.device =
+        QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    failed.error = QStringLiteral("The device answered 99 of 770 lines (100 sent), then fell "
+                                  "silent: switch it off and on again, then program it once more.");
+    BoardResult unread;
+    unread.number = 2;
+    unread.device = QStringLiteral("/dev/ttyUSB9");
+    unread.exitCode = 5;
+    unread.error = QStringLiteral("/dev/ttyUSB9: No such file or directory");
+    BoardResult booted = programmed;
+    booted.serial = QStringLiteral("1003");
+    booted.serialAddress = QStringLiteral("0x0800FFF0");
+    booted.serialCommitted = true;
+    booted.boot.emplace();
+    booted.boot->verdict = BootCheck::Verdict::Booted;
+    booted.boot->line = QStringLiteral("App 2.1 ready");
+    BoardResult silent = booted;
+    silent.exitCode = 7;
+    silent.serial = QStringLiteral("1004");
+    silent.boot->verdict = BootCheck::Verdict::Silent;
+    silent.boot->line.clear();
+    silent.boot->withinSeconds = 15;
+    silent.error = silent.boot->note();
+    const struct Case {
+        const char *name;
+        QList<BoardResult> boards;
+        int terminalWidth;
+        QString expected;
+    } cases[] = {
+        {"one board",
+         {programmed},
+         80,
+         "Board  Device        Result        Lines  Seconds  SHA-256\n"
+         "1      /dev/ttyUSB0  programmed  770/770     12.3  aaaaaaaaaaaa\n"},
+        {"several boards, a long device shortened from the left, a note wrapped",
+         {programmed, unread, failed},
+         80,
+         "Board  Device                        Result         Lines  Seconds  SHA-256\n"
+         "1      /dev/ttyUSB0                  programmed   770/770     12.3  aaaaaaaaaaaa\n"
+         "2      /dev/ttyUSB9                  port-error       0/0      0.0  -\n"
+         "    /dev/ttyUSB9: No such file or directory\n"
+         "7      ..._UART_A50285BI-if00-port0  ack-timeout  100/770     12.3  aaaaaaaaaaaa\n"
+         "    The device answered 99 of 770 lines (100 sent), then fell silent: switch it\n"
+         "    off and on again, then program it once more.\n"
+         "    Serial 1003 at 0x0800FFF0, given back.\n"},
+        {"with --expect: the boot check in the result, the serial and the greeting noted",
+         {booted, silent},
+         80,
+         "Board  Device        Result        Lines  Seconds  SHA-256\n"
+         "1      /dev/ttyUSB0  booted      770/770     12.3  aaaaaaaaaaaa\n"
+         "    Serial 1003 at 0x0800FFF0.\n"
+         "    The application said \"App 2.1 ready\".\n"
+         "1      /dev/ttyUSB0  not-booted  770/770     12.3  aaaaaaaaaaaa\n"
+         "    Programmed, but the application said nothing that matched within 15 s; it\n"
+         "    said nothing at all\n"
+         "    Serial 1004 at 0x0800FFF0.\n"},
+        {"a wide terminal gets the same 80 columns", {programmed, unread, failed}, 200, {}},
+        {"a narrower terminal its own width", {failed}, 70, {}},
+        {"not a terminal: the full table", {programmed, failed}, 0, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString table = resultTableFor(c.boards, c.terminalWidth);
+        if (!c.expected.isEmpty()) {
+            EXPECT_EQ(table.toStdString(), c.expected.toStdString());
+        }
+        if (c.terminalWidth == 0) {
+            EXPECT_EQ(table, resultTable(c.boards));
+            continue;
+        }
+        const int width = std::min(c.terminalWidth, 80);
+        for (const QString &line : table.split(QLatin1Char('\n')))
+            EXPECT_LE(line.size(), width) << line.toStdString();
+        const QString lastNote = c.boards.constLast().error.left(20);
+        EXPECT_TRUE(lastNote.isEmpty() || table.contains(QStringLiteral("\n    ") + lastNote))
+            << "the note below its row";
+    }
 }
 
 TEST(HistoryTable, linesAsSentOfTotalAndThePathShortenedFromTheLeftToFit) {

@@ -128,6 +128,32 @@ TEST_F(CliRun, programsABoardByItsPortNumberAndReportsTheRun) {
         << kept.right(80).toStdString();
 }
 
+TEST_F(CliRun, aTerminalOnStandardOutputGetsTheResultIn80Columns) {
+    SimProcess &sim = startSim();
+    TestPty terminal; // its width unknown: COLUMNS (80) tells
+    ASSERT_TRUE(terminal.ok());
+    Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
+             writeFile(SRecordWriter::file(randomData(256, 3), 0)), QStringLiteral("--speed"),
+             Auto},
+            {}, runEnvironment(), terminal.slavePath());
+    QByteArray shown;
+    waitUntil(
+        [&] {
+            shown += terminal.readAvailable();
+            return !cli.isRunning();
+        },
+        30'000);
+    ASSERT_EQ(cli.finish(1000), 0) << cli.err.toStdString();
+    shown += terminal.readAvailable();
+    const QList<QByteArray> lines = shown.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2) << shown.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("Board  Device ") && lines[0].endsWith("  SHA-256"))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains(" programmed ")) << lines[1].toStdString();
+    for (const QByteArray &line : lines)
+        EXPECT_LE(line.size(), 80) << line.toStdString();
+}
+
 TEST_F(CliRun, aTerminalGetsAProgressBarRedrawnInPlace) {
     SimProcess &sim = startSim();
     const QByteArray data = randomData(1024, 2);

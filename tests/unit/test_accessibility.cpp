@@ -4,10 +4,12 @@
 #include "SRecordWriter.h"
 #include "TestFiles.h"
 #include "VirtualClock.h"
+#include "app/LogView.h"
 #include "app/WindowLayout.h"
 #include "app/frmProg.h"
 
 #include <QAccessible>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
@@ -164,6 +166,29 @@ const struct Scene {
       Caption + "progress: 50%", Caption + "progress: 60%", Caption + "progress: 70%",
       Caption + "progress: 80%", Caption + "progress: 90%", Caption + "progress: 100%",
       Caption + "PROGRAMMED"}},
+    {"a long run: within a tenth the caption takes the latest progress ten times a second",
+     [](Reader &r) {
+         r.window->findChild<QComboBox *>(QStringLiteral("Combospeed"))
+             ->setCurrentIndex(Pacing::AutoSpeedIndex);
+         r.toFirstLine(1000);
+         const auto answer = [&r](int lines) {
+             for (int i = 0; i < lines; ++i)
+                 r.control->feed(".");
+         };
+         QStringList captions;
+         answer(5); // 0.1 % (a new tenth) to 0.5 %
+         captions << r.window->windowTitle();
+         r.clock->advance(LogView::FloodFrameMs);
+         captions << r.window->windowTitle();
+         answer(95); // to 10 %, a new tenth, then on within it
+         answer(5);
+         captions << r.window->windowTitle();
+         r.control->loseDevice(); // a status after a progress still waiting for its frame
+         r.clock->advance(LogView::FloodFrameMs);
+         return captions << r.window->windowTitle();
+     },
+     {"Tarnix Pellora, progress: 0.1%", "Tarnix Pellora, progress: 0.5%",
+      "Tarnix Pellora, progress: 10%", "Tarnix Pellora, Connect: False"}},
     {"no answer: the failure and the DOT Timeout's note",
      [](Reader &r) {
          r.toFirstLine(2);

@@ -369,6 +369,23 @@ TEST(LogViewFrames, receivedTextReachesTheWidgetOnceAFrameAndAStreamDoesNotPostp
     EXPECT_EQ(log.shown(), QStringLiteral("ab\nc"));
 }
 
+TEST(LogViewFrames, aFloodIsDrawnTenTimesASecondUntilAFrameFindsNothingNew) {
+    FramedLog log;
+    const QByteArray flood(LogView::FloodCharacters + 1, '.');
+    log.view.appendReceived(flood);
+    log.clock.advance(LogView::FrameMs);
+    ASSERT_EQ(log.shown().size(), flood.size()) << "its first frame as any other";
+    log.view.appendReceived(flood);
+    log.clock.advance(LogView::FloodFrameMs - 1);
+    EXPECT_EQ(log.shown().size(), flood.size());
+    log.clock.advance(1);
+    EXPECT_EQ(log.shown().size(), 2 * flood.size());
+    log.clock.advance(LogView::FloodFrameMs); // a frame with nothing new ends the flood
+    EXPECT_EQ(log.clock.nextDeadline(), -1);
+    log.view.appendReceived("a");
+    EXPECT_EQ(log.clock.nextDeadline(), log.clock.now() + LogView::FrameMs);
+}
+
 TEST(LogViewFrames, aFrameScrollsToTheEndOnce) {
     FramedLog log;
     log.view.resize(577, 409);
