@@ -84,7 +84,9 @@ template <typename T> T *control(const frmProg &window, const char *name) {
     return found;
 }
 
-Run runWindow(const QString &path, qint64 lines) {
+// With `watchStalls` a 1 ms ticker measures the event loop's longest stall; its ticks cost the
+// window a few microseconds of CPU a line, so the timed runs go without it.
+Run runWindow(const QString &path, qint64 lines, bool watchStalls) {
     Run run;
     Timing &timing = run.timing;
     SimProcess sim;
@@ -178,7 +180,8 @@ Run runWindow(const QString &path, qint64 lines) {
         loop.quit();
     });
     QTimer::singleShot(RunLimitMs, &loop, &QEventLoop::quit);
-    ticker.start();
+    if (watchStalls)
+        ticker.start();
     startButton->click();
     loop.exec();
     ticker.stop();
@@ -191,8 +194,10 @@ Run runWindow(const QString &path, qint64 lines) {
     }
     timing.seconds = static_cast<double>(endNs - timing.lineNs.front()) / 1e9;
     timing.cpu = endCpu - firstCpu;
-    run.stallMs = static_cast<double>(longestTickNs) / 1e6;
-    run.busyStallMs = static_cast<double>(busiestTickNs) / 1e6;
+    if (watchStalls) {
+        run.stallMs = static_cast<double>(longestTickNs) / 1e6;
+        run.busyStallMs = static_cast<double>(busiestTickNs) / 1e6;
+    }
     timing.ok = timing.lines == lines && deviceHappy(sim, lines);
     return run;
 }
@@ -359,8 +364,8 @@ int main(int argc, char **argv) {
     const qint64 lineCount = lines.size();
     const QString loadBefore = loadAverage();
     std::printf("Programming %lld lines (1 MiB of data in 32-byte S3 records), \"Auto - fast\", "
-                "%d run(s) each, taking turns;\nthe window's CPU time includes its 1 ms stall "
-                "watch\n\n| run | sender | s, first line to last | CPU us "
+                "%d run(s) each, taking turns;\nthe window's event loop is watched for stalls in a "
+                "run of its own after these\n\n| run | sender | s, first line to last | CPU us "
                 "per line | result |\n|---|---|---|---|---|\n",
                 static_cast<long long>(lineCount), repetitions);
     std::fflush(stdout);
@@ -379,7 +384,7 @@ int main(int argc, char **argv) {
             else if (sender == Cli)
                 run = runCli(path, lineCount);
             else
-                run = runWindow(path, lineCount);
+                run = runWindow(path, lineCount, false);
             const Timing &t = run.timing;
             ok = ok && t.ok;
             const double cpuUs = t.cpu >= 0 ? t.cpu / static_cast<double>(lineCount) * 1e6 : -1;
@@ -400,10 +405,15 @@ int main(int argc, char **argv) {
                 s.medianGapMs.push_back(gaps.medianMs);
                 s.longestGapMs.push_back(gaps.longestMs);
             }
-            if (run.stallMs >= 0)
-                s.stallMs.push_back(run.stallMs);
-            if (run.busyStallMs >= 0)
-                s.busyStallMs.push_back(run.busyStallMs);
+        }
+    }
+
+    if (arguments.only < 0 || arguments.only == Window) {
+        const Run watched = runWindow(path, lineCount, true);
+        ok = ok && watched.timing.ok;
+        if (watched.timing.ok) {
+            summary[Window].stallMs.push_back(watched.stallMs);
+            summary[Window].busyStallMs.push_back(watched.busyStallMs);
         }
     }
 
@@ -440,8 +450,8 @@ int main(int argc, char **argv) {
     }
     if (!w.stallMs.empty()) {
         const double worst = *std::max_element(w.stallMs.begin(), w.stallMs.end());
-        std::printf("window's longest event-loop stall in a run: %s ms (target <= %.0f ms in "
-                    "every run): %s\n",
+        std::printf("window's longest event-loop stall in its watched run: %s ms (target <= %.0f "
+                    "ms): %s\n",
                     qPrintable(spread(w.stallMs, "%.1f")), StallTargetMs,
                     worst <= StallTargetMs ? "target met" : "target missed");
         std::printf(
