@@ -124,21 +124,28 @@ TEST_F(Journal, bothProgramsRunsReachTheJournalAndACollectorWithTheirFields) {
                                .value(QStringLiteral("__CURSOR"))
                                .toString();
 
-    // The command line: one board programmed, one that stops answering.
-    for (const QStringList &board :
-         {QStringList{}, QStringList{QStringLiteral("--stop-ack-after"), QStringLiteral("5")}}) {
+    // The command line: one board programmed with --no-journal (first, so that an entry it sent
+    // would be among those read below), one programmed, one that stops answering.
+    const struct {
+        QStringList device, options;
+        int exitCode;
+    } boards[] = {
+        {{}, {QStringLiteral("--no-journal")}, 0},
+        {{},
+         {QStringLiteral("--serial"), QStringLiteral("0x08000000:le:4"),
+          QStringLiteral("--serial-counter"), path(QStringLiteral("counter")),
+          QStringLiteral("--serial-start"), QStringLiteral("1003")},
+         0},
+        {{QStringLiteral("--stop-ack-after"), QStringLiteral("5")}, {}, 4},
+    };
+    for (const auto &board : boards) {
         SimProcess device;
-        ASSERT_TRUE(device.start(board));
-        QStringList arguments = {QStringLiteral("--device"),    device.slavePath(),
-                                 QStringLiteral("--file"),      firmware,
-                                 QStringLiteral("--speed"),     QStringLiteral("auto"),
-                                 QStringLiteral("--no-history")};
-        if (board.isEmpty()) // the programmed board gets serial 1003
-            arguments << QStringLiteral("--serial") << QStringLiteral("0x08000000:le:4")
-                      << QStringLiteral("--serial-counter") << path(QStringLiteral("counter"))
-                      << QStringLiteral("--serial-start") << QStringLiteral("1003");
-        Cli cli(arguments);
-        EXPECT_EQ(cli.finish(), board.isEmpty() ? 0 : 4) << cli.err.toStdString();
+        ASSERT_TRUE(device.start(board.device));
+        Cli cli(QStringList{QStringLiteral("--device"), device.slavePath(),
+                            QStringLiteral("--file"), firmware, QStringLiteral("--speed"),
+                            QStringLiteral("auto"), QStringLiteral("--no-history")} +
+                board.options);
+        EXPECT_EQ(cli.finish(), board.exitCode) << cli.err.toStdString();
     }
     // The window: one board programmed.
     startDevice();
