@@ -356,8 +356,14 @@ result() { # NUMBER PASS|FAIL FIGURES
     printf '%s  %d %s: %s\n' "$2" "$1" "${checks[$1 - 1]}" "$3"
     if [[ $2 == PASS ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 }
-# The board's row of a run's table: device result exit lines bytes seconds.
-row() { awk '$1 == "1" && NF >= 7 { print $2, $3, $4, $5, $6, $7 }' "$results/$1.out" 2>/dev/null | tail -n 1; }
+# The board's row of a run's table: device result exit lines bytes seconds, found by the header's
+# names, so that a column added to the table moves nothing here.
+row() {
+    awk '$1 == "Board" { for (i = 1; i <= NF; i++) at[$i] = i; next }
+         $1 == "1" && ("Seconds" in at) && NF >= at["Seconds"] {
+             print $at["Device"], $at["Result"], $at["Exit"], $at["Lines"], $at["Bytes"], $at["Seconds"]
+         }' "$results/$1.out" 2>/dev/null | tail -n 1
+}
 field() { grep -o "\"$2\":[0-9]*" "$run/$1.json" 2>/dev/null | cut -d: -f2; }
 rc() { cat "$results/$1.rc" 2>/dev/null || echo "none"; }
 # Why a run did not program the whole file exactly ("...; "), or nothing when it did.
