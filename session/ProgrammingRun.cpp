@@ -242,11 +242,13 @@ void ProgrammingRun::programmedReceived() {
 }
 
 void ProgrammingRun::noteEarlyVerdict() {
-    if (answeredAtEarlyVerdict_)
-        summary_.warnings << QStringLiteral("The device said \"P\" while it still owed %1 answers: "
-                                            "it may have restarted; check the board, or use "
-                                            "--expect")
-                                 .arg(owedAtEarlyVerdict_);
+    if (!answeredAtEarlyVerdict_)
+        return;
+    // With an expectation the greeting that follows is the proof; without one, point to it.
+    summary_.warnings << QStringLiteral("The device said \"P\" while it still owed %1 answers: "
+                                        "it may have restarted; check the board%2")
+                             .arg(owedAtEarlyVerdict_)
+                             .arg(greeting_ ? QString() : QStringLiteral(", or use --expect"));
 }
 
 void ProgrammingRun::awaitGreeting() {
