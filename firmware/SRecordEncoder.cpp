@@ -1,49 +1,10 @@
 #include "firmware/SRecordEncoder.h"
 
 #include <algorithm>
-#include <array>
 
 namespace firmware {
 
 namespace {
-
-// Each record is made in a buffer of its own and appended to the text whole.
-class RecordWriter {
-public:
-    explicit RecordWriter(QByteArray &text) : text_(text) {}
-
-    void write(char type, int addressBytes, quint64 address, QByteArrayView data) {
-        static constexpr char Digits[] = "0123456789ABCDEF";
-        std::size_t at = 0;
-        quint8 sum = 0;
-        const auto put = [&](quint8 byte) {
-            line_[at++] = Digits[byte >> 4];
-            line_[at++] = Digits[byte & 0xF];
-            sum = static_cast<quint8>(sum + byte);
-        };
-        line_[at++] = 'S';
-        line_[at++] = type;
-        put(static_cast<quint8>(addressBytes + data.size() + 1));
-        for (int shift = 8 * (addressBytes - 1); shift >= 0; shift -= 8)
-            put(static_cast<quint8>(address >> shift));
-        for (const char c : data)
-            put(static_cast<quint8>(c));
-        put(static_cast<quint8>(~sum));
-        line_[at++] = '\n';
-        text_.append(line_.data(), static_cast<qsizetype>(at));
-    }
-
-private:
-    QByteArray &text_;
-    // "S", the type, the count, an address, the data, the checksum, the line feed.
-    std::array<char,
-               2 +
-                   2 * (1 + 4 +
-                        std::max<qsizetype>(Encoding::MaxRecordBytes, Encoding::MaxHeaderBytes) +
-                        1) +
-                   1>
-        line_{};
-};
 
 // Cut at a character's first byte, so that the header is never half a UTF-8 character.
 QByteArrayView headerText(QByteArrayView header) {
@@ -56,6 +17,30 @@ QByteArrayView headerText(QByteArrayView header) {
 }
 
 } // namespace
+
+void appendSRecord(QByteArray &text, char type, int addressBytes, quint64 address,
+                   QByteArrayView data) {
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    // "S", the type, then two digits for each of the count, the address bytes, the data and the
+    // checksum: the line is sized once and written in place.
+    const qsizetype from = text.size();
+    text.resize(from + 2 + 2 * (1 + addressBytes + data.size() + 1));
+    char *at = text.data() + from;
+    quint8 sum = 0;
+    const auto put = [&](quint8 byte) {
+        *at++ = Digits[byte >> 4];
+        *at++ = Digits[byte & 0xF];
+        sum = static_cast<quint8>(sum + byte);
+    };
+    *at++ = 'S';
+    *at++ = type;
+    put(static_cast<quint8>(addressBytes + data.size() + 1));
+    for (int shift = 8 * (addressBytes - 1); shift >= 0; shift -= 8)
+        put(static_cast<quint8>(address >> shift));
+    for (const char c : data)
+        put(static_cast<quint8>(c));
+    put(static_cast<quint8>(~sum));
+}
 
 Encoding encodeSRecords(const Image &image, QByteArrayView header, int recordBytes) {
     recordBytes = std::clamp(recordBytes, Encoding::MinRecordBytes, Encoding::MaxRecordBytes);
@@ -71,15 +56,18 @@ Encoding encodeSRecords(const Image &image, QByteArrayView header, int recordByt
     // Each record: "S", type, count, address, data, checksum, line feed.
     encoding.text.reserve(records * (2 + 2 * (1 + addressBytes + recordBytes + 1) + 1) + 256);
 
-    RecordWriter writer(encoding.text);
-    writer.write('0', 2, 0, headerText(header));
+    const auto write = [&encoding](char type, int width, quint64 address, QByteArrayView data) {
+        appendSRecord(encoding.text, type, width, address, data);
+        encoding.text += '\n';
+    };
+    write('0', 2, 0, headerText(header));
     for (const Image::Run &run : image.runs) {
         for (qsizetype at = 0; at < run.bytes.size(); at += recordBytes)
-            writer.write(encoding.dataType, addressBytes, run.address + static_cast<quint64>(at),
-                         QByteArrayView(run.bytes).sliced(
-                             at, std::min<qsizetype>(recordBytes, run.bytes.size() - at)));
+            write(encoding.dataType, addressBytes, run.address + static_cast<quint64>(at),
+                  QByteArrayView(run.bytes).sliced(
+                      at, std::min<qsizetype>(recordBytes, run.bytes.size() - at)));
     }
-    writer.write(endType, addressBytes, image.start, {});
+    write(endType, addressBytes, image.start, {});
     encoding.dataRecords = records;
     return encoding;
 }

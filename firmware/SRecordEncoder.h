@@ -27,6 +27,11 @@ struct Encoding {
     char terminationType() const { return static_cast<char>('9' - (dataType - '1')); }
 };
 
+// Appends one S-record without its line end: "S", `type`, the count, `address` in `addressBytes`
+// bytes, `data` and the checksum, in upper-case hex.
+void appendSRecord(QByteArray &text, char type, int addressBytes, quint64 address,
+                   QByteArrayView data);
+
 // `header`: the S0 record's text (cut to MaxHeaderBytes at a UTF-8 character's start).
 // `recordBytes` within MinRecordBytes..MaxRecordBytes.
 Encoding encodeSRecords(const Image &image, QByteArrayView header, int recordBytes);

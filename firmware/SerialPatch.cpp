@@ -2,6 +2,7 @@
 
 #include "firmware/Hex.h"
 #include "firmware/SRecordCheck.h"
+#include "firmware/SRecordEncoder.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -28,20 +29,10 @@ QByteArray hexByte(quint8 byte) {
     return QByteArray(digits, 2);
 }
 
-// One S-record line, made whole: type, address of `addressBytes`, data, count and checksum.
+// One S-record line, made whole, without its line end.
 QByteArray recordLine(char type, int addressBytes, quint64 address, QByteArrayView data) {
-    QByteArray line = QByteArrayLiteral("S") + type;
-    quint8 sum = 0;
-    const auto put = [&](quint8 byte) {
-        line += hexByte(byte);
-        sum = static_cast<quint8>(sum + byte);
-    };
-    put(static_cast<quint8>(addressBytes + data.size() + 1));
-    for (int shift = 8 * (addressBytes - 1); shift >= 0; shift -= 8)
-        put(static_cast<quint8>(address >> shift));
-    for (const char c : data)
-        put(static_cast<quint8>(c));
-    put(static_cast<quint8>(~sum));
+    QByteArray line;
+    appendSRecord(line, type, addressBytes, address, data);
     return line;
 }
 
