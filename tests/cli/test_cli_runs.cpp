@@ -47,14 +47,9 @@ protected:
     }
 
     // A run whose standard error is a terminal of type `term`; what the terminal showed.
-    QByteArray runOnTerminal(SimProcess &sim, const QByteArray &data, const QString &term) {
-        TestPty terminal;
-        EXPECT_TRUE(terminal.ok());
-        Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
-                 writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"),
-                 QStringLiteral("20")},
-                terminal.slavePath(), runEnvironment(term));
-        // Read while it runs: a full terminal buffer would stall the program.
+    // What `terminal` shows of a run: read while it runs, since a full terminal buffer would
+    // stall the program.
+    static QByteArray readWhileRunning(Cli &cli, TestPty &terminal, int &status) {
         QByteArray shown;
         waitUntil(
             [&] {
@@ -62,8 +57,19 @@ protected:
                 return !cli.isRunning();
             },
             30'000);
-        const int status = cli.finish(1000);
-        shown += terminal.readAvailable();
+        status = cli.finish(1000);
+        return shown + terminal.readAvailable();
+    }
+
+    QByteArray runOnTerminal(SimProcess &sim, const QByteArray &data, const QString &term) {
+        TestPty terminal;
+        EXPECT_TRUE(terminal.ok());
+        Cli cli({QStringLiteral("--device"), sim.slavePath(), QStringLiteral("--file"),
+                 writeFile(SRecordWriter::file(data, 0)), QStringLiteral("--speed"),
+                 QStringLiteral("20")},
+                terminal.slavePath(), runEnvironment(term));
+        int status = -1;
+        const QByteArray shown = readWhileRunning(cli, terminal, status);
         EXPECT_EQ(status, 0) << shown.toStdString();
         // The result alone on standard output, the progress on the terminal.
         EXPECT_TRUE(cli.out.startsWith("Board  Device ")) << cli.out.toStdString();
@@ -136,15 +142,9 @@ TEST_F(CliRun, aTerminalOnStandardOutputGetsTheResultIn80Columns) {
              writeFile(SRecordWriter::file(randomData(256, 3), 0)), QStringLiteral("--speed"),
              Auto},
             {}, runEnvironment(), terminal.slavePath());
-    QByteArray shown;
-    waitUntil(
-        [&] {
-            shown += terminal.readAvailable();
-            return !cli.isRunning();
-        },
-        30'000);
-    ASSERT_EQ(cli.finish(1000), 0) << cli.err.toStdString();
-    shown += terminal.readAvailable();
+    int status = -1;
+    const QByteArray shown = readWhileRunning(cli, terminal, status);
+    ASSERT_EQ(status, 0) << cli.err.toStdString();
     const QList<QByteArray> lines = shown.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 2) << shown.toStdString();
     EXPECT_TRUE(lines[0].startsWith("Board  Device ") && lines[0].endsWith("  SHA-256"))
