@@ -3,9 +3,12 @@
 #include "SRecordWriter.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -80,6 +83,78 @@ bool waitForByte(int fd, char wanted, int timeoutMs) {
     return false;
 }
 
+// Sends `wire` from Qt's event loop, each line once the "." for the one before it is read; false
+// when a write or read fails or the device stops answering.
+bool sendFromEventLoop(int fd, const std::vector<QByteArray> &wire, const QElapsedTimer &clock,
+                       Timing &timing) {
+    QEventLoop loop;
+    QSocketNotifier answers(fd, QSocketNotifier::Read);
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    watchdog.setInterval(3000);
+    bool ok = true;
+    std::size_t next = 0;
+    const auto sendNext = [&] {
+        if (next == wire.size())
+            return loop.quit();
+        const QByteArray &line = wire[next++];
+        if (::write(fd, line.constData(), static_cast<size_t>(line.size())) != line.size()) {
+            ok = false;
+            return loop.quit();
+        }
+        timing.lineNs.push_back(clock.nsecsElapsed());
+    };
+    QObject::connect(&answers, &QSocketNotifier::activated, [&] {
+        char buffer[256];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            ok = false;
+            return loop.quit();
+        }
+        if (std::find(buffer, buffer + n, '.') == buffer + n)
+            return;
+        ++timing.lines;
+        watchdog.start();
+        sendNext();
+    });
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        ok = false;
+        loop.quit();
+    });
+    // The non-blocking reads a notifier needs.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    watchdog.start();
+    sendNext();
+    loop.exec();
+    return ok;
+}
+
+// Sends `wire` one line at a time, waiting for each line's "." in read(), after poll() if
+// `wait` says so; false when a write or read fails.
+bool sendWaitingInRead(int fd, const std::vector<QByteArray> &wire, BareWait wait,
+                       const QElapsedTimer &clock, Timing &timing) {
+    char buffer[256];
+    for (const QByteArray &line : wire) {
+        if (::write(fd, line.constData(), static_cast<size_t>(line.size())) != line.size())
+            return false;
+        timing.lineNs.push_back(clock.nsecsElapsed());
+        bool dot = false;
+        while (!dot) {
+            if (wait == BareWait::PollThenRead) {
+                pollfd ready{fd, POLLIN, 0};
+                if (::poll(&ready, 1, -1) != 1)
+                    return false;
+            }
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                return false;
+            dot = std::find(buffer, buffer + n, '.') != buffer + n;
+        }
+        ++timing.lines;
+    }
+    return true;
+}
+
 } // namespace
 
 Timing runBareSender(const QList<QByteArray> &lines, const QStringList &simArguments,
@@ -120,34 +195,9 @@ Timing runBareSender(const QList<QByteArray> &lines, const QStringList &simArgum
     QElapsedTimer clock;
     clock.start();
     const double startCpu = cpuSeconds();
-    char buffer[256];
-    bool ok = true;
-    for (const QByteArray &line : wire) {
-        if (::write(fd, line.constData(), static_cast<size_t>(line.size())) != line.size()) {
-            ok = false;
-            break;
-        }
-        timing.lineNs.push_back(clock.nsecsElapsed());
-        bool dot = false;
-        while (!dot) {
-            if (wait == BareWait::PollThenRead) {
-                pollfd ready{fd, POLLIN, 0};
-                if (::poll(&ready, 1, -1) != 1) {
-                    ok = false;
-                    break;
-                }
-            }
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                ok = false;
-                break;
-            }
-            dot = std::find(buffer, buffer + n, '.') != buffer + n;
-        }
-        if (!ok)
-            break;
-        ++timing.lines;
-    }
+    const bool ok = wait == BareWait::QtEventLoop
+                        ? sendFromEventLoop(fd, wire, clock, timing)
+                        : sendWaitingInRead(fd, wire, wait, clock, timing);
     timing.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     timing.cpu = cpuSeconds() - startCpu;
     ::close(fd);

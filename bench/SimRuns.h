@@ -46,6 +46,9 @@ enum class BareWait {
     // poll() on the tty, then a read: what any program built on an event loop does, the least such
     // a program can do
     PollThenRead,
+    // Qt's event loop: a socket notifier on the tty, the next line written from its handler, and
+    // a 3 s watchdog restarted on each answer: the least a program built on Qt can do
+    QtEventLoop,
 };
 
 // The reference: a bare sender on the raw tty of a fresh simulator, one write per line, then a

@@ -3,8 +3,9 @@
 //   bench_throughput [repetitions] [lines]   the session's transfer ("Auto - fast") against a bare
 //                                            sender written here, same file, no line pacing, which
 //                                            blocks in read() for each "." (and once more waiting
-//                                            in poll() first, as an event loop does); default 5
-//                                            repetitions of 10,000 80-character S3 lines
+//                                            in poll() first, and once more on Qt's event loop, as
+//                                            the program does); default 5 repetitions of 10,000
+//                                            80-character S3 lines
 //   bench_throughput --wire [data-bytes] [bytes-per-record]
 //                                            both at 57600 baud against the wire time of the bytes
 //                                            they sent; default 1 MiB of data in 32-byte records
@@ -21,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -97,21 +99,24 @@ int compareSenders(int repetitions, int lineCount) {
     const QList<QByteArray> lines = makeLines(qint64{33} * (lineCount - 1), 33);
     QTemporaryDir dir;
     const QString path = writeLines(dir, lines);
-    std::vector<double> program, reference, polling, programCpu, referenceCpu, pollingCpu;
+    // The program, then the bare senders in the order of BareWait.
+    constexpr int Senders = 4;
+    std::array<std::vector<double>, Senders> seconds, cpu;
     bool ok = true;
     for (int r = 0; r < repetitions; ++r) {
         // Rotate which goes first, so that none always meets a warmer machine.
-        for (int turn = 0; turn < 3; ++turn) {
-            const int sender = (turn + r) % 3;
-            const Timing t = sender == 0   ? runProgram(path, lines.size(), {})
-                             : sender == 1 ? runBareSender(lines, {})
-                                           : runBareSender(lines, {}, BareWait::PollThenRead);
+        for (int turn = 0; turn < Senders; ++turn) {
+            const int sender = (turn + r) % Senders;
+            const Timing t = sender == 0
+                                 ? runProgram(path, lines.size(), {})
+                                 : runBareSender(lines, {}, static_cast<BareWait>(sender - 1));
             ok = ok && t.ok;
-            (sender == 0 ? program : sender == 1 ? reference : polling).push_back(t.seconds);
-            (sender == 0 ? programCpu : sender == 1 ? referenceCpu : pollingCpu).push_back(t.cpu);
+            seconds[sender].push_back(t.seconds);
+            cpu[sender].push_back(t.cpu);
         }
     }
-    const double p = median(program), ref = median(reference), poll = median(polling);
+    const double p = median(seconds[0]), ref = median(seconds[1]), poll = median(seconds[2]),
+                 qt = median(seconds[3]);
     const double n = static_cast<double>(lines.size());
     std::printf(
         "Streaming %lld lines of %lld characters, \"Auto - fast\", median of %d runs each\n\n",
@@ -119,18 +124,24 @@ int compareSenders(int repetitions, int lineCount) {
         repetitions);
     std::printf("| sender | median s | lines/s | us per line | sender's CPU us per line "
                 "|\n|---|---|---|---|---|\n");
-    std::printf("| reference (raw tty, blocking read) | %.3f | %.0f | %.1f | %.1f |\n", ref,
-                n / ref, ref / n * 1e6, median(referenceCpu) / n * 1e6);
-    std::printf("| reference (raw tty, poll then read) | %.3f | %.0f | %.1f | %.1f |\n", poll,
-                n / poll, poll / n * 1e6, median(pollingCpu) / n * 1e6);
-    std::printf("| program (session, QtSerialControl) | %.3f | %.0f | %.1f | %.1f |\n\n", p, n / p,
-                p / n * 1e6, median(programCpu) / n * 1e6);
+    const std::array<const char *, Senders> names = {
+        "program (session, QtSerialControl)", "reference (raw tty, blocking read)",
+        "reference (raw tty, poll then read)", "reference (raw tty, Qt's event loop)"};
+    for (const int sender : {1, 2, 3, 0}) {
+        const double s = median(seconds[sender]);
+        std::printf("| %s | %.3f | %.0f | %.1f | %.1f |\n", names[sender], s, n / s, s / n * 1e6,
+                    median(cpu[sender]) / n * 1e6);
+    }
+    std::printf("\n");
     std::printf("program / reference: %.3f (target <= 1.10)   overhead per line: %.1f us   %s\n",
                 p / ref, (p - ref) / n * 1e6,
                 ok ? "every run programmed, no bad line" : "A RUN FAILED");
     // What a sender built on an event loop costs at the least, waiting in poll() before it reads.
     std::printf("program / polling reference: %.3f; polling reference / reference: %.3f\n",
                 p / poll, poll / ref);
+    // What any program on Qt's event loop costs at the least: the rest is the program's own.
+    std::printf("program / Qt event-loop reference: %.3f; that reference / reference: %.3f\n",
+                p / qt, qt / ref);
     return ok ? 0 : 1;
 }
 

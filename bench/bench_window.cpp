@@ -1,7 +1,8 @@
-// The window's transfer beside the command line's and two bare senders', on the same image: one
-// that blocks in read() for each ".", and one that waits in poll() first, as an event loop does.
+// The window's transfer beside the command line's and three bare senders', on the same image: one
+// that blocks in read() for each ".", one that waits in poll() first, as an event loop does, and
+// one on Qt's event loop, as the program is.
 //
-//   bench_window [--x-display] [--only bare|bare-poll|cli|window] [repetitions]
+//   bench_window [--x-display] [--only bare|bare-poll|qt-loop|cli|window] [repetitions]
 //       default 3 runs of each on the 32,770-line image (1 MiB of data in 32-byte S3 records, an
 //       S0 and an S7), "Auto - fast"; --x-display: the window on an X display (Xvfb) with a window
 //       manager (openbox), as on a desktop, instead of the offscreen platform; --only: that sender
@@ -284,11 +285,12 @@ Run runCli(const QString &path, qint64 lines) {
     return run;
 }
 
-enum Sender { Bare, BarePoll, Cli, Window, Senders };
-constexpr std::array<const char *, Senders> Keys = {"bare", "bare-poll", "cli", "window"};
-std::array<const char *, Senders> Names = {"bare termios sender", "bare sender, poll then read",
-                                           "command line (tarnix-pellora-cli)",
-                                           "window (frmProg, offscreen)"};
+enum Sender { Bare, BarePoll, BareQtLoop, Cli, Window, Senders };
+constexpr std::array<const char *, Senders> Keys = {"bare", "bare-poll", "qt-loop", "cli",
+                                                    "window"};
+std::array<const char *, Senders> Names = {
+    "bare termios sender", "bare sender, poll then read", "bare sender on Qt's event loop",
+    "command line (tarnix-pellora-cli)", "window (frmProg, offscreen)"};
 
 struct Arguments {
     bool display = false;
@@ -332,8 +334,8 @@ QString spread(const std::vector<double> &values, const char *format) {
 int main(int argc, char **argv) {
     const Arguments arguments = parse(argc, argv);
     if (!arguments.ok) {
-        std::fprintf(stderr, "usage: bench_window [--x-display] [--only bare|bare-poll|cli|window] "
-                             "[repetitions]\n");
+        std::fprintf(stderr, "usage: bench_window [--x-display] "
+                             "[--only bare|bare-poll|qt-loop|cli|window] [repetitions]\n");
         return 2;
     }
     // Goes after the application: the display outlives the window's connection to it.
@@ -378,9 +380,12 @@ int main(int argc, char **argv) {
             if (arguments.only >= 0 && sender != arguments.only)
                 continue;
             Run run;
-            if (sender == Bare || sender == BarePoll)
-                run.timing = runBareSender(
-                    lines, {}, sender == Bare ? BareWait::BlockingRead : BareWait::PollThenRead);
+            if (sender == Bare)
+                run.timing = runBareSender(lines, {}, BareWait::BlockingRead);
+            else if (sender == BarePoll)
+                run.timing = runBareSender(lines, {}, BareWait::PollThenRead);
+            else if (sender == BareQtLoop)
+                run.timing = runBareSender(lines, {}, BareWait::QtEventLoop);
             else if (sender == Cli)
                 run = runCli(path, lineCount);
             else
@@ -448,6 +453,11 @@ int main(int argc, char **argv) {
         if (const double poll = median(summary[BarePoll].seconds); poll > 0)
             std::printf("window / bare sender that polls: %.2f; that sender / bare sender: %.2f\n",
                         median(w.seconds) / poll, poll / bare);
+        // What any program on Qt's event loop costs at the least: the rest is the window's own.
+        if (const double qt = median(summary[BareQtLoop].seconds); qt > 0)
+            std::printf("window / bare sender on Qt's event loop: %.2f; that sender / bare sender: "
+                        "%.2f\n",
+                        median(w.seconds) / qt, qt / bare);
     }
     if (!w.stallMs.empty()) {
         const double worst = *std::max_element(w.stallMs.begin(), w.stallMs.end());
