@@ -3,7 +3,7 @@
 # minutes. The long forms take arguments:
 #   build/bench/bench/bench_throughput [repetitions] [lines]
 #   build/bench/bench/bench_throughput --wire [data-bytes] [bytes-per-record]   1 MiB: ~15 min
-#   build/bench/bench/bench_window [--x-display] [repetitions]                  3: ~1 min
+#   build/bench/bench/bench_window [--x-display] [repetitions]                  5: ~1 min
 #   build/bench/bench/bench_memory [file-megabytes]
 #   build/bench/bench/bench_soak [runs]                                         1000: ~25 min
 set -euo pipefail
