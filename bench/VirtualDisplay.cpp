@@ -51,8 +51,9 @@ bool VirtualDisplay::start(const char *windowManager) {
     int pipe[2];
     if (::pipe(pipe) != 0)
         return false;
-    const char *const server[] = {"Xvfb",         "-displayfd", "3",   "-screen", "0",
-                                  "1280x1024x24", "-nolisten",  "tcp", nullptr};
+    // -noreset: a server that resets when its last client leaves refuses clients meanwhile.
+    const char *const server[] = {"Xvfb", "-displayfd",   "3",         "-noreset", "-screen",
+                                  "0",    "1280x1024x24", "-nolisten", "tcp",      nullptr};
     server_ = spawn(server, pipe[1]);
     ::close(pipe[1]);
     QByteArray number;

@@ -9,7 +9,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target tarnix-pellora >/dev/null
 
 display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 640x560x24 >/dev/null 2>&1 &
+Xvfb "$display" -noreset -screen 0 640x560x24 >/dev/null 2>&1 &
 xvfb=$!
 config=$(mktemp -d)
 trap 'kill $app $xvfb 2>/dev/null || true; rm -rf "$config"' EXIT

@@ -14,13 +14,21 @@ done
 
 work=$(mktemp -d)
 pids=()
+# The window goes first, so that it never sees its display vanish, and each is waited for, so that
+# nothing outlives the check.
 cleanup() {
-    for pid in "${pids[@]}" ${DBUS_PID:-}; do kill "$pid" 2>/dev/null || true; done
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
+    done
+    [[ -n ${DBUS_PID:-} ]] && kill "$DBUS_PID" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 800x600x24 3>"$work/display" >/dev/null 2>&1 &
+# -noreset: without it the server resets whenever its last client leaves (the accessibility bus's
+# launcher, after it has put the bus's address on the root window), and refuses the window meanwhile.
+Xvfb -displayfd 3 -noreset -screen 0 800x600x24 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.05; done
 export DISPLAY=:$(cat "$work/display") XDG_RUNTIME_DIR=$work/runtime
@@ -36,4 +44,8 @@ printf '[General]\nComPort=9\n\n[Ports]\nCOM9=%s\n' "$work/absent" >"$work/confi
 QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME="$work/config" \
     XDG_STATE_HOME="$work/state" "$program" >"$work/window.log" 2>&1 &
 pids+=($!)
-/usr/bin/python3 "$here/atspi_reader.py" "$(basename "$program")"
+/usr/bin/python3 "$here/atspi_reader.py" "$(basename "$program")" "${pids[-1]}" || {
+    echo "--- what the window printed:" >&2
+    cat "$work/window.log" >&2
+    exit 1
+}

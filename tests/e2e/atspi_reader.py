@@ -1,6 +1,8 @@
 """Reads the window as a screen reader does, over the AT-SPI bus: the hidden "f" cannot be pressed,
 and Connect, pressed through the bus, is heard as the window's new name and the note of why the
-port did not open. Exits 1 with the reason when either is missing."""
+port did not open. Exits 1 with the reason when either is missing.
+  atspi_reader.py PROGRAM-NAME WINDOW-PID"""
+import os
 import sys
 import time
 
@@ -12,10 +14,21 @@ from gi.repository import Atspi, GLib  # noqa: E402
 heard = []
 
 
+def window_alive():
+    try:
+        with open(f"/proc/{sys.argv[2]}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
 def pump(seconds, done):
-    """Runs the loop that delivers the bus's events until done() or the time is up."""
+    """Runs the loop that delivers the bus's events until done(), the time is up or the window has
+    ended."""
     end = time.monotonic() + seconds
     while time.monotonic() < end and not done():
+        if not window_alive():
+            fail("the window ended")
         while GLib.MainContext.default().iteration(False):
             pass
         time.sleep(0.02)
